@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+// Stand-ins for the operating-system services the launcher needs. Linux implementations are built here;
+// the Win32 ones sit behind Q_OS_WIN in the same files.
+namespace Platform {
+
+// "Orvel" -> "Orvel.exe" on Windows, "Orvel" elsewhere. Every caller names programs through this.
+QString executableName(const QString& baseName);
+
+// True when another process (never this one) whose executable's file name equals `name` exactly is running.
+// An empty name or a failed enumeration answers true, so the caller errs on the side of not starting twice.
+bool isProcessRunning(const QString& name);
+
+// Primary monitor: logical size (what the desktop lays out in) and the display mode's physical size.
+struct DisplayMetrics
+{
+    bool known = false;
+    QSize logical;
+    QSize physical;
+};
+DisplayMetrics primaryDisplayMetrics();
+
+// Starts `program` with the rights needed to write `folderToWrite` and waits for it to end.
+enum class ElevatedOutcome {
+    NotStarted, // could not be started, or the user refused the elevation prompt
+    Ended,      // ran to its end; exitCode is valid
+    WaitFailed  // started, but waiting for its end failed
+};
+struct ElevatedResult
+{
+    ElevatedOutcome outcome = ElevatedOutcome::NotStarted;
+    int exitCode = -1;
+};
+ElevatedResult runElevatedAndWait(const QString& program, const QStringList& arguments, const QString& folderToWrite);
+
+// A temporary folder only the current user can read or write. Empty when none can be had safely.
+QString privateTempFolder();
+
+} // namespace Platform
