@@ -16,6 +16,8 @@ QString executableName(const QString& baseName);
 bool isProcessRunning(const QString& name);
 
 // Primary monitor: logical size (what the desktop lays out in) and the display mode's physical size.
+// On Windows the process declares itself DPI-aware right after measuring (the logical size relies on it being
+// unaware until then), so call this once, before the application object exists.
 struct DisplayMetrics
 {
     bool known = false;
@@ -24,7 +26,9 @@ struct DisplayMetrics
 };
 DisplayMetrics primaryDisplayMetrics();
 
-// Starts `program` with the rights needed to write `folderToWrite` and waits for it to end.
+// Starts `program` with the rights needed to write `folderToWrite` and waits for it to end. Windows always asks for
+// elevation ("runas"); Linux runs it directly when the user can already write the folder (or the nearest existing
+// parent), else through pkexec or the command in ORVEL_ELEVATE_COMMAND. A refused prompt is NotStarted.
 enum class ElevatedOutcome {
     NotStarted, // could not be started, or the user refused the elevation prompt
     Ended,      // ran to its end; exitCode is valid
