@@ -1,0 +1,443 @@
+#include "TestHttpsServer.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <httplib.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+
+#include "TestCertificateAuthority.h"
+
+namespace OrvelTest {
+
+namespace {
+
+constexpr int kWaitSliceMs = 20;
+constexpr int kThreadCount = 48;    // 16+ parallel keep-alive connections plus stalled handlers
+constexpr int kListenBacklog = 128; // bursts of parallel connects must not overflow the accept queue
+
+// Exposes the listening socket so the accept backlog can be raised after binding.
+class Server : public httplib::SSLServer
+{
+public:
+    using httplib::SSLServer::SSLServer;
+    int listenSocket() const { return svr_sock_; }
+};
+
+// Server-side TLS connections that are alive, so stop() can shut their sockets down instead of waiting for
+// idle keep-alive connections to time out. An SSL object leaves the set in its ex_data free hook, which OpenSSL
+// runs before httplib closes the socket, so a socket in the set is never a recycled descriptor.
+struct ConnectionRegistry
+{
+    std::mutex mutex;
+    std::set<SSL*> live;
+    int handshakes = 0;
+    bool stopping = false;
+
+    void shutdownAll()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+        for (SSL* ssl : live)
+            ::shutdown(SSL_get_fd(ssl), SHUT_RDWR);
+    }
+};
+
+void onSslFree(void* parent, void* ptr, CRYPTO_EX_DATA*, int, long, void*)
+{
+    // Called for every SSL object of the process (Qt's too); only ours carry a registry.
+    if (!ptr)
+        return;
+    auto* registry = static_cast<ConnectionRegistry*>(ptr);
+    std::lock_guard<std::mutex> lock(registry->mutex);
+    registry->live.erase(static_cast<SSL*>(parent));
+}
+
+int registryIndex()
+{
+    static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, &onSslFree);
+    return index;
+}
+
+void onSslInfo(const SSL* constSsl, int where, int)
+{
+    if (!(where & SSL_CB_HANDSHAKE_START))
+        return;
+    SSL* ssl = const_cast<SSL*>(constSsl);
+    if (SSL_get_ex_data(ssl, registryIndex()))
+        return;
+    auto* registry = static_cast<ConnectionRegistry*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+    std::lock_guard<std::mutex> lock(registry->mutex);
+    registry->live.insert(ssl);
+    ++registry->handshakes;
+    SSL_set_ex_data(ssl, registryIndex(), registry);
+    if (registry->stopping)
+        ::shutdown(SSL_get_fd(ssl), SHUT_RDWR);
+}
+
+bool peerGone(int fd)
+{
+    pollfd p{fd, POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL));
+}
+
+void dropConnection(int fd)
+{
+    if (fd >= 0)
+        ::shutdown(fd, SHUT_RDWR);
+}
+
+QByteArray toBytes(const std::string& s)
+{
+    return QByteArray(s.data(), static_cast<int>(s.size()));
+}
+
+std::string toStd(const QByteArray& b)
+{
+    return std::string(b.constData(), static_cast<size_t>(b.size()));
+}
+
+} // namespace
+
+struct TestHttpsServer::Private
+{
+    std::unique_ptr<TestCertificateAuthority> ownCa;
+    TestCertificateAuthority* ca = nullptr;
+    QByteArray certificatePem;
+    QByteArray privateKeyPem;
+
+    ConnectionRegistry registry;
+    std::unique_ptr<Server> server;
+    std::thread thread;
+    int port = 0;
+    std::atomic<bool> running{false};
+
+    std::mutex waitMutex;
+    std::condition_variable waitCondition;
+    bool stopping = false;
+
+    mutable std::mutex routesMutex;
+    std::map<QString, Handler> routes;
+
+    mutable std::mutex requestsMutex;
+    QList<TestRequest> recorded;
+
+    bool setupContext(SSL_CTX& ctx);
+    void handle(const httplib::Request& req, httplib::Response& res);
+    Handler findHandler(const QString& path) const;
+    // Waits ms (TestReply::Forever: no limit); false when the server stops or the client leaves first.
+    bool waitFor(int ms, int fd);
+    void setBody(const TestReply& reply, httplib::Response& res, int fd);
+};
+
+bool TestHttpsServer::Private::setupContext(SSL_CTX& ctx)
+{
+    std::unique_ptr<BIO, decltype(&BIO_free)> certBio(
+        BIO_new_mem_buf(certificatePem.constData(), certificatePem.size()), &BIO_free);
+    std::unique_ptr<BIO, decltype(&BIO_free)> keyBio(BIO_new_mem_buf(privateKeyPem.constData(), privateKeyPem.size()),
+                                                     &BIO_free);
+    std::unique_ptr<X509, decltype(&X509_free)> cert(PEM_read_bio_X509(certBio.get(), nullptr, nullptr, nullptr),
+                                                     &X509_free);
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr), &EVP_PKEY_free);
+    if (!cert || !key)
+        return false;
+    SSL_CTX_set_min_proto_version(&ctx, TLS1_2_VERSION);
+    if (SSL_CTX_use_certificate(&ctx, cert.get()) != 1 || SSL_CTX_use_PrivateKey(&ctx, key.get()) != 1 ||
+        SSL_CTX_check_private_key(&ctx) != 1)
+        return false;
+    SSL_CTX_set_app_data(&ctx, &registry);
+    SSL_CTX_set_info_callback(&ctx, &onSslInfo);
+    return true;
+}
+
+TestHttpsServer::Handler TestHttpsServer::Private::findHandler(const QString& path) const
+{
+    std::lock_guard<std::mutex> lock(routesMutex);
+    auto exact = routes.find(path);
+    if (exact != routes.end())
+        return exact->second;
+    Handler best;
+    int bestLength = -1;
+    for (const auto& route : routes) {
+        const QString& key = route.first;
+        if (key.endsWith(QLatin1Char('*')) && path.startsWith(key.chopped(1)) && key.size() > bestLength) {
+            best = route.second;
+            bestLength = key.size();
+        }
+    }
+    return best;
+}
+
+bool TestHttpsServer::Private::waitFor(int ms, int fd)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    std::unique_lock<std::mutex> lock(waitMutex);
+    for (;;) {
+        if (stopping || peerGone(fd))
+            return false;
+        const auto now = std::chrono::steady_clock::now();
+        if (ms != TestReply::Forever && now >= deadline)
+            return true;
+        auto slice = std::chrono::milliseconds(kWaitSliceMs);
+        if (ms != TestReply::Forever)
+            slice = std::min(slice, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) +
+                                        std::chrono::milliseconds(1));
+        waitCondition.wait_for(lock, slice, [this] { return stopping; });
+    }
+}
+
+void TestHttpsServer::Private::handle(const httplib::Request& req, httplib::Response& res)
+{
+    TestRequest request;
+    request.method = toBytes(req.method);
+    request.path = toBytes(req.path);
+    request.target = toBytes(req.target);
+    request.body = toBytes(req.body);
+    for (const auto& h : req.headers) {
+        // httplib files the socket addresses among the headers; they never were on the wire.
+        if (h.first == "REMOTE_ADDR" || h.first == "REMOTE_PORT" || h.first == "LOCAL_ADDR" || h.first == "LOCAL_PORT")
+            continue;
+        request.headers.append({toBytes(h.first), toBytes(h.second)});
+    }
+    {
+        std::lock_guard<std::mutex> lock(requestsMutex);
+        recorded.append(request);
+    }
+
+    const Handler handler = findHandler(QString::fromUtf8(request.path));
+    const TestReply reply = handler ? handler(request) : TestReply::text(404, "Not Found");
+    const int fd = req.ssl ? SSL_get_fd(req.ssl) : -1;
+
+    if (reply.delayMs != 0 && !waitFor(reply.delayMs, fd)) {
+        dropConnection(fd);
+        return;
+    }
+    if (reply.drop) {
+        dropConnection(fd);
+        return;
+    }
+
+    res.status = reply.status;
+    for (const auto& h : reply.headers)
+        res.set_header(toStd(h.first), toStd(h.second));
+    if (!reply.redirectTo.isEmpty())
+        res.set_redirect(toStd(reply.redirectTo), reply.status >= 300 && reply.status < 400 ? reply.status : 302);
+    setBody(reply, res, fd);
+}
+
+void TestHttpsServer::Private::setBody(const TestReply& reply, httplib::Response& res, int fd)
+{
+    auto file = std::make_shared<std::ifstream>();
+    qint64 size = reply.body.size();
+    if (!reply.filePath.isEmpty()) {
+        file->open(reply.filePath.toStdString(), std::ios::binary | std::ios::ate);
+        if (!*file) {
+            res.status = 404;
+            res.set_content("No such file", "text/plain");
+            return;
+        }
+        size = static_cast<qint64>(file->tellg());
+        file->seekg(0);
+    }
+    if (size == 0) {
+        res.set_content(std::string(), toStd(reply.contentType));
+        return;
+    }
+
+    // Always streamed through a provider: the bytes on the wire are exactly the body (no compression), and
+    // stalls and drops happen at exact offsets.
+    auto stalled = std::make_shared<bool>(false);
+    const QByteArray body = reply.body;
+    const TestReply shape = reply;
+    res.set_content_provider(
+        static_cast<size_t>(size), toStd(reply.contentType),
+        [this, file, stalled, body, shape, fd](size_t offset, size_t remaining, httplib::DataSink& sink) {
+            qint64 chunk = std::min<qint64>(shape.chunkSize, static_cast<qint64>(remaining));
+            const qint64 at = static_cast<qint64>(offset);
+            if (shape.dropAfterBytes >= 0) {
+                if (at >= shape.dropAfterBytes) {
+                    dropConnection(fd);
+                    return false;
+                }
+                chunk = std::min(chunk, shape.dropAfterBytes - at);
+            }
+            if (shape.stallAfterBytes >= 0 && !*stalled) {
+                if (at >= shape.stallAfterBytes) {
+                    if (!waitFor(shape.stallMs, fd)) {
+                        dropConnection(fd);
+                        return false;
+                    }
+                    *stalled = true;
+                } else {
+                    chunk = std::min(chunk, shape.stallAfterBytes - at);
+                }
+            }
+            if (file->is_open()) {
+                std::string buffer(static_cast<size_t>(chunk), '\0');
+                file->seekg(static_cast<std::streamoff>(offset));
+                file->read(&buffer[0], chunk);
+                if (file->gcount() != chunk)
+                    return false;
+                return sink.write(buffer.data(), buffer.size());
+            }
+            return sink.write(body.constData() + offset, static_cast<size_t>(chunk));
+        });
+}
+
+TestHttpsServer::TestHttpsServer(Trust trust) : d(new Private)
+{
+    if (trust == Trust::Trusted) {
+        d->ca = &TestCertificateAuthority::trusted();
+    } else {
+        d->ownCa.reset(new TestCertificateAuthority(QStringLiteral("Orvel Untrusted Test CA")));
+        d->ca = d->ownCa.get();
+    }
+}
+
+TestHttpsServer::~TestHttpsServer()
+{
+    stop();
+}
+
+bool TestHttpsServer::start()
+{
+    if (d->running)
+        return true;
+    if (d->server || !d->ca->issueServerCertificate(&d->certificatePem, &d->privateKeyPem))
+        return false;
+    registryIndex();
+    Private* p = d.get();
+    d->server.reset(new Server([p](SSL_CTX& ctx) { return p->setupContext(ctx); }));
+    if (!d->server->is_valid())
+        return false;
+    d->server->new_task_queue = [] { return new httplib::ThreadPool(kThreadCount); };
+    d->server->set_keep_alive_max_count(1000);
+    const auto handler = [p](const httplib::Request& req, httplib::Response& res) { p->handle(req, res); };
+    d->server->Get(".*", handler);
+    d->server->Post(".*", handler);
+    d->server->Put(".*", handler);
+    d->server->Patch(".*", handler);
+    d->server->Delete(".*", handler);
+    d->server->Options(".*", handler);
+
+    d->port = d->server->bind_to_any_port("127.0.0.1");
+    if (d->port <= 0)
+        return false;
+    ::listen(d->server->listenSocket(), kListenBacklog);
+    Server* server = d->server.get();
+    d->thread = std::thread([server] { server->listen_after_bind(); });
+    // stop() only takes effect once the accept loop runs; wait for it so a quick stop cannot be lost.
+    while (!d->server->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    d->running = true;
+    return true;
+}
+
+void TestHttpsServer::stop()
+{
+    if (!d->thread.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(d->waitMutex);
+        d->stopping = true;
+    }
+    d->waitCondition.notify_all();
+    d->server->stop();
+    d->registry.shutdownAll();
+    d->thread.join();
+    d->running = false;
+}
+
+bool TestHttpsServer::isRunning() const
+{
+    return d->running;
+}
+
+quint16 TestHttpsServer::port() const
+{
+    return static_cast<quint16>(d->port);
+}
+
+QUrl TestHttpsServer::url(const QString& pathAndQuery) const
+{
+    return QUrl(urlText(pathAndQuery));
+}
+
+QString TestHttpsServer::urlText(const QString& pathAndQuery) const
+{
+    return QStringLiteral("https://127.0.0.1:%1/%2").arg(d->port).arg(pathAndQuery);
+}
+
+QByteArray TestHttpsServer::caCertificatePem() const
+{
+    return d->ca->caCertificatePem();
+}
+
+QString TestHttpsServer::caCertificatePath() const
+{
+    return d->ca->caCertificatePath();
+}
+
+void TestHttpsServer::setRoute(const QString& path, const TestReply& reply)
+{
+    setHandler(path, [reply](const TestRequest&) { return reply; });
+}
+
+void TestHttpsServer::setHandler(const QString& path, Handler handler)
+{
+    std::lock_guard<std::mutex> lock(d->routesMutex);
+    d->routes[path] = std::move(handler);
+}
+
+void TestHttpsServer::removeRoute(const QString& path)
+{
+    std::lock_guard<std::mutex> lock(d->routesMutex);
+    d->routes.erase(path);
+}
+
+QList<TestRequest> TestHttpsServer::requests() const
+{
+    std::lock_guard<std::mutex> lock(d->requestsMutex);
+    return d->recorded;
+}
+
+QList<TestRequest> TestHttpsServer::requests(const QString& path) const
+{
+    QList<TestRequest> matching;
+    for (const TestRequest& r : requests()) {
+        if (QString::fromUtf8(r.path) == path)
+            matching.append(r);
+    }
+    return matching;
+}
+
+int TestHttpsServer::requestCount(const QString& path) const
+{
+    return path.isEmpty() ? requests().size() : requests(path).size();
+}
+
+void TestHttpsServer::clearRequests()
+{
+    std::lock_guard<std::mutex> lock(d->requestsMutex);
+    d->recorded.clear();
+}
+
+int TestHttpsServer::connectionCount() const
+{
+    std::lock_guard<std::mutex> lock(d->registry.mutex);
+    return d->registry.handshakes;
+}
+
+} // namespace OrvelTest

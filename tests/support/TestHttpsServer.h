@@ -1,0 +1,64 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+#include "TestReply.h"
+#include "TestRequest.h"
+
+namespace OrvelTest {
+
+// An HTTPS server on 127.0.0.1 with an ephemeral port for tests. Its certificate is issued by a throwaway CA:
+// by default the process-wide trusted one (added to QSslConfiguration::defaultConfiguration(), so clients verify
+// it as usual and no SSL error is ever ignored), or with Trust::Untrusted a fresh CA nobody trusts.
+//
+// Routes are matched on the decoded path without the query: exact, or by prefix when the route ends with '*'
+// (longest match wins); unknown paths answer 404. Handlers run on the server's threads, so anything they share
+// with the test must be thread-safe (atomics, or the recorded requests below). Every request is recorded before
+// it is answered. stop() (and the destructor) returns quickly even while replies are delayed or stalled.
+class TestHttpsServer
+{
+public:
+    enum class Trust { Trusted, Untrusted };
+    using Handler = std::function<TestReply(const TestRequest&)>;
+
+    explicit TestHttpsServer(Trust trust = Trust::Trusted);
+    ~TestHttpsServer();
+    TestHttpsServer(const TestHttpsServer&) = delete;
+    TestHttpsServer& operator=(const TestHttpsServer&) = delete;
+
+    // Binds and starts serving; false when the server cannot run.
+    bool start();
+    void stop();
+    bool isRunning() const;
+
+    quint16 port() const;
+    // "https://127.0.0.1:PORT/" followed by pathAndQuery (given without a leading "/").
+    QUrl url(const QString& pathAndQuery = QString()) const;
+    QString urlText(const QString& pathAndQuery = QString()) const;
+
+    QByteArray caCertificatePem() const;
+    QString caCertificatePath() const;
+
+    void setRoute(const QString& path, const TestReply& reply);
+    void setHandler(const QString& path, Handler handler);
+    void removeRoute(const QString& path);
+
+    QList<TestRequest> requests() const;
+    QList<TestRequest> requests(const QString& path) const;
+    int requestCount(const QString& path = QString()) const;
+    void clearRequests();
+
+    // Connections that have completed a TLS handshake so far (reused keep-alive connections count once).
+    int connectionCount() const;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace OrvelTest

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+namespace OrvelTest {
+
+// What a route of TestHttpsServer answers. Defaults give "200, empty body".
+struct TestReply
+{
+    static constexpr int Forever = -1; // for delayMs / stallMs: until the client leaves or the server stops
+
+    int status = 200;
+    QByteArray body;
+    QByteArray contentType = "application/octet-stream";
+    QList<QPair<QByteArray, QByteArray>> headers;
+
+    // Stream this file from disk as the body (read in chunks while sending; size taken at request time).
+    QString filePath;
+    // Answer a redirect (status 302 unless status is already a 3xx) with this Location.
+    QByteArray redirectTo;
+
+    // Hold everything, headers included, for this long first. Forever: never answer, then drop.
+    int delayMs = 0;
+    // Close the connection without any answer (after delayMs).
+    bool drop = false;
+    // Send the headers and this many body bytes, then pause for stallMs (Forever: until the client leaves or the
+    // server stops, then drop). After a finite pause the rest of the body follows.
+    qint64 stallAfterBytes = -1;
+    int stallMs = Forever;
+    // Send the headers and this many body bytes, then close the connection.
+    qint64 dropAfterBytes = -1;
+    // Body bytes per write.
+    int chunkSize = 16 * 1024;
+
+    static TestReply text(int status, const QByteArray& body, const QByteArray& contentType = "text/plain");
+    static TestReply json(const QByteArray& body, int status = 200);
+    static TestReply file(const QString& path);
+    static TestReply redirect(const QByteArray& location);
+    static TestReply never();   // accepts the request and never answers
+    static TestReply dropped(); // closes the connection without an answer
+};
+
+} // namespace OrvelTest
