@@ -1,0 +1,611 @@
+#include "DevService.h"
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QUrl>
+#include <QtEndian>
+
+#include <httplib.h>
+
+#include "BuildCatalog.h"
+#include "DevCertificates.h"
+#include "HtmlPages.h"
+#include "PngImage.h"
+#include "SignInRegistry.h"
+#include "TokenSigner.h"
+
+namespace {
+constexpr size_t kMaxBodySize = 64 * 1024;
+constexpr qint64 kMaxArtworkSize = 32 * 1024 * 1024;
+constexpr size_t kStreamChunk = 256 * 1024;
+
+const char* const kJson = "application/json";
+const char* const kText = "text/plain; charset=utf-8";
+const char* const kHtml = "text/html; charset=utf-8";
+
+using Query = QHash<QString, QString>;
+
+QString decodeComponent(std::string text, bool bPlusIsSpace)
+{
+    if (bPlusIsSpace)
+        std::replace(text.begin(), text.end(), '+', ' ');
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(QByteArray::fromStdString(text)));
+}
+
+// Parsed from the raw text: the launcher appends file paths unencoded, so a "+" in a file name must stay a "+"
+// (form decoding would turn it into a blank). The first occurrence of a key wins.
+Query parseQuery(const std::string& text, bool bPlusIsSpace)
+{
+    Query query;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('&', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string pair = text.substr(start, end - start);
+        if (!pair.empty()) {
+            const size_t equals = pair.find('=');
+            const QString key = decodeComponent(pair.substr(0, equals), bPlusIsSpace);
+            const QString value =
+                equals == std::string::npos ? QString() : decodeComponent(pair.substr(equals + 1), bPlusIsSpace);
+            if (!query.contains(key))
+                query.insert(key, value);
+        }
+        start = end + 1;
+    }
+    return query;
+}
+
+Query targetQuery(const httplib::Request& req)
+{
+    const size_t question = req.target.find('?');
+    return question == std::string::npos ? Query() : parseQuery(req.target.substr(question + 1), false);
+}
+
+std::string utf8(const QString& text)
+{
+    return text.toUtf8().toStdString();
+}
+
+void answer(httplib::Response& res, int status, const QByteArray& body, const char* contentType)
+{
+    res.status = status;
+    res.set_content(body.constData(), static_cast<size_t>(body.size()), contentType);
+}
+
+void answerJson(httplib::Response& res, int status, const QJsonObject& object)
+{
+    answer(res, status, QJsonDocument(object).toJson(QJsonDocument::Compact), kJson);
+}
+
+void answerText(httplib::Response& res, int status, const QString& text)
+{
+    answer(res, status, text.toUtf8(), kText);
+}
+
+void answerHtml(httplib::Response& res, int status, const QString& html)
+{
+    answer(res, status, html.toUtf8(), kHtml);
+}
+
+// "/" + a relative path without "..", backslashes or control characters; anything else could name a file
+// outside the build.
+bool isSafeFileArgument(const QString& file)
+{
+    if (file.contains(QLatin1Char('\\')))
+        return false;
+    for (const QChar c : file) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return false;
+    }
+    const QStringList segments = file.split(QLatin1Char('/'));
+    return !segments.contains(QStringLiteral(".."));
+}
+
+QString percentEncodePath(const QString& path)
+{
+    QStringList segments = path.split(QLatin1Char('/'));
+    for (QString& segment : segments)
+        segment = QString::fromLatin1(QUrl::toPercentEncoding(segment));
+    return segments.join(QLatin1Char('/'));
+}
+
+bool isPlausibleEmail(const QString& email)
+{
+    const int at = email.indexOf(QLatin1Char('@'));
+    if (email.size() > 254 || at <= 0 || at != email.lastIndexOf(QLatin1Char('@')) || at == email.size() - 1)
+        return false;
+    for (const QChar c : email) {
+        if (c.isSpace() || c.unicode() < 0x20 || QStringLiteral("<>\"'\\,;").contains(c))
+            return false;
+    }
+    return true;
+}
+
+// Stable per address, across restarts and state folders, so a returning user keeps the same id and avatar.
+qint64 userIdFor(const QString& email)
+{
+    const QByteArray digest = QCryptographicHash::hash(email.toUtf8(), QCryptographicHash::Sha256);
+    return 100000 + qFromBigEndian<quint32>(digest.constData()) % 900000;
+}
+
+QString randomInstanceId()
+{
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QString id;
+    for (int i = 0; i < 32; ++i)
+        id.append(QLatin1Char(alphabet[QRandomGenerator::global()->bounded(62)]));
+    return id;
+}
+
+qint64 nowSeconds()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+const char* imageContentType(const QString& suffix)
+{
+    if (suffix == QLatin1String("png"))
+        return "image/png";
+    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
+        return "image/jpeg";
+    if (suffix == QLatin1String("webp"))
+        return "image/webp";
+    if (suffix == QLatin1String("gif"))
+        return "image/gif";
+    if (suffix == QLatin1String("bmp"))
+        return "image/bmp";
+    return "application/octet-stream";
+}
+
+const char* reasonPhrase(int status)
+{
+    switch (status) {
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 413:
+        return "Payload Too Large";
+    case 414:
+        return "URI Too Long";
+    default:
+        return status >= 500 ? "Server Error" : "Request Refused";
+    }
+}
+
+thread_local std::chrono::steady_clock::time_point t_requestStart;
+} // namespace
+
+struct DevService::Private
+{
+    Private(const Options& options, const BuildCatalog& catalog)
+        : options(options), catalog(catalog), certificates(options.stateFolder)
+    {}
+
+    bool hasApiVersionHeader(const httplib::Request& req, httplib::Response& res) const;
+    QJsonObject bearerClaims(const httplib::Request& req) const;
+
+    void onIndex(const httplib::Request& req, httplib::Response& res);
+    void onArchive(const httplib::Request& req, httplib::Response& res);
+    void onPatch(const httplib::Request& req, httplib::Response& res);
+    void onDownload(const httplib::Request& req, httplib::Response& res);
+    void onSignInPage(const httplib::Request& req, httplib::Response& res);
+    void onSignInSubmit(const httplib::Request& req, httplib::Response& res);
+    void onLoginPoll(const httplib::Request& req, httplib::Response& res);
+    void onUserInfo(const httplib::Request& req, httplib::Response& res);
+    void onUserRecord(const httplib::Request& req, httplib::Response& res);
+    void onAvatar(const httplib::Request& req, httplib::Response& res);
+    void onArtworkAddress(const httplib::Request& req, httplib::Response& res);
+    void onArtwork(const httplib::Request& req, httplib::Response& res);
+    void logRequest(const httplib::Request& req, const httplib::Response& res);
+    void route();
+    QString origin() const;
+
+    Options options;
+    const BuildCatalog& catalog;
+    DevCertificates certificates;
+    TokenSigner signer;
+    SignInRegistry signIns;
+    std::unique_ptr<httplib::SSLServer> server;
+    QByteArray artwork;
+    QString artworkName;
+    int boundPort = 0;
+    std::mutex logMutex;
+};
+
+bool DevService::Private::hasApiVersionHeader(const httplib::Request& req, httplib::Response& res) const
+{
+    if (req.get_header_value("api-version") == "2.0")
+        return true;
+    answerText(res, 400, QStringLiteral("The header api-version: 2.0 is required.\n"));
+    return false;
+}
+
+QJsonObject DevService::Private::bearerClaims(const httplib::Request& req) const
+{
+    const std::string authorization = req.get_header_value("Authorization");
+    const std::string prefix = "Bearer ";
+    if (authorization.compare(0, prefix.size(), prefix) != 0)
+        return {};
+    return signer.verify(QByteArray::fromStdString(authorization.substr(prefix.size())).trimmed(), nowSeconds());
+}
+
+void DevService::Private::onIndex(const httplib::Request&, httplib::Response& res)
+{
+    QList<HtmlPages::BuildSummary> summaries;
+    for (const BuildCatalog::Build* build : catalog.builds()) {
+        summaries.append({build->version, build->files.size(),
+                          static_cast<qint64>(build->manifest.value(QStringLiteral("totalFileSize")).toDouble())});
+    }
+    answerHtml(res, 200, HtmlPages::index(summaries, options.launcherVersion, randomInstanceId()));
+}
+
+void DevService::Private::onArchive(const httplib::Request&, httplib::Response& res)
+{
+    const QJsonObject entry{{QStringLiteral("version"), options.launcherVersion}};
+    answerJson(res, 200, QJsonObject{{QStringLiteral("archive"), QJsonArray{entry}}});
+}
+
+void DevService::Private::onPatch(const httplib::Request& req, httplib::Response& res)
+{
+    const Query query = targetQuery(req);
+    if (query.value(QStringLiteral("version")).isEmpty() || query.value(QStringLiteral("os")).isEmpty()) {
+        answerText(res, 400, QStringLiteral("version and os are required.\n"));
+        return;
+    }
+    const BuildCatalog::Build* build = nullptr;
+    switch (catalog.answerPatch(query.value(QStringLiteral("version")),
+                                query.value(QStringLiteral("vt")) == QLatin1String("daily"), &build)) {
+    case BuildCatalog::PatchAnswer::UpToDate:
+        answer(res, 200, QByteArray(), kText);
+        break;
+    case BuildCatalog::PatchAnswer::NotFound:
+        answer(res, 200, QByteArrayLiteral("Not Found"), kText);
+        break;
+    case BuildCatalog::PatchAnswer::Manifest:
+        answer(res, 200, build->manifestJson, kJson);
+        break;
+    }
+}
+
+void DevService::Private::onDownload(const httplib::Request& req, httplib::Response& res)
+{
+    const Query query = targetQuery(req);
+    const QString version = query.value(QStringLiteral("version"));
+    const QString file = query.value(QStringLiteral("file"));
+    if (version.isEmpty() || !file.startsWith(QLatin1Char('/')) || file.size() < 2) {
+        answerText(res, 400, QStringLiteral("version and file=/PATH are required.\n"));
+        return;
+    }
+    if (!isSafeFileArgument(file)) {
+        answerText(res, 400, QStringLiteral("Invalid file path.\n"));
+        return;
+    }
+    const BuildCatalog::Build* build =
+        catalog.buildForDownload(version, query.value(QStringLiteral("vt")) == QLatin1String("daily"));
+    const QString path = file.mid(1);
+    const auto entry = build ? build->files.constFind(path) : QHash<QString, BuildCatalog::File>::const_iterator();
+    if (!build || entry == build->files.constEnd()) {
+        answerText(res, 404, QStringLiteral("No such file in this build.\n"));
+        return;
+    }
+    if (!options.redirectDownloads.isEmpty()) {
+        res.set_redirect(utf8(options.redirectDownloads + percentEncodePath(build->version) + QLatin1Char('/') +
+                              percentEncodePath(path)),
+                         302);
+        return;
+    }
+
+    auto source = std::make_shared<QFile>(entry->absolutePath);
+    if (!source->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        answerText(res, 500, QStringLiteral("The file cannot be read.\n"));
+        return;
+    }
+    res.status = 200;
+    // Read piece by piece as the client takes it, so a large file never sits in memory.
+    res.set_content_provider(
+        static_cast<size_t>(source->size()), "application/octet-stream",
+        [source](size_t offset, size_t length, httplib::DataSink& sink) {
+            thread_local std::vector<char> buffer(kStreamChunk);
+            if (source->pos() != static_cast<qint64>(offset) && !source->seek(static_cast<qint64>(offset)))
+                return false;
+            const qint64 got = source->read(buffer.data(), static_cast<qint64>(std::min(length, kStreamChunk)));
+            return got > 0 && sink.write(buffer.data(), static_cast<size_t>(got));
+        });
+}
+
+void DevService::Private::onSignInPage(const httplib::Request& req, httplib::Response& res)
+{
+    const Query query = targetQuery(req);
+    const QString instanceId = query.value(QStringLiteral("InstanceId"));
+    if (!SignInRegistry::isValidInstanceId(instanceId)) {
+        answerHtml(res, 400,
+                   HtmlPages::message(QStringLiteral("Cannot sign in"),
+                                      QStringLiteral("This sign-in link is incomplete. Start the sign-in from the "
+                                                     "launcher again.")));
+        return;
+    }
+    answerHtml(res, 200,
+               HtmlPages::signInForm(instanceId, query.value(QStringLiteral("client"), QStringLiteral("0")),
+                                     query.value(QStringLiteral("returnUrl"))));
+}
+
+void DevService::Private::onSignInSubmit(const httplib::Request& req, httplib::Response& res)
+{
+    const Query form = parseQuery(req.body, true);
+    const QString instanceId = form.value(QStringLiteral("InstanceId"));
+    const QString email = form.value(QStringLiteral("email")).trimmed().toLower();
+    const QString returnUrl = form.value(QStringLiteral("returnUrl"));
+    if (!SignInRegistry::isValidInstanceId(instanceId)) {
+        answerHtml(res, 400,
+                   HtmlPages::message(QStringLiteral("Cannot sign in"),
+                                      QStringLiteral("This sign-in form is incomplete. Start the sign-in from the "
+                                                     "launcher again.")));
+        return;
+    }
+    if (!isPlausibleEmail(email)) {
+        answerHtml(res, 400,
+                   HtmlPages::signInForm(instanceId, form.value(QStringLiteral("client"), QStringLiteral("0")),
+                                         returnUrl, QStringLiteral("Enter a valid e-mail address.")));
+        return;
+    }
+    signIns.complete(instanceId, email, nowSeconds());
+    // Only a path on this origin: anything else would let a crafted link send the user elsewhere.
+    if (returnUrl.startsWith(QLatin1Char('/')) && !returnUrl.startsWith(QLatin1String("//")) &&
+        !returnUrl.contains(QLatin1Char('\\'))) {
+        res.set_redirect(utf8(returnUrl), 303);
+        return;
+    }
+    answerHtml(res, 200, HtmlPages::signedIn());
+}
+
+void DevService::Private::onLoginPoll(const httplib::Request& req, httplib::Response& res)
+{
+    if (!hasApiVersionHeader(req, res))
+        return;
+    QJsonParseError parseError;
+    const QJsonDocument body = QJsonDocument::fromJson(QByteArray::fromStdString(req.body), &parseError);
+    const QString instanceId = body.object().value(QStringLiteral("instanceId")).toString();
+    if (parseError.error != QJsonParseError::NoError || !body.isObject() ||
+        !SignInRegistry::isValidInstanceId(instanceId)) {
+        answerText(res, 400, QStringLiteral("A JSON object with \"instanceId\" is required.\n"));
+        return;
+    }
+    const qint64 now = nowSeconds();
+    const QString email = signIns.collect(instanceId, now);
+    if (email.isEmpty()) {
+        answerText(res, 404, QStringLiteral("Not signed in yet.\n"));
+        return;
+    }
+    const QByteArray token = signer.issue(QJsonObject{{QStringLiteral("instanceId"), instanceId},
+                                                      {QStringLiteral("userId"), userIdFor(email)},
+                                                      {QStringLiteral("email"), email},
+                                                      {QStringLiteral("iat"), now},
+                                                      {QStringLiteral("exp"), now + options.tokenLifetimeSeconds}});
+    answer(res, 200, '"' + token + '"', kJson);
+}
+
+void DevService::Private::onUserInfo(const httplib::Request& req, httplib::Response& res)
+{
+    if (!hasApiVersionHeader(req, res))
+        return;
+    const QJsonObject claims = bearerClaims(req);
+    if (claims.isEmpty()) {
+        answerText(res, 401, QStringLiteral("The token is missing, invalid or expired.\n"));
+        return;
+    }
+    answerJson(res, 200,
+               QJsonObject{{QStringLiteral("userId"), claims.value(QStringLiteral("userId"))},
+                           {QStringLiteral("email"), claims.value(QStringLiteral("email"))}});
+}
+
+void DevService::Private::onUserRecord(const httplib::Request& req, httplib::Response& res)
+{
+    if (!hasApiVersionHeader(req, res))
+        return;
+    if (bearerClaims(req).isEmpty()) {
+        answerText(res, 401, QStringLiteral("The token is missing, invalid or expired.\n"));
+        return;
+    }
+    bool ok = false;
+    const uint id = QString::fromStdString(req.matches[1]).toUInt(&ok);
+    if (!ok) {
+        answerText(res, 404, QStringLiteral("No such user.\n"));
+        return;
+    }
+    answerJson(
+        res, 200,
+        QJsonObject{{QStringLiteral("photo"), QStringLiteral("%1/account/avatars/%2.png").arg(origin()).arg(id)}});
+}
+
+void DevService::Private::onAvatar(const httplib::Request& req, httplib::Response& res)
+{
+    bool ok = false;
+    const uint id = QString::fromStdString(req.matches[1]).toUInt(&ok);
+    if (!ok) {
+        answerText(res, 404, QStringLiteral("No such picture.\n"));
+        return;
+    }
+    answer(res, 200, PngImage::avatar(id), "image/png");
+}
+
+void DevService::Private::onArtworkAddress(const httplib::Request& req, httplib::Response& res)
+{
+    const QString apiVersion = targetQuery(req).value(QStringLiteral("api-version"));
+    if (apiVersion != QLatin1String("2") && apiVersion != QLatin1String("2.0")) {
+        answerText(res, 400, QStringLiteral("The query api-version=2 is required.\n"));
+        return;
+    }
+    answer(res, 200, '"' + QStringLiteral("%1/account/artwork/%2").arg(origin(), artworkName).toUtf8() + '"', kJson);
+}
+
+void DevService::Private::onArtwork(const httplib::Request& req, httplib::Response& res)
+{
+    if (QString::fromStdString(req.matches[1]) != artworkName) {
+        answerText(res, 404, QStringLiteral("No such picture.\n"));
+        return;
+    }
+    answer(res, 200, artwork, imageContentType(QFileInfo(artworkName).suffix()));
+}
+
+void DevService::Private::logRequest(const httplib::Request& req, const httplib::Response& res)
+{
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t_requestStart);
+    const size_t bytes = res.content_provider_ ? res.content_length_ : res.body.size();
+    std::lock_guard<std::mutex> lock(logMutex);
+    std::fprintf(stderr, "%s %s %d %zu %lld ms\n", req.method.c_str(), req.target.c_str(), res.status, bytes,
+                 static_cast<long long>(elapsed.count()));
+}
+
+QString DevService::Private::origin() const
+{
+    const bool bWildcard = options.host == QLatin1String("0.0.0.0") || options.host.isEmpty();
+    return QStringLiteral("https://%1:%2").arg(bWildcard ? QStringLiteral("127.0.0.1") : options.host).arg(boundPort);
+}
+
+void DevService::Private::route()
+{
+    using Req = const httplib::Request&;
+    using Res = httplib::Response&;
+    auto bind = [this](void (Private::*handler)(Req, Res)) {
+        return [this, handler](Req req, Res res) { (this->*handler)(req, res); };
+    };
+    httplib::Server& s = *server;
+    s.Get("/", bind(&Private::onIndex));
+    s.Get("/update/", bind(&Private::onIndex));
+    s.Get("/account/", bind(&Private::onIndex));
+
+    s.Get(R"(/update/orvel/archive/\d+)", bind(&Private::onArchive));
+    s.Get("/update/orvel/patch", bind(&Private::onPatch));
+    s.Get("/update/orvel/patch/download", bind(&Private::onDownload));
+
+    s.Get("/account/Account/Login", bind(&Private::onSignInPage));
+    s.Post("/account/Account/Login", bind(&Private::onSignInSubmit));
+    s.Get("/account/signedin", [](Req, Res res) { answerHtml(res, 200, HtmlPages::signedIn()); });
+    s.Get("/account/connect",
+          [this](Req, Res res) { answerHtml(res, 200, HtmlPages::connect(options.launcherVersion)); });
+    s.Post("/account/api/Accounts/Login/Instance", bind(&Private::onLoginPoll));
+    s.Get("/account/api/accounts/Users/Info", bind(&Private::onUserInfo));
+    s.Get(R"(/account/api/PCS/Users/([^/]+))", bind(&Private::onUserRecord));
+    s.Get(R"(/account/avatars/(\d{1,10})\.png)", bind(&Private::onAvatar));
+    s.Get("/account/api/Orvel/LauncherArtwork", bind(&Private::onArtworkAddress));
+    s.Get(R"(/account/artwork/([^/]+))", bind(&Private::onArtwork));
+
+    s.set_pre_routing_handler([](Req, Res) {
+        t_requestStart = std::chrono::steady_clock::now();
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    s.set_error_handler([](Req, Res res) {
+        if (res.body.empty() && !res.content_provider_)
+            answerText(res, res.status, QStringLiteral("%1\n").arg(QLatin1String(reasonPhrase(res.status))));
+    });
+    s.set_exception_handler(
+        [](Req, Res res, std::exception_ptr) { answerText(res, 500, QStringLiteral("Internal error.\n")); });
+    s.set_logger([this](Req req, const httplib::Response& res) { logRequest(req, res); });
+}
+
+DevService::DevService(const Options& options, const BuildCatalog& catalog) : d(new Private(options, catalog))
+{}
+
+DevService::~DevService() = default;
+
+bool DevService::start(QString* error)
+{
+    if (!QDir().mkpath(d->options.stateFolder)) {
+        *error = QStringLiteral("cannot create the state folder %1").arg(d->options.stateFolder);
+        return false;
+    }
+    if (!d->certificates.ensure(error))
+        return false;
+    if (!d->signer.loadOrCreateSecret(QDir(d->options.stateFolder).absoluteFilePath(QStringLiteral("token-secret")),
+                                      error))
+        return false;
+
+    if (d->options.artworkFile.isEmpty()) {
+        d->artwork = PngImage::artwork();
+        d->artworkName = QStringLiteral("background.png");
+    } else {
+        QFile file(d->options.artworkFile);
+        if (file.size() > kMaxArtworkSize || !file.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("cannot use %1 as artwork (unreadable or larger than 32 MiB)")
+                         .arg(d->options.artworkFile);
+            return false;
+        }
+        d->artwork = file.readAll();
+        const QString suffix = QFileInfo(d->options.artworkFile).suffix().toLower();
+        d->artworkName = suffix.isEmpty() ? QStringLiteral("background") : QStringLiteral("background.") + suffix;
+    }
+
+    d->server = std::make_unique<httplib::SSLServer>(d->certificates.serverCertificatePath().toLocal8Bit().constData(),
+                                                     d->certificates.serverKeyPath().toLocal8Bit().constData());
+    if (!d->server->is_valid()) {
+        *error = QStringLiteral("cannot set up TLS with %1").arg(d->certificates.serverCertificatePath());
+        return false;
+    }
+    // The launcher opens up to 16 keep-alive connections at once; the library's default pool would serialise them.
+    const int threads = d->options.workerThreads;
+    d->server->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
+    d->server->set_keep_alive_max_count(1000);
+    d->server->set_keep_alive_timeout(10);
+    d->server->set_read_timeout(30);
+    d->server->set_write_timeout(30);
+    d->server->set_payload_max_length(kMaxBodySize);
+    d->route();
+
+    const std::string host = utf8(d->options.host);
+    if (d->options.port == 0) {
+        d->boundPort = d->server->bind_to_any_port(host);
+    } else if (d->server->bind_to_port(host, d->options.port)) {
+        d->boundPort = d->options.port;
+    }
+    if (d->boundPort <= 0) {
+        *error = QStringLiteral("cannot listen on %1 port %2").arg(d->options.host).arg(d->options.port);
+        return false;
+    }
+    return true;
+}
+
+bool DevService::run()
+{
+    return d->server && d->server->listen_after_bind();
+}
+
+void DevService::stop()
+{
+    if (d->server)
+        d->server->stop();
+}
+
+int DevService::port() const
+{
+    return d->boundPort;
+}
+
+QString DevService::origin() const
+{
+    return d->origin();
+}
+
+QString DevService::caCertificatePath() const
+{
+    return d->certificates.caCertificatePath();
+}
