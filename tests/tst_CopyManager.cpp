@@ -1,0 +1,405 @@
+// Runs the real OrvelFileCopyManager program on temporary trees and checks what lands on disk.
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// exit(-1) as the system reports it.
+constexpr int kArgumentError = 255;
+constexpr int kIncomplete = 1;
+
+const QString kProgram = QStringLiteral(ORVEL_BIN_DIR "/OrvelFileCopyManager");
+
+// Relative path -> content; folders end in "/".
+using Tree = QMap<QString, QByteArray>;
+
+void writeFile(const QString& path, const QByteArray& content, int mode = 0644)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(file.write(content), qint64(content.size()));
+    file.close();
+    QCOMPARE(::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(mode)), 0);
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+int modeOf(const QString& path)
+{
+    struct stat info;
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? static_cast<int>(info.st_mode & 07777) : -1;
+}
+
+// Every entry, hidden ones included, so that stray copies and temporary files show up too.
+Tree snapshot(const QString& root)
+{
+    Tree tree;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString relative = QDir(root).relativeFilePath(path);
+        if (it.fileInfo().isDir())
+            tree.insert(relative + QLatin1Char('/'), QByteArray());
+        else
+            tree.insert(relative, readFile(path));
+    }
+    return tree;
+}
+
+int runCopyManager(const QStringList& arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(kProgram, arguments);
+    if (!process.waitForStarted(30000) || !process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        return -1000;
+    }
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2000;
+}
+
+QByteArray randomBytes(QRandomGenerator& random, int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    random.fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    for (int i = size / 4 * 4; i < size; ++i)
+        bytes[i] = static_cast<char>(random.bounded(256));
+    return bytes;
+}
+
+QByteArray elfImage()
+{
+    return QByteArray("\x7f"
+                      "ELF\x02\x01\x01",
+                      7) +
+           QByteArray(200, '\0');
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Tree)
+
+class tst_CopyManager : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    // Arguments
+    void argumentErrors_data();
+    void argumentErrors();
+    void extraArgumentsIgnored();
+    void emptySourceInstallsNothing();
+
+    // What is copied
+    void hiddenEntriesSkipped();
+    void missingDestinationAndNestedFoldersCreated_data();
+    void missingDestinationAndNestedFoldersCreated();
+    void replacesFilesAndKeepsTheRest();
+    void replacesRunningProgram();
+    void largeTreeIsByteIdentical();
+
+    // Failures and the manifest
+    void unreplaceableTargetStaysAndIsReported_data();
+    void unreplaceableTargetStaysAndIsReported();
+    void manifestInstalledLast();
+
+    // Permission bits
+    void permissionBits_data();
+    void permissionBits();
+
+private:
+    QScopedPointer<QTemporaryDir> m_dir;
+    QString m_source;
+    QString m_destination;
+};
+
+void tst_CopyManager::init()
+{
+    QVERIFY2(QFileInfo::exists(kProgram), qPrintable(kProgram));
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+    // Blanks in both folders: each path must stay one argument.
+    m_source = m_dir->filePath(QStringLiteral("download tree/App"));
+    m_destination = m_dir->filePath(QStringLiteral("install dir/App"));
+    QVERIFY(QDir().mkpath(m_source));
+}
+
+void tst_CopyManager::argumentErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+
+    // "@S" and "@D" stand for the prepared source and destination folders.
+    QTest::newRow("no arguments") << QStringList();
+    QTest::newRow("one argument") << QStringList{QStringLiteral("@S")};
+    QTest::newRow("empty source") << QStringList{QString(), QStringLiteral("@D")};
+    QTest::newRow("source missing, destination exists")
+        << QStringList{QStringLiteral("@S/nowhere"), QStringLiteral("@D")};
+    QTest::newRow("source is a file") << QStringList{QStringLiteral("@S/file.txt"), QStringLiteral("@D")};
+    QTest::newRow("empty destination") << QStringList{QStringLiteral("@S"), QString()};
+}
+
+void tst_CopyManager::argumentErrors()
+{
+    QFETCH(QStringList, arguments);
+    writeFile(m_source + QStringLiteral("/file.txt"), "new");
+    writeFile(m_destination + QStringLiteral("/file.txt"), "old");
+    for (QString& argument : arguments)
+        argument.replace(QStringLiteral("@S"), m_source).replace(QStringLiteral("@D"), m_destination);
+    const Tree before = snapshot(m_dir->path());
+
+    QCOMPARE(runCopyManager(arguments), kArgumentError);
+    QCOMPARE(snapshot(m_dir->path()), before);
+}
+
+void tst_CopyManager::extraArgumentsIgnored()
+{
+    writeFile(m_source + QStringLiteral("/file.txt"), "new");
+    QCOMPARE(runCopyManager({m_source, m_destination, QStringLiteral("surplus")}), 0);
+    QCOMPARE(readFile(m_destination + QStringLiteral("/file.txt")), QByteArray("new"));
+}
+
+void tst_CopyManager::emptySourceInstallsNothing()
+{
+    writeFile(m_destination + QStringLiteral("/file.txt"), "old");
+    const Tree before = snapshot(m_destination);
+    QCOMPARE(runCopyManager({m_source, m_destination}), 0);
+    QCOMPARE(snapshot(m_destination), before);
+    QVERIFY(QFileInfo(m_source).isDir());
+}
+
+void tst_CopyManager::hiddenEntriesSkipped()
+{
+    writeFile(m_source + QStringLiteral("/visible.txt"), "v");
+    writeFile(m_source + QStringLiteral("/.hidden.txt"), "h");
+    writeFile(m_source + QStringLiteral("/.hidden folder/inside.txt"), "h");
+    writeFile(m_source + QStringLiteral("/.hidden folder/sub/deeper.txt"), "h");
+    writeFile(m_source + QStringLiteral("/sub/.also hidden"), "h");
+    writeFile(m_source + QStringLiteral("/sub/shown.txt"), "s");
+
+    QCOMPARE(runCopyManager({m_source, m_destination}), 0);
+    const Tree expected{
+        {QStringLiteral("visible.txt"), "v"}, {QStringLiteral("sub/"), {}}, {QStringLiteral("sub/shown.txt"), "s"}};
+    QCOMPARE(snapshot(m_destination), expected);
+}
+
+void tst_CopyManager::missingDestinationAndNestedFoldersCreated_data()
+{
+    QTest::addColumn<Tree>("files");
+
+    // No folder entry at all: nothing but the file itself can create the destination.
+    QTest::newRow("top-level files only") << Tree{{QStringLiteral("top.txt"), "1"}, {QStringLiteral("Orvel"), "2"}};
+    QTest::newRow("nested folders") << Tree{{QStringLiteral("top.txt"), "1"},
+                                            {QStringLiteral("a/b/c/deep.bin"), "3"},
+                                            {QStringLiteral("a/b/c/d/e/deeper.bin"), "4"},
+                                            {QStringLiteral("with space/ünïcode name.txt"), "5"}};
+}
+
+void tst_CopyManager::missingDestinationAndNestedFoldersCreated()
+{
+    QFETCH(Tree, files);
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        writeFile(m_source + QLatin1Char('/') + it.key(), it.value());
+    QVERIFY(!QFileInfo::exists(m_destination));
+
+    QCOMPARE(runCopyManager({m_source, m_destination}), 0);
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        QCOMPARE(readFile(m_destination + QLatin1Char('/') + it.key()), it.value());
+}
+
+void tst_CopyManager::replacesRunningProgram()
+{
+    // Writing into a running program's file fails on Linux; a rename over it does not disturb the running copy.
+    const QString sleep = QStandardPaths::findExecutable(QStringLiteral("sleep"));
+    QVERIFY(!sleep.isEmpty());
+    const QString installed = m_destination + QStringLiteral("/Orvel");
+    writeFile(installed, readFile(sleep), 0755);
+    writeFile(m_source + QStringLiteral("/Orvel"), "#!/bin/sh\nexit 0\n");
+
+    QProcess running;
+    running.start(installed, {QStringLiteral("30")});
+    QVERIFY(running.waitForStarted());
+    const int exitCode = runCopyManager({m_source, m_destination});
+    const bool stillRunning = running.state() == QProcess::Running;
+    running.kill();
+    running.waitForFinished();
+
+    QCOMPARE(exitCode, 0);
+    QVERIFY(stillRunning);
+    QCOMPARE(readFile(installed), QByteArray("#!/bin/sh\nexit 0\n"));
+}
+
+void tst_CopyManager::replacesFilesAndKeepsTheRest()
+{
+    writeFile(m_source + QStringLiteral("/changed.txt"), "new content, longer than before");
+    writeFile(m_source + QStringLiteral("/sub/shrunk.txt"), "s");
+    writeFile(m_destination + QStringLiteral("/changed.txt"), "old");
+    writeFile(m_destination + QStringLiteral("/sub/shrunk.txt"), "old and long");
+    writeFile(m_destination + QStringLiteral("/not in update.txt"), "kept");
+    writeFile(m_destination + QStringLiteral("/sub/user data/settings.ini"), "kept");
+    const Tree sourceBefore = snapshot(m_source);
+
+    QCOMPARE(runCopyManager({m_source, m_destination}), 0);
+    const Tree expected{{QStringLiteral("changed.txt"), "new content, longer than before"},
+                        {QStringLiteral("sub/"), {}},
+                        {QStringLiteral("sub/shrunk.txt"), "s"},
+                        {QStringLiteral("not in update.txt"), "kept"},
+                        {QStringLiteral("sub/user data/"), {}},
+                        {QStringLiteral("sub/user data/settings.ini"), "kept"}};
+    QCOMPARE(snapshot(m_destination), expected);
+    QCOMPARE(snapshot(m_source), sourceBefore);
+}
+
+void tst_CopyManager::largeTreeIsByteIdentical()
+{
+    // Sizes around the copy buffer and page boundaries, at several depths; half of the files already installed
+    // in an older version.
+    QRandomGenerator random(20261206);
+    const int sizes[] = {0, 1, 4095, 4096, 4097, (1 << 20) - 1, 1 << 20, (1 << 20) + 3, 3 * (1 << 20) + 17};
+    for (int i = 0; i < 180; ++i) {
+        const QString relative = QStringLiteral("level %1/sub %2/file %3.dat").arg(i % 4).arg(i % 7).arg(i);
+        const int size = i < 9 ? sizes[i] : static_cast<int>(random.bounded(200000));
+        writeFile(m_source + QLatin1Char('/') + relative, randomBytes(random, size));
+        if (i % 2 == 0)
+            writeFile(m_destination + QLatin1Char('/') + relative, randomBytes(random, size / 2 + 5));
+    }
+    const Tree sourceBefore = snapshot(m_source);
+
+    QCOMPARE(runCopyManager({m_source, m_destination}), 0);
+    const Tree installed = snapshot(m_destination);
+    QCOMPARE(installed.size(), sourceBefore.size());
+    for (auto it = sourceBefore.cbegin(); it != sourceBefore.cend(); ++it)
+        QVERIFY2(installed.value(it.key()) == it.value(), qPrintable(it.key()));
+    QCOMPARE(snapshot(m_source), sourceBefore);
+}
+
+void tst_CopyManager::unreplaceableTargetStaysAndIsReported_data()
+{
+    QTest::addColumn<QString>("sourceFile");
+    QTest::addColumn<QString>("blocker"); // what sits in the destination and must stay as it is
+
+    QTest::newRow("folder in place of a file") << "program.bin"
+                                               << "program.bin/keep.txt";
+    QTest::newRow("file in place of a folder") << "plugins/plugin.so"
+                                               << "plugins";
+    QTest::newRow("read-only file") << "readonly.txt"
+                                    << "readonly.txt";
+}
+
+void tst_CopyManager::unreplaceableTargetStaysAndIsReported()
+{
+    QFETCH(QString, sourceFile);
+    QFETCH(QString, blocker);
+
+    const bool readOnlyRow = QByteArray(QTest::currentDataTag()) == "read-only file";
+    if (readOnlyRow && ::geteuid() == 0)
+        QSKIP("root may write read-only files; the other rows cover an unreplaceable target for root");
+
+    writeFile(m_source + QLatin1Char('/') + sourceFile, "new");
+    writeFile(m_source + QStringLiteral("/other.txt"), "new other");
+    writeFile(m_source + QStringLiteral("/liveupdate.json"), "{\"new\": true}");
+    writeFile(m_destination + QLatin1Char('/') + blocker, "blocking", readOnlyRow ? 0444 : 0644);
+    writeFile(m_destination + QStringLiteral("/liveupdate.json"), "{\"old\": true}");
+    const Tree blockerBefore = snapshot(m_destination);
+
+    QCOMPARE(runCopyManager({m_source, m_destination}), kIncomplete);
+
+    Tree expected = blockerBefore;
+    expected.insert(QStringLiteral("other.txt"), "new other"); // the others are still installed
+    QCOMPARE(snapshot(m_destination), expected);               // blocker and old manifest kept, no leftovers
+}
+
+void tst_CopyManager::manifestInstalledLast()
+{
+    // Many top-level files, so that directory order alone would rarely put the manifest last.
+    for (int i = 0; i < 40; ++i)
+        writeFile(m_source + QStringLiteral("/file%1.txt").arg(i), QByteArray::number(i));
+    writeFile(m_source + QStringLiteral("/sub/liveupdate.json"), "not the manifest");
+    writeFile(m_source + QStringLiteral("/liveupdate.json"), "{\"new\": true}");
+    writeFile(m_destination + QStringLiteral("/liveupdate.json"), "{\"old\": true}");
+
+    // Every replacement is a rename into the folder; record their order.
+    const int notifier = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(notifier >= 0);
+    QVERIFY(inotify_add_watch(notifier, QFile::encodeName(m_destination).constData(), IN_MOVED_TO) >= 0);
+    const int exitCode = runCopyManager({m_source, m_destination});
+
+    QStringList order;
+    alignas(inotify_event) char buffer[64 * 1024];
+    for (ssize_t length; (length = ::read(notifier, buffer, sizeof(buffer))) > 0;) {
+        for (char* p = buffer; p < buffer + length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(p);
+            if (event->len)
+                order << QFile::decodeName(event->name);
+            p += sizeof(inotify_event) + event->len;
+        }
+    }
+    ::close(notifier);
+
+    QCOMPARE(exitCode, 0);
+    QCOMPARE(order.size(), 41);
+    QCOMPARE(order.last(), QStringLiteral("liveupdate.json"));
+    QCOMPARE(readFile(m_destination + QStringLiteral("/liveupdate.json")), QByteArray("{\"new\": true}"));
+    QCOMPARE(readFile(m_destination + QStringLiteral("/sub/liveupdate.json")), QByteArray("not the manifest"));
+}
+
+void tst_CopyManager::permissionBits_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("sourceMode");    // downloads carry no useful bits: never taken over
+    QTest::addColumn<int>("installedMode"); // -1: no file there before
+    QTest::addColumn<int>("expectedMode");
+
+    QTest::newRow("new program (ELF)") << elfImage() << 0600 << -1 << 0755;
+    QTest::newRow("new script") << QByteArray("#!/bin/sh\necho hi\n") << 0600 << -1 << 0755;
+    QTest::newRow("new data file") << QByteArray("plain data") << 0777 << -1 << 0644;
+    QTest::newRow("new one-byte file") << QByteArray("#") << 0600 << -1 << 0644;
+    QTest::newRow("new empty file") << QByteArray() << 0600 << -1 << 0644;
+    QTest::newRow("truncated ELF magic") << QByteArray("\x7f"
+                                                       "EL")
+                                         << 0600 << -1 << 0644;
+    QTest::newRow("replaced program keeps 0750") << elfImage() << 0600 << 0750 << 0750;
+    QTest::newRow("replaced data keeps 0600") << QByteArray("secret") << 0644 << 0600 << 0600;
+    QTest::newRow("replaced data file that was executable") << QByteArray("data") << 0644 << 0755 << 0755;
+    QTest::newRow("replaced program that was not executable") << elfImage() << 0755 << 0644 << 0644;
+}
+
+void tst_CopyManager::permissionBits()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, sourceMode);
+    QFETCH(int, installedMode);
+    QFETCH(int, expectedMode);
+
+    const QString target = m_destination + QStringLiteral("/bin/program");
+    writeFile(m_source + QStringLiteral("/bin/program"), content, sourceMode);
+    if (installedMode >= 0)
+        writeFile(target, "previous version", installedMode);
+
+    QCOMPARE(runCopyManager({m_source, m_destination}), 0);
+    QCOMPARE(readFile(target), content);
+    QCOMPARE(QString::number(modeOf(target), 8), QString::number(expectedMode, 8));
+}
+
+QTEST_GUILESS_MAIN(tst_CopyManager)
+#include "tst_CopyManager.moc"
