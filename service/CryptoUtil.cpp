@@ -58,8 +58,9 @@ std::string CryptoUtil::encrypt(const std::string& plain, const std::string& key
         randomBytes16(macKey);
 
         std::string cipherText;
-        CryptoPP::CBC_Mode<CryptoPP::AES>::Encryption encryption(key, CryptoPP::AES::DEFAULT_KEYLENGTH, iv,
-                                                                  CryptoPP::AES::BLOCKSIZE);
+        // The IV is the cipher's block size. No fourth argument: that one is a feedback size, which CBC does not
+        // use, and Crypto++ then throws from a destructor, ending the process.
+        CryptoPP::CBC_Mode<CryptoPP::AES>::Encryption encryption(key, CryptoPP::AES::DEFAULT_KEYLENGTH, iv);
         CryptoPP::StringSource source(
             plain, true,
             new CryptoPP::StreamTransformationFilter(encryption, new CryptoPP::StringSink(cipherText),
@@ -98,7 +99,7 @@ std::string CryptoUtil::decrypt(const std::string& blob, const std::string& keyT
         std::string plain;
         CryptoPP::CBC_Mode<CryptoPP::AES>::Decryption decryption(
             reinterpret_cast<const CryptoPP::byte*>(keyText.data()), CryptoPP::AES::DEFAULT_KEYLENGTH,
-            reinterpret_cast<const CryptoPP::byte*>(iv.data()), CryptoPP::AES::BLOCKSIZE);
+            reinterpret_cast<const CryptoPP::byte*>(iv.data()));
         CryptoPP::StringSource source(
             cipherText, true,
             new CryptoPP::StreamTransformationFilter(decryption, new CryptoPP::StringSink(plain),
