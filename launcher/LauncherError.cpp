@@ -1,0 +1,29 @@
+#include "LauncherError.h"
+
+QString launcherErrorMessage(qint32 code)
+{
+    switch (code) {
+    case VersionCheckFailed:
+    case ServerManifestNotFound:
+    case InvalidServerManifest:
+        return QStringLiteral("Failed to check Orvel version.");
+    case NetworkUnstable:
+        return QStringLiteral("The network is unstable.\tPlease check your internet connection and try again.");
+    case LauncherVersionCheckFailed:
+        return QStringLiteral("Failed to check Launcher version.");
+    case DownloadDirFailed:
+    case DownloadFailed:
+    case CopyFilesFailed:
+    case NoResponse:
+        return QStringLiteral("Failed to update Orvel.");
+    case AppNotFound:
+    case AppStartFailed:
+        return QStringLiteral("Failed to play Orvel.");
+    case SignInTimeout:
+    case SignInFailed:
+        return QStringLiteral("Failed to Sign in.");
+    case SslError:
+    default:
+        return QStringLiteral("Unknown Error.");
+    }
+}

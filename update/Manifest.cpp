@@ -1,0 +1,156 @@
+#include "Manifest.h"
+
+#include <cmath>
+#include <limits>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include "UpdateLogging.h"
+
+namespace Manifest {
+
+namespace {
+QString entryText(const QJsonObject& entry, QLatin1String key)
+{
+    return entry.value(key).toString();
+}
+} // namespace
+
+QJsonObject loadLocalManifest(const QString& installPath)
+{
+    QFile file(installPath + QLatin1Char('/') + QLatin1String(fileName));
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCDebug(lcUpdate) << "Could not open local liveupdate.json file.";
+        return {};
+    }
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    if (document.isNull() || !document.isObject()) {
+        qCDebug(lcUpdate) << "invalid local liveupdate.json file.";
+        return {};
+    }
+    return document.object();
+}
+
+LocalHashes indexLocalHashes(const QJsonObject& localManifest)
+{
+    LocalHashes hashes;
+    const QJsonArray fileList = localManifest.value(QLatin1String("fileList")).toArray();
+    for (const QJsonValue& element : fileList) {
+        const QJsonObject entry = element.toObject();
+        hashes.insert(entryText(entry, QLatin1String("path")), entryText(entry, QLatin1String("hash")));
+    }
+    return hashes;
+}
+
+qint32 readSize(const QJsonValue& value)
+{
+    if (!value.isDouble())
+        return 0;
+    const double number = value.toDouble();
+    if (!std::isfinite(number) || std::trunc(number) != number || number < std::numeric_limits<qint32>::min() ||
+        number > std::numeric_limits<qint32>::max())
+        return 0;
+    return static_cast<qint32>(number);
+}
+
+bool isDailyChannel(const QJsonObject& localManifest)
+{
+    return localManifest.contains(QLatin1String("targetVersion"));
+}
+
+QString manifestVersion(const QJsonObject& localManifest, const QJsonObject& serverManifest, int source)
+{
+    if (isDailyChannel(localManifest))
+        return localManifest.value(QLatin1String("targetVersion")).toString() + QLatin1String(".t");
+    const QString fallback = QStringLiteral("0.0.0.0");
+    switch (source) {
+    case 0:
+        return serverManifest.value(QLatin1String("version")).toString(fallback);
+    case 1:
+        return localManifest.value(QLatin1String("version")).toString(fallback);
+    default:
+        return fallback;
+    }
+}
+
+qint64 collectChangedFiles(const QJsonObject& serverManifest, const LocalHashes& localHashes,
+                           const QString& installPath, QStringList& paths)
+{
+    qint64 total = readSize(serverManifest.value(QLatin1String("totalFileSize")));
+    const QString prefix = installPath + QLatin1Char('/');
+    const QJsonArray fileList = serverManifest.value(QLatin1String("fileList")).toArray();
+    for (const QJsonValue& element : fileList) {
+        const QJsonObject entry = element.toObject();
+        const QString path = entryText(entry, QLatin1String("path"));
+        const qint32 size = readSize(entry.value(QLatin1String("size")));
+        const QString hash = entryText(entry, QLatin1String("hash"));
+
+        // The hash text is compared first: it is free, and a mismatch spares the file system call.
+        bool current = localHashes.value(path) == hash && !path.isEmpty();
+        if (current) {
+            const QFileInfo local(prefix + path);
+            current = local.exists() && local.size() == size;
+        }
+        if (current)
+            total -= size;
+        else
+            paths.append(path);
+    }
+    return total;
+}
+
+QStringList unsafePaths(const QJsonObject& serverManifest)
+{
+    QStringList unsafe;
+    const QJsonArray fileList = serverManifest.value(QLatin1String("fileList")).toArray();
+    for (const QJsonValue& element : fileList) {
+        const QString path = entryText(element.toObject(), QLatin1String("path"));
+        if (path.isEmpty())
+            continue;
+        bool bad = path.startsWith(QLatin1Char('/')) || path.contains(QLatin1Char(':')) ||
+                   path.contains(QLatin1Char('\\')) || path.contains(QChar(0));
+        if (!bad) {
+            const QStringList segments = path.split(QLatin1Char('/'));
+            bad = segments.contains(QLatin1String(".")) || segments.contains(QLatin1String(".."));
+        }
+        if (bad)
+            unsafe.append(path);
+    }
+    return unsafe;
+}
+
+QMap<QString, qint64> expectedSizes(const QJsonObject& serverManifest, const QStringList& paths)
+{
+    QMap<QString, qint64> sizes;
+    for (const QString& path : paths)
+        sizes.insert(path, 0);
+    const QJsonArray fileList = serverManifest.value(QLatin1String("fileList")).toArray();
+    for (const QJsonValue& element : fileList) {
+        const QJsonObject entry = element.toObject();
+        const auto it = sizes.find(entryText(entry, QLatin1String("path")));
+        if (it != sizes.end())
+            it.value() = readSize(entry.value(QLatin1String("size")));
+    }
+    return sizes;
+}
+
+bool saveServerManifest(const QJsonObject& serverManifest, const QString& downloadAppDir)
+{
+    QFile file(downloadAppDir + QLatin1Char('/') + QLatin1String(fileName));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        qCDebug(lcUpdate) << "Could not open liveupdate.json file.";
+        return false;
+    }
+    const QByteArray text = QJsonDocument(serverManifest).toJson(QJsonDocument::Indented);
+    // A short write (full disk) would install a truncated manifest; report it like a file that cannot be opened.
+    const bool written = file.write(text) == text.size() && file.flush();
+    file.close();
+    if (!written)
+        qCDebug(lcUpdate) << "Could not write liveupdate.json file:" << file.errorString();
+    return written;
+}
+
+} // namespace Manifest
