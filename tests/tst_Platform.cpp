@@ -1,0 +1,400 @@
+// Platform layer on Linux: process list, private temporary folder, start with the rights to write a folder.
+#include <functional>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QUuid>
+#include <QtTest>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "Platform.h"
+
+using Platform::ElevatedOutcome;
+using Platform::ElevatedResult;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+int modeOf(const QString& path)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? static_cast<int>(info.st_mode & 07777) : -1;
+}
+
+uid_t ownerOf(const QString& path)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_uid : static_cast<uid_t>(-1);
+}
+
+void writeScript(const QString& path, const QByteArray& body)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\n" + body + "\n");
+    file.close();
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                            QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                            QFileDevice::ExeOther));
+}
+
+// Sets or clears an environment variable for one test and puts the old value back afterwards.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char* name, const QByteArray& value) : m_name(name), m_had(qEnvironmentVariableIsSet(name))
+    {
+        m_old = qgetenv(name);
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    ~ScopedEnv()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+    Q_DISABLE_COPY(ScopedEnv)
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+// Runs `call` as a user who cannot write root's folders: as root in a forked child that drops to "nobody",
+// otherwise right here.
+ElevatedResult asUnprivilegedUser(const std::function<ElevatedResult()>& call)
+{
+    if (::geteuid() != 0)
+        return call();
+    int channel[2];
+    if (::pipe(channel) != 0)
+        return {ElevatedOutcome::WaitFailed, -100};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        ElevatedResult result{ElevatedOutcome::WaitFailed, -101};
+        if (::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0)
+            result = call();
+        const int message[2] = {static_cast<int>(result.outcome), result.exitCode};
+        const bool sent = ::write(channel[1], message, sizeof(message)) == static_cast<ssize_t>(sizeof(message));
+        ::_exit(sent ? 0 : 1);
+    }
+    ::close(channel[1]);
+    int message[2] = {static_cast<int>(ElevatedOutcome::WaitFailed), -102};
+    const bool received = ::read(channel[0], message, sizeof(message)) == static_cast<ssize_t>(sizeof(message));
+    ::close(channel[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!received)
+        return {ElevatedOutcome::WaitFailed, -103};
+    return {static_cast<ElevatedOutcome>(message[0]), message[1]};
+}
+
+} // namespace
+
+class tst_Platform : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void executableName();
+
+    // Process list
+    void emptyNameCountsAsRunning();
+    void seesChildByExactName_data();
+    void seesChildByExactName();
+    void seesChildWhoseProgramWasReplaced();
+    void neverCountsItself();
+
+    // Private temporary folder
+    void tempFolderCreatedPrivate_data();
+    void tempFolderCreatedPrivate();
+    void tempFolderRefusesUnsafeFolder_data();
+    void tempFolderRefusesUnsafeFolder();
+
+    // Start with the rights to write a folder
+    void writableFolderRunsDirectly_data();
+    void writableFolderRunsDirectly();
+    void otherFoldersGoThroughElevation_data();
+    void otherFoldersGoThroughElevation();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void tst_Platform::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    // Reachable by "nobody" for the tests that drop to it.
+    QVERIFY(QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                    QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                    QFileDevice::ExeOther));
+}
+
+void tst_Platform::executableName()
+{
+    QCOMPARE(Platform::executableName(QStringLiteral("Orvel")), QStringLiteral("Orvel"));
+    QCOMPARE(Platform::executableName(QStringLiteral("OrvelFileCopyManager")), QStringLiteral("OrvelFileCopyManager"));
+}
+
+void tst_Platform::emptyNameCountsAsRunning()
+{
+    QVERIFY(Platform::isProcessRunning(QString()));
+}
+
+void tst_Platform::seesChildByExactName_data()
+{
+    QTest::addColumn<QString>("asked"); // "@" stands for the child's program name
+    QTest::addColumn<bool>("running");
+
+    QTest::newRow("exact name") << "@" << true;
+    QTest::newRow("prefix of the name") << "@-" << false;
+    QTest::newRow("name with a suffix") << "@x" << false;
+    QTest::newRow("other case") << "@upper" << false;
+    QTest::newRow("full path instead of the name") << "@path" << false;
+}
+
+void tst_Platform::seesChildByExactName()
+{
+    QFETCH(QString, asked);
+    QFETCH(bool, running);
+
+    const QString sleep = QStandardPaths::findExecutable(QStringLiteral("sleep"));
+    QVERIFY(!sleep.isEmpty());
+    // A name no other process on the machine has.
+    const QString name = QStringLiteral("orvel-sleeper-") + QUuid::createUuid().toString(QUuid::Id128).left(8);
+    const QString program = m_dir.filePath(name);
+    QVERIFY(QFile::copy(sleep, program));
+
+    if (asked == QLatin1String("@-"))
+        asked = name.left(name.size() - 1);
+    else if (asked == QLatin1String("@x"))
+        asked = name + QLatin1Char('x');
+    else if (asked == QLatin1String("@upper"))
+        asked = name.toUpper();
+    else if (asked == QLatin1String("@path"))
+        asked = program;
+    else
+        asked = name;
+
+    QVERIFY(!Platform::isProcessRunning(name));
+    QProcess child;
+    child.start(program, {QStringLiteral("60")});
+    QVERIFY(child.waitForStarted());
+    const bool seen = Platform::isProcessRunning(asked);
+    child.kill();
+    QVERIFY(child.waitForFinished());
+    QFile::remove(program);
+
+    QCOMPARE(seen, running);
+    QVERIFY(!Platform::isProcessRunning(name));
+}
+
+void tst_Platform::seesChildWhoseProgramWasReplaced()
+{
+    // An update replaces the program file while it runs; the running process must still count.
+    const QString name = QStringLiteral("orvel-replaced-") + QUuid::createUuid().toString(QUuid::Id128).left(8);
+    const QString program = m_dir.filePath(name);
+    QVERIFY(QFile::copy(QStandardPaths::findExecutable(QStringLiteral("sleep")), program));
+    QProcess child;
+    child.start(program, {QStringLiteral("60")});
+    QVERIFY(child.waitForStarted());
+    QVERIFY(QFile::remove(program));
+
+    const bool seen = Platform::isProcessRunning(name);
+    child.kill();
+    QVERIFY(child.waitForFinished());
+    QVERIFY(seen);
+}
+
+void tst_Platform::neverCountsItself()
+{
+    const QString ownName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    QVERIFY(!Platform::isProcessRunning(ownName));
+}
+
+void tst_Platform::tempFolderCreatedPrivate_data()
+{
+    QTest::addColumn<bool>("useRuntimeDir");
+    QTest::addColumn<int>("umask");
+    QTest::addColumn<QString>("expectedBelow"); // "runtime" or "tmp"
+
+    QTest::newRow("under XDG_RUNTIME_DIR") << true << 022 << "runtime";
+    QTest::newRow("under XDG_RUNTIME_DIR, permissive umask") << true << 0 << "runtime";
+    QTest::newRow("under XDG_RUNTIME_DIR, strict umask") << true << 0777 << "runtime";
+    QTest::newRow("no XDG_RUNTIME_DIR") << false << 022 << "tmp";
+}
+
+void tst_Platform::tempFolderCreatedPrivate()
+{
+    QFETCH(bool, useRuntimeDir);
+    QFETCH(int, umask);
+    QFETCH(QString, expectedBelow);
+
+    QTemporaryDir runtime;
+    QTemporaryDir tmp;
+    ScopedEnv runtimeEnv("XDG_RUNTIME_DIR", useRuntimeDir ? QFile::encodeName(runtime.path()) : QByteArray());
+    ScopedEnv tmpEnv("TMPDIR", QFile::encodeName(tmp.path()));
+    const mode_t oldMask = ::umask(static_cast<mode_t>(umask));
+    const QString folder = Platform::privateTempFolder();
+    const QString again = Platform::privateTempFolder();
+    ::umask(oldMask);
+
+    const QString expected = expectedBelow == QLatin1String("runtime")
+                                 ? runtime.filePath(QStringLiteral("orvel"))
+                                 : tmp.filePath(QStringLiteral("orvel-%1").arg(::geteuid()));
+    QCOMPARE(folder, expected);
+    QCOMPARE(again, folder);
+    QVERIFY(QFileInfo(folder).isDir());
+    QCOMPARE(QString::number(modeOf(folder), 8), QStringLiteral("700"));
+    QCOMPARE(ownerOf(folder), ::geteuid());
+}
+
+void tst_Platform::tempFolderRefusesUnsafeFolder_data()
+{
+    QTest::addColumn<QString>("prepare");
+
+    QTest::newRow("owned by someone else") << "other owner";
+    QTest::newRow("mode 0777") << "0777";
+    QTest::newRow("mode 0750") << "0750";
+    QTest::newRow("mode 0701") << "0701";
+    QTest::newRow("symbolic link to a private folder") << "link";
+    QTest::newRow("a file") << "file";
+}
+
+void tst_Platform::tempFolderRefusesUnsafeFolder()
+{
+    QFETCH(QString, prepare);
+
+    QTemporaryDir runtime;
+    ScopedEnv runtimeEnv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    const QString folder = runtime.filePath(QStringLiteral("orvel"));
+    const QByteArray path = QFile::encodeName(folder);
+
+    if (prepare == QLatin1String("link")) {
+        QVERIFY(QDir().mkdir(runtime.filePath(QStringLiteral("elsewhere"))));
+        QCOMPARE(::chmod(QFile::encodeName(runtime.filePath(QStringLiteral("elsewhere"))).constData(), 0700), 0);
+        QVERIFY(QFile::link(runtime.filePath(QStringLiteral("elsewhere")), folder));
+    } else if (prepare == QLatin1String("file")) {
+        QFile file(folder);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else if (prepare == QLatin1String("other owner")) {
+        if (::geteuid() != 0)
+            QSKIP("only root can give a folder to another user");
+        QVERIFY(QDir().mkdir(folder));
+        QCOMPARE(::chmod(path.constData(), 0700), 0);
+        QCOMPARE(::chown(path.constData(), kNobody, kNobody), 0);
+    } else {
+        QVERIFY(QDir().mkdir(folder));
+        QCOMPARE(::chmod(path.constData(), static_cast<mode_t>(prepare.toInt(nullptr, 8))), 0);
+    }
+    const int modeBefore = modeOf(folder);
+
+    QCOMPARE(Platform::privateTempFolder(), QString());
+    QCOMPARE(modeOf(folder), modeBefore); // refused, not "repaired"
+}
+
+void tst_Platform::writableFolderRunsDirectly_data()
+{
+    QTest::addColumn<QString>("folder"); // below the test's own temporary folder
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("existing folder, exit 0") << "install"
+                                             << "exit 0" << int(ElevatedOutcome::Ended) << 0;
+    QTest::newRow("existing folder, exit 7") << "install"
+                                             << "exit 7" << int(ElevatedOutcome::Ended) << 7;
+    QTest::newRow("not created yet") << "new/nested/install"
+                                     << "exit 3" << int(ElevatedOutcome::Ended) << 3;
+    QTest::newRow("arguments arrive one by one")
+        << "install"
+        << "[ $# -eq 2 ] && [ \"$1\" = \"a folder/App\" ] && exit 5; exit 9" << int(ElevatedOutcome::Ended) << 5;
+    QTest::newRow("program missing") << "install" << QString() << int(ElevatedOutcome::NotStarted) << -1;
+}
+
+void tst_Platform::writableFolderRunsDirectly()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, script);
+    QFETCH(int, outcome);
+    QFETCH(int, exitCode);
+
+    QTemporaryDir dir;
+    QVERIFY(QDir().mkdir(dir.filePath(QStringLiteral("install"))));
+    const QString program = dir.filePath(QStringLiteral("program"));
+    if (!script.isNull())
+        writeScript(program, script.toUtf8());
+    // An elevation command that leaves a mark: a direct start must not use it.
+    const QString elevator = dir.filePath(QStringLiteral("elevate"));
+    writeScript(elevator, "touch \"$0.used\"; exit 126");
+    ScopedEnv elevateEnv("ORVEL_ELEVATE_COMMAND", QFile::encodeName(elevator));
+
+    const ElevatedResult result = Platform::runElevatedAndWait(
+        program, {QStringLiteral("a folder/App"), QStringLiteral("b")}, dir.filePath(folder));
+    QCOMPARE(int(result.outcome), outcome);
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY(!QFileInfo::exists(elevator + QStringLiteral(".used")));
+}
+
+void tst_Platform::otherFoldersGoThroughElevation_data()
+{
+    QTest::addColumn<QString>("elevator"); // script body; empty: a command that does not exist
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("prompt refused (126)") << "exit 126" << int(ElevatedOutcome::NotStarted) << -1;
+    QTest::newRow("not authorised (127)") << "exit 127" << int(ElevatedOutcome::NotStarted) << -1;
+    QTest::newRow("no elevation command") << QString() << int(ElevatedOutcome::NotStarted) << -1;
+    QTest::newRow("granted: program runs with its arguments")
+        << "[ \"$2\" = \"a folder/App\" ] && [ \"$3\" = \"b\" ] && exec \"$@\"; exit 9" << int(ElevatedOutcome::Ended)
+        << 4;
+}
+
+void tst_Platform::otherFoldersGoThroughElevation()
+{
+    QFETCH(QString, elevator);
+    QFETCH(int, outcome);
+    QFETCH(int, exitCode);
+
+    // A folder of root's (or, when not root, one we made read-only) that the unprivileged caller cannot write.
+    const QString base = m_dir.filePath(QUuid::createUuid().toString(QUuid::Id128));
+    const QString locked = base + QStringLiteral("/locked");
+    QVERIFY(QDir().mkpath(locked));
+    QCOMPARE(::chmod(QFile::encodeName(base).constData(), 0755), 0);
+    const QString program = base + QStringLiteral("/program");
+    writeScript(program, "exit 4");
+    const QString elevatorPath = base + QStringLiteral("/elevate");
+    if (!elevator.isNull())
+        writeScript(elevatorPath, elevator.toUtf8());
+    QCOMPARE(::chmod(QFile::encodeName(locked).constData(), 0555), 0);
+    ScopedEnv elevateEnv("ORVEL_ELEVATE_COMMAND", QFile::encodeName(elevatorPath));
+
+    const ElevatedResult result = asUnprivilegedUser([&] {
+        return Platform::runElevatedAndWait(program, {QStringLiteral("a folder/App"), QStringLiteral("b")},
+                                            locked + QStringLiteral("/App"));
+    });
+    QCOMPARE(::chmod(QFile::encodeName(locked).constData(), 0755), 0);
+    QCOMPARE(int(result.outcome), outcome);
+    QCOMPARE(result.exitCode, exitCode);
+}
+
+QTEST_GUILESS_MAIN(tst_Platform)
+#include "tst_Platform.moc"
