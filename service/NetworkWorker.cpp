@@ -1,0 +1,216 @@
+#include "NetworkWorker.h"
+
+#include <cstdio>
+
+#include <QEventLoop>
+#include <QMetaEnum>
+#include <QMetaMethod>
+#include <QNetworkAccessManager>
+#include <QPointer>
+
+#include "ServiceLogging.h"
+
+namespace {
+int s_defaultTransferTimeoutMs = NetworkWorker::DefaultTransferTimeoutMs;
+
+void registerMetaTypes()
+{
+    static const bool registered = [] {
+        qRegisterMetaType<QNetworkReply*>("QNetworkReply*");
+        qRegisterMetaType<QNetworkReply::NetworkError>("QNetworkReply::NetworkError");
+        qRegisterMetaType<QList<QSslError>>("QList<QSslError>");
+        return true;
+    }();
+    Q_UNUSED(registered)
+}
+} // namespace
+
+NetworkWorker::NetworkWorker(QObject* parent, const bool& async)
+    : QObject(parent), m_async(async), m_manager(new QNetworkAccessManager(this)),
+      m_transferTimeoutMs(s_defaultTransferTimeoutMs)
+{
+    registerMetaTypes();
+}
+
+NetworkWorker::~NetworkWorker()
+{
+    // Replies still owned by the manager go with it, without signals.
+    delete m_manager;
+}
+
+void NetworkWorker::setDefaultTransferTimeout(int ms)
+{
+    s_defaultTransferTimeoutMs = ms;
+}
+
+int NetworkWorker::defaultTransferTimeout()
+{
+    return s_defaultTransferTimeoutMs;
+}
+
+QNetworkRequest NetworkWorker::withTimeout(const QNetworkRequest& request) const
+{
+    QNetworkRequest timed(request);
+    if (timed.transferTimeout() == 0)
+        timed.setTransferTimeout(m_transferTimeoutMs);
+    return timed;
+}
+
+void NetworkWorker::post(const QNetworkRequest& request, const QByteArray& body)
+{
+    send(m_manager->post(withTimeout(request), body));
+}
+
+void NetworkWorker::get(const QNetworkRequest& request)
+{
+    send(m_manager->get(withTimeout(request)));
+}
+
+void NetworkWorker::send(QNetworkReply* reply)
+{
+    m_pendingReplies.append(reply);
+    connectAbortSource(reply);
+#if QT_VERSION >= QT_VERSION_CHECK(5, 15, 0)
+    connect(reply, &QNetworkReply::errorOccurred, this, &NetworkWorker::onError);
+#else
+    connect(reply, QOverload<QNetworkReply::NetworkError>::of(&QNetworkReply::error), this, &NetworkWorker::onError);
+#endif
+    connect(reply, &QNetworkReply::sslErrors, this, &NetworkWorker::onSslErrors);
+
+    if (m_async) {
+        connect(m_manager, &QNetworkAccessManager::finished, this, &NetworkWorker::onReply, Qt::UniqueConnection);
+        return;
+    }
+
+    // The nested loop lets other slots run; one of them may delete this worker (and with it the reply).
+    QPointer<NetworkWorker> self(this);
+    QPointer<QNetworkReply> guard(reply);
+    QEventLoop loop;
+    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    connect(reply, &QObject::destroyed, &loop, &QEventLoop::quit);
+    if (!reply->isFinished())
+        loop.exec();
+    if (self && guard)
+        onReply(reply);
+}
+
+void NetworkWorker::connectAbortSource(QNetworkReply* reply)
+{
+    // The owner cancels its workers' requests by raising its own abortReply(); a parent without that signal
+    // leaves the worker as its own abort source.
+    QObject* source = this;
+    QMetaMethod signal = QMetaMethod::fromSignal(&NetworkWorker::abortReply);
+    if (QObject* owner = parent()) {
+        const int index = owner->metaObject()->indexOfSignal("abortReply()");
+        if (index >= 0) {
+            source = owner;
+            signal = owner->metaObject()->method(index);
+        } else {
+            qCDebug(lcService) << "abortReply() not declared by" << owner->metaObject()->className();
+        }
+    }
+    const QMetaMethod abort = reply->metaObject()->method(reply->metaObject()->indexOfSlot("abort()"));
+    connect(source, signal, reply, abort);
+}
+
+bool NetworkWorker::isSuccess() const
+{
+    return m_statusCode == QLatin1String("200");
+}
+
+QByteArray NetworkWorker::responseData() const
+{
+    return m_responseData;
+}
+
+QJsonDocument NetworkWorker::responseJson() const
+{
+    const QJsonDocument document = QJsonDocument::fromJson(m_responseData);
+    if (document.isNull())
+        qCDebug(lcService) << "Failed to Parse Json File";
+    return document;
+}
+
+void NetworkWorker::abortAllReplies()
+{
+    // abort() finishes the reply at once, which (asynchronous mode) runs onReply and edits the list: walk a copy.
+    const QList<QNetworkReply*> replies = m_pendingReplies;
+    m_pendingReplies.clear();
+    for (QNetworkReply* reply : replies)
+        reply->abort();
+}
+
+void NetworkWorker::onReply(QNetworkReply* _reply)
+{
+    if (!_reply)
+        return;
+    if (_reply->error() != QNetworkReply::NoError) {
+        qCDebug(lcService).noquote() << _reply->errorString();
+        if (_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
+            // Qt turns 4xx/5xx answers into errors; they are answers all the same: keep status and body.
+            m_responseData = _reply->readAll();
+            handleReplyStatus(_reply);
+        } else {
+            // No answer at all. Forget the previous status so isSuccess() cannot report an earlier request.
+            m_statusCode.clear();
+            emit failure();
+        }
+    } else if (_reply->isReadable()) {
+        m_responseData = _reply->readAll();
+        handleReplyStatus(_reply);
+    } else {
+        emit failure();
+    }
+    m_pendingReplies.removeOne(_reply);
+    _reply->close();
+    _reply->deleteLater();
+}
+
+void NetworkWorker::handleReplyStatus(QNetworkReply* reply)
+{
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid()) {
+        emit failure();
+        return;
+    }
+    m_statusCode = status.toString();
+    if (m_statusCode == QLatin1String("200")) {
+        emit success();
+        return;
+    }
+    qCDebug(lcService).noquote() << "error log: " + QString::fromUtf8(m_responseData);
+    emit failure();
+}
+
+void NetworkWorker::onError(QNetworkReply::NetworkError _error)
+{
+    qCDebug(lcService) << QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(_error);
+    if (m_async)
+        emit failure();
+}
+
+void NetworkWorker::onSslErrors(QList<QSslError> _errList)
+{
+    qCDebug(lcService) << _errList;
+    if (m_async)
+        emit failure();
+}
+
+void NetworkWorker::onReplyHead(QNetworkReply* _reply)
+{
+    if (!_reply)
+        return;
+    for (const QNetworkReply::RawHeaderPair& header : _reply->rawHeaderPairs()) {
+        const QString line =
+            QString::fromLatin1(header.first) + QStringLiteral(" = ") + QString::fromUtf8(header.second);
+        std::printf("%s\n", line.toLocal8Bit().constData());
+    }
+    if (_reply->hasRawHeader("Accept-Ranges")) {
+        const QByteArray value = _reply->rawHeader("Accept-Ranges");
+        qCDebug(lcService).noquote() << "Accept-Ranges = " + QString::fromUtf8(value)
+                                     << (value.compare("bytes", Qt::CaseInsensitive) == 0 ? "true" : "false");
+    }
+    m_pendingReplies.removeOne(_reply);
+    _reply->close();
+    _reply->deleteLater();
+}
