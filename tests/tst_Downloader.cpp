@@ -1,0 +1,419 @@
+#include <atomic>
+#include <memory>
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include "Downloader.h"
+#include "TestHttpsServer.h"
+
+using namespace OrvelTest;
+
+namespace {
+QByteArray pattern(int size, int seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 131 + seed * 7 + i / 509) & 0xff);
+    return bytes;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// What one Download() call reported.
+struct Run
+{
+    QList<bool> results;
+    int noResponse = 0;
+    QList<QSslError> sslErrors;
+    QList<QPair<qint64, qint64>> progress;
+};
+
+void watch(Downloader& downloader, Run& run)
+{
+    QObject::connect(&downloader, &Downloader::resultReady, [&run](bool ok) { run.results.append(ok); });
+    QObject::connect(&downloader, &Downloader::noResponse, [&run] { ++run.noResponse; });
+    QObject::connect(&downloader, &Downloader::mySslErrors,
+                     [&run](const QList<QSslError>& errors) { run.sslErrors += errors; });
+    QObject::connect(&downloader, &Downloader::updateDownloadProgress, [&run](qint64 received, qint64 total) {
+        run.progress.append({received, total});
+    });
+}
+} // namespace
+
+class tst_Downloader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    // Files arrive as served.
+    void downloadsListOverOneConnection();
+    void followsRedirect();
+    void progressEndsOncePerFile();
+    void emptyListSucceeds();
+
+    // The list ends at the first failure, and the failed file is removed.
+    void httpErrorRemovesFileAndStops_data();
+    void httpErrorRemovesFileAndStops();
+    void droppedConnectionFails();
+    void untrustedCertificateFails();
+    void emptyEntryStops();
+    void emptyBaseUrlSendsNothing();
+    void unwritableTargetStops();
+
+    // Timing guards.
+    void slowFirstByteIsRequestedAgain();
+    void noDataEverGivesNoResponse();
+    void stallAfterDataFails();
+
+    // Cancellation.
+    void cancelMidTransfer();
+    void cancelAfterReturnChangesNothing();
+    void downloadAfterCancelSendsNothing();
+
+private:
+    QString base() const { return server->urlText("files/"); }
+    QString dir() const { return target->path() + QLatin1Char('/'); }
+
+    std::unique_ptr<TestHttpsServer> server;
+    std::unique_ptr<QTemporaryDir> target;
+};
+
+void tst_Downloader::init()
+{
+    server.reset(new TestHttpsServer);
+    QVERIFY(server->start());
+    target.reset(new QTemporaryDir);
+    QVERIFY(target->isValid());
+}
+
+void tst_Downloader::cleanup()
+{
+    server.reset();
+    target.reset();
+}
+
+void tst_Downloader::downloadsListOverOneConnection()
+{
+    const QByteArray a = pattern(300 * 1024, 1), b = pattern(17, 2), c = pattern(2 * 1024 * 1024 + 3, 3);
+    server->setRoute("/files/a.bin", TestReply::text(200, a));
+    server->setRoute("/files/sub/dir/b b.txt", TestReply::text(200, b));
+    server->setRoute("/files/c.bin", TestReply::text(200, c));
+    QFile stale(dir() + "a.bin");
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.write(pattern(600 * 1024, 9));
+    stale.close();
+
+    Downloader downloader(nullptr, {"a.bin", "sub/dir/b b.txt", "c.bin"}, base(), dir());
+    Run run;
+    watch(downloader, run);
+    downloader.Download();
+
+    QCOMPARE(run.results, QList<bool>{true});
+    QCOMPARE(readFile(dir() + "a.bin"), a);
+    QCOMPARE(readFile(dir() + "sub/dir/b b.txt"), b);
+    QCOMPARE(readFile(dir() + "c.bin"), c);
+    const QList<TestRequest> requests = server->requests();
+    QCOMPARE(requests.size(), 3);
+    QCOMPARE(requests.at(1).target, QByteArray("/files/sub/dir/b%20b.txt"));
+    QCOMPARE(server->connectionCount(), 1);
+}
+
+void tst_Downloader::followsRedirect()
+{
+    const QByteArray body = pattern(70000, 4);
+    server->setRoute("/files/moved.bin", TestReply::redirect(server->urlText("elsewhere/final.bin").toUtf8()));
+    server->setRoute("/elsewhere/final.bin", TestReply::text(200, body));
+
+    Downloader downloader(nullptr, {"moved.bin"}, base(), dir());
+    Run run;
+    watch(downloader, run);
+    downloader.Download();
+
+    QCOMPARE(run.results, QList<bool>{true});
+    QCOMPARE(readFile(dir() + "moved.bin"), body);
+    QCOMPARE(server->requestCount("/elsewhere/final.bin"), 1);
+}
+
+void tst_Downloader::progressEndsOncePerFile()
+{
+    TestReply big = TestReply::text(200, pattern(1024 * 1024, 5));
+    big.chunkSize = 8 * 1024;
+    server->setRoute("/files/big", big);
+    server->setRoute("/files/small", TestReply::text(200, pattern(10, 6)));
+
+    Downloader downloader(nullptr, {"big", "small"}, base(), dir());
+    Run run;
+    watch(downloader, run);
+    downloader.Download();
+
+    QCOMPARE(run.results, QList<bool>{true});
+    QVERIFY(!run.progress.isEmpty());
+    int completed = 0;
+    qint64 previous = 0;
+    for (const auto& step : qAsConst(run.progress)) {
+        QVERIFY2(step.first > 0 && step.second > 0, "zero steps are not passed on");
+        if (step.first == step.second) {
+            ++completed;
+            previous = 0;
+        } else {
+            QVERIFY(step.first >= previous);
+            previous = step.first;
+        }
+    }
+    QCOMPARE(completed, 2);
+    QCOMPARE(run.progress.last(), qMakePair(qint64(10), qint64(10)));
+}
+
+void tst_Downloader::emptyListSucceeds()
+{
+    Downloader downloader(nullptr, {}, base(), dir());
+    Run run;
+    watch(downloader, run);
+    downloader.Download();
+    QCOMPARE(run.results, QList<bool>{true});
+    QCOMPARE(server->requestCount(), 0);
+}
+
+void tst_Downloader::httpErrorRemovesFileAndStops_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("notFoundLine");
+
+    QTest::newRow("404") << 404 << false;
+    QTest::newRow("403") << 403 << false;
+    QTest::newRow("500 logs file not found") << 500 << true;
+}
+
+void tst_Downloader::httpErrorRemovesFileAndStops()
+{
+    QFETCH(int, status);
+    QFETCH(bool, notFoundLine);
+    server->setRoute("/files/first", TestReply::text(200, "first"));
+    server->setRoute("/files/bad", TestReply::text(status, "error page body"));
+    server->setRoute("/files/last", TestReply::text(200, "last"));
+
+    if (notFoundLine)
+        QTest::ignoreMessage(QtDebugMsg, "file not found.");
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^QNetworkReply::\\w+ : .+"));
+    QTest::ignoreMessage(QtDebugMsg, "while downloading bad");
+    Downloader downloader(nullptr, {"first", "bad", "last"}, base(), dir());
+    Run run;
+    watch(downloader, run);
+    downloader.Download();
+
+    QCOMPARE(run.results, QList<bool>{false});
+    QCOMPARE(readFile(dir() + "first"), QByteArray("first"));
+    QVERIFY(!QFile::exists(dir() + "bad"));
+    QVERIFY(!QFile::exists(dir() + "last"));
+    QCOMPARE(server->requestCount("/files/last"), 0);
+}
+
+void tst_Downloader::droppedConnectionFails()
+{
+    TestReply cut = TestReply::text(200, pattern(200000, 7));
+    cut.dropAfterBytes = 50000;
+    server->setRoute("/files/cut", cut);
+
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^QNetworkReply::\\w+ : .+"));
+    QTest::ignoreMessage(QtDebugMsg, "while downloading cut");
+    Downloader downloader(nullptr, {"cut"}, base(), dir());
+    Run run;
+    watch(downloader, run);
+    downloader.Download();
+
+    QCOMPARE(run.results, QList<bool>{false});
+    QVERIFY(!QFile::exists(dir() + "cut"));
+}
+
+void tst_Downloader::untrustedCertificateFails()
+{
+    TestHttpsServer untrusted(TestHttpsServer::Trust::Untrusted);
+    QVERIFY(untrusted.start());
+    untrusted.setRoute("/files/a", TestReply::text(200, "secret"));
+
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^SSL error: .+"));
+    Downloader downloader(nullptr, {"a", "b"}, untrusted.urlText("files/"), dir());
+    Run run;
+    watch(downloader, run);
+    downloader.Download();
+
+    QCOMPARE(run.results, QList<bool>{false});
+    QVERIFY(!run.sslErrors.isEmpty());
+    QVERIFY(!QFile::exists(dir() + "a"));
+    QCOMPARE(untrusted.requestCount(), 0);
+}
+
+void tst_Downloader::emptyEntryStops()
+{
+    server->setRoute("/files/a", TestReply::text(200, "a"));
+    server->setRoute("/files/b", TestReply::text(200, "b"));
+    QTest::ignoreMessage(QtDebugMsg, "relativeFilePath is empty.");
+    Downloader downloader(nullptr, {"a", "", "b"}, base(), dir());
+    Run run;
+    watch(downloader, run);
+    downloader.Download();
+
+    QCOMPARE(run.results, QList<bool>{false});
+    QVERIFY(QFile::exists(dir() + "a"));
+    QCOMPARE(server->requestCount("/files/b"), 0);
+}
+
+void tst_Downloader::emptyBaseUrlSendsNothing()
+{
+    QTest::ignoreMessage(QtDebugMsg, "url is empty.");
+    Downloader downloader(nullptr, {"a"}, QString(), dir());
+    Run run;
+    watch(downloader, run);
+    downloader.Download();
+    QCOMPARE(run.results, QList<bool>{false});
+    QVERIFY(QDir(dir()).isEmpty());
+}
+
+void tst_Downloader::unwritableTargetStops()
+{
+    server->setRoute("/files/*", TestReply::text(200, "x"));
+    // A file where the folder of the next entry would go.
+    QFile blocker(dir() + "blocker");
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+
+    QTest::ignoreMessage(QtDebugMsg, "Failed to create directory.");
+    Downloader downloader(nullptr, {"blocker/inside", "after"}, base(), dir());
+    Run run;
+    watch(downloader, run);
+    downloader.Download();
+    QCOMPARE(run.results, QList<bool>{false});
+    QCOMPARE(server->requestCount(), 0);
+}
+
+void tst_Downloader::slowFirstByteIsRequestedAgain()
+{
+    // The first request answers after 4 s; the downloader asks again at 3 s and takes the second answer.
+    const QByteArray body = pattern(100000, 8);
+    auto answered = std::make_shared<std::atomic<int>>(0);
+    server->setHandler("/files/slow", [body, answered](const TestRequest&) {
+        TestReply reply = TestReply::text(200, body);
+        if (answered->fetch_add(1) == 0)
+            reply.delayMs = 4000;
+        return reply;
+    });
+
+    Downloader downloader(nullptr, {"slow"}, base(), dir());
+    Run run;
+    watch(downloader, run);
+    downloader.Download();
+
+    QCOMPARE(run.results, QList<bool>{true});
+    QCOMPARE(server->requestCount("/files/slow"), 2);
+    QCOMPARE(readFile(dir() + "slow"), body);
+    QCOMPARE(run.noResponse, 0);
+}
+
+void tst_Downloader::noDataEverGivesNoResponse()
+{
+    server->setRoute("/files/silent", TestReply::never());
+    server->setRoute("/files/next", TestReply::text(200, "next"));
+
+    QTest::ignoreMessage(QtDebugMsg, "no data after 10 requests for silent");
+    Downloader downloader(nullptr, {"silent", "next"}, base(), dir());
+    downloader.setResponseInterval(600);
+    Run run;
+    watch(downloader, run);
+    downloader.Download();
+
+    QCOMPARE(run.noResponse, 1);
+    QCOMPARE(run.results, QList<bool>{false});
+    QVERIFY(!QFile::exists(dir() + "silent"));
+    QCOMPARE(server->requestCount("/files/next"), 0);
+    // The tenth request may still be on its way to the server when the downloader gives up.
+    QTRY_COMPARE(server->requestCount("/files/silent"), 10);
+}
+
+void tst_Downloader::stallAfterDataFails()
+{
+    TestReply stall = TestReply::text(200, pattern(500000, 9));
+    stall.stallAfterBytes = 100000;
+    server->setRoute("/files/stalls", stall);
+
+    QTest::ignoreMessage(QtDebugMsg, "no data for 700 ms, giving up on stalls");
+    Downloader downloader(nullptr, {"stalls"}, base(), dir());
+    downloader.setStallTimeout(700);
+    Run run;
+    watch(downloader, run);
+    downloader.Download();
+
+    QCOMPARE(run.results, QList<bool>{false});
+    QCOMPARE(run.noResponse, 0);
+    QVERIFY(!QFile::exists(dir() + "stalls"));
+    QCOMPARE(server->requestCount("/files/stalls"), 1);
+}
+
+void tst_Downloader::cancelMidTransfer()
+{
+    TestReply stall = TestReply::text(200, pattern(500000, 10));
+    stall.stallAfterBytes = 100000;
+    server->setRoute("/files/a", TestReply::text(200, "done"));
+    server->setRoute("/files/b", stall);
+    server->setRoute("/files/c", TestReply::text(200, "never"));
+
+    Downloader downloader(nullptr, {"a", "b", "c"}, base(), dir());
+    Run run;
+    watch(downloader, run);
+    // Cancel once the second file has its first 100000 bytes on disk (the server then stalls).
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &downloader, [&downloader, this] {
+        if (QFileInfo(dir() + "b").size() >= 100000)
+            downloader.Cancel();
+    });
+    poll.start(20);
+    downloader.Download();
+
+    QCOMPARE(run.results, QList<bool>{false});
+    QCOMPARE(readFile(dir() + "a"), QByteArray("done"));
+    QVERIFY(!QFile::exists(dir() + "b"));
+    QVERIFY(!QFile::exists(dir() + "c"));
+    QCOMPARE(server->requestCount("/files/c"), 0);
+}
+
+void tst_Downloader::cancelAfterReturnChangesNothing()
+{
+    server->setRoute("/files/a", TestReply::text(200, "kept"));
+    Downloader downloader(nullptr, {"a"}, base(), dir());
+    Run run;
+    watch(downloader, run);
+    downloader.Download();
+    QSignalSpy exitloop(&downloader, &Downloader::exitloop);
+    downloader.Cancel();
+    downloader.Cancel();
+
+    QCOMPARE(run.results, QList<bool>{true});
+    QCOMPARE(readFile(dir() + "a"), QByteArray("kept"));
+    QCOMPARE(exitloop.count(), 1);
+}
+
+void tst_Downloader::downloadAfterCancelSendsNothing()
+{
+    server->setRoute("/files/a", TestReply::text(200, "a"));
+    Downloader downloader(nullptr, {"a"}, base(), dir());
+    Run run;
+    watch(downloader, run);
+    downloader.Cancel();
+    downloader.Download();
+    QCOMPARE(run.results, QList<bool>{false});
+    QCOMPARE(server->requestCount(), 0);
+}
+
+QTEST_GUILESS_MAIN(tst_Downloader)
+#include "tst_Downloader.moc"
