@@ -39,6 +39,7 @@ bool DownloadBatch::downloadInParallel(const QStringList& paths, const QString& 
     QList<QPointer<QThread>> threads;
     for (const QStringList& bucket : work) {
         auto* thread = new QThread;
+        thread->setObjectName(QStringLiteral("Downloader"));
         auto* downloader = new Downloader(nullptr, bucket, downloadUrl, downloadAppDir + QLatin1Char('/'));
         downloader->setResponseInterval(responseIntervalMs);
         downloader->setStallTimeout(stallTimeoutMs);
