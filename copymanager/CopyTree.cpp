@@ -1,17 +1,22 @@
 #include "CopyTree.h"
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QThread>
+#include <QVector>
 
 #ifdef Q_OS_WIN
 #include <QSaveFile>
 #else
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,6 +29,7 @@ Q_LOGGING_CATEGORY(lcCopy, "orvel.copymanager", QtDebugMsg)
 
 const QString kManifestName = QStringLiteral("liveupdate.json");
 constexpr int kBufferSize = 1 << 20;
+constexpr int kMaxWorkers = 4;
 
 #ifdef Q_OS_WIN
 
@@ -168,7 +174,8 @@ bool installFile(const QString& sourcePath, const QString& targetPath)
         return false;
     }
     // A read-only target stays, as it would on Windows (root may write anything, so this only holds for users).
-    if (replacing && ::access(target.constData(), W_OK) != 0)
+    const bool root = ::geteuid() == 0;
+    if (replacing && !root && ::access(target.constData(), W_OK) != 0)
         return failWith("Cannot replace read-only", targetPath);
 
     QByteArray temporary = QFile::encodeName(QFileInfo(targetPath).path()) + "/.orvel-copy.XXXXXX";
@@ -177,7 +184,8 @@ bool installFile(const QString& sourcePath, const QString& targetPath)
         return failWith("Cannot write into the folder of", targetPath);
 
     bool ok = copyContent(in.get(), out.get(), sourceInfo.st_size);
-    if (ok && replacing && ::geteuid() == 0 && ::fchown(out.get(), targetInfo.st_uid, targetInfo.st_gid) != 0)
+    const bool otherOwner = replacing && (targetInfo.st_uid != ::geteuid() || targetInfo.st_gid != ::getegid());
+    if (ok && root && otherOwner && ::fchown(out.get(), targetInfo.st_uid, targetInfo.st_gid) != 0)
         qCDebug(lcCopy) << "Cannot keep the owner of" << targetPath << strerror(errno);
     ok = ok && ::fchmod(out.get(), replacing ? targetInfo.st_mode & 07777 : newFileMode(in.get())) == 0;
     ok = out.close() && ok;
@@ -199,6 +207,35 @@ bool installFolder(const QString& targetPath)
     return false;
 }
 
+struct FileJob
+{
+    QString source;
+    QString target;
+};
+
+// Most of a file's cost is in the kernel (creating, filling and swapping inodes), so a few files at a time keep
+// more than one core busy. Each file's parents are created first: a file may come before any folder entry.
+bool installFiles(const QVector<FileJob>& jobs)
+{
+    std::atomic<int> next{0};
+    std::atomic<bool> allInstalled{true};
+    const auto work = [&] {
+        for (int index; (index = next++) < jobs.size();) {
+            const FileJob& job = jobs.at(index);
+            if (!installFolder(QFileInfo(job.target).path()) || !installFile(job.source, job.target))
+                allInstalled = false;
+        }
+    };
+    const int workerCount = qBound(1, QThread::idealThreadCount(), kMaxWorkers);
+    std::vector<std::thread> workers;
+    for (int i = 1; i < workerCount; ++i)
+        workers.emplace_back(work);
+    work();
+    for (std::thread& worker : workers)
+        worker.join();
+    return allInstalled;
+}
+
 } // namespace
 
 bool copyTree(const QString& source, const QString& destination)
@@ -210,6 +247,7 @@ bool copyTree(const QString& source, const QString& destination)
 
     bool allInstalled = true;
     QString manifest;
+    QVector<FileJob> jobs;
     // Without QDir::Hidden the iterator neither reports hidden entries nor enters hidden folders.
     QDirIterator it(sourceRoot, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext()) {
@@ -227,14 +265,14 @@ bool copyTree(const QString& source, const QString& destination)
                 allInstalled = false;
             }
         } else if (entry.isFile()) {
-            if (relative.midRef(1) == kManifestName) {
+            if (relative.midRef(1) == kManifestName)
                 manifest = entry.absoluteFilePath();
-                continue;
-            }
-            allInstalled = (installFolder(QFileInfo(target).path()) && installFile(entry.absoluteFilePath(), target)) &&
-                           allInstalled;
+            else
+                jobs.append({entry.absoluteFilePath(), target});
         }
     }
+
+    allInstalled = installFiles(jobs) && allInstalled;
 
     if (!manifest.isEmpty()) {
         if (allInstalled)
