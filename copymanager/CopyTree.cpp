@@ -242,6 +242,8 @@ bool copyTree(const QString& source, const QString& destination)
 {
     const QString sourceRoot = QDir(source).absolutePath();
     const QString targetRoot = QDir::cleanPath(destination);
+    // A destination inside the source would otherwise be copied into itself, deeper on every entry it gains.
+    const QString targetInside = QDir(targetRoot).absolutePath() + QLatin1Char('/');
     // Relative parts keep their leading "/" (the root folder is the one path that ends in one).
     const int prefixLength = sourceRoot.endsWith(QLatin1Char('/')) ? sourceRoot.size() - 1 : sourceRoot.size();
 
@@ -253,7 +255,7 @@ bool copyTree(const QString& source, const QString& destination)
     while (it.hasNext()) {
         it.next();
         const QFileInfo entry = it.fileInfo();
-        if (entry.isHidden())
+        if (entry.isHidden() || (entry.absoluteFilePath() + QLatin1Char('/')).startsWith(targetInside))
             continue;
         const QString relative = entry.absoluteFilePath().mid(prefixLength);
         const QString target = targetRoot + relative;

@@ -42,6 +42,8 @@ struct ElevatedResult
 ElevatedResult runElevatedAndWait(const QString& program, const QStringList& arguments, const QString& folderToWrite);
 
 // A temporary folder only the current user can read or write. Empty when none can be had safely.
+// Windows: the user's temporary location. Linux: $XDG_RUNTIME_DIR/orvel, else <temp>/orvel-<uid>, created 0700 and
+// refused when it already exists with another owner, wider rights, or as a link.
 QString privateTempFolder();
 
 } // namespace Platform

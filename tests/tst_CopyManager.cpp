@@ -118,6 +118,7 @@ private slots:
     void replacesFilesAndKeepsTheRest();
     void replacesRunningProgram();
     void largeTreeIsByteIdentical();
+    void destinationInsideSource();
 
     // Failures and the manifest
     void unreplaceableTargetStaysAndIsReported_data();
@@ -291,6 +292,20 @@ void tst_CopyManager::largeTreeIsByteIdentical()
     for (auto it = sourceBefore.cbegin(); it != sourceBefore.cend(); ++it)
         QVERIFY2(installed.value(it.key()) == it.value(), qPrintable(it.key()));
     QCOMPARE(snapshot(m_source), sourceBefore);
+}
+
+void tst_CopyManager::destinationInsideSource()
+{
+    writeFile(m_source + QStringLiteral("/file.txt"), "f");
+    writeFile(m_source + QStringLiteral("/a/b/deep.txt"), "d");
+    const QString inside = m_source + QStringLiteral("/a/installed");
+
+    QCOMPARE(runCopyManager({m_source, inside}), 0);
+    const Tree expected{{QStringLiteral("file.txt"), "f"},
+                        {QStringLiteral("a/"), {}},
+                        {QStringLiteral("a/b/"), {}},
+                        {QStringLiteral("a/b/deep.txt"), "d"}};
+    QCOMPARE(snapshot(inside), expected);
 }
 
 void tst_CopyManager::unreplaceableTargetStaysAndIsReported_data()
