@@ -4,3 +4,4 @@ orvel_add_test(tst_LauncherError LIBS orvel_launcher)
 # Real HTTPS on loopback; the slow-first-byte case waits for the 3 s guard once.
 orvel_add_test(tst_Downloader LIBS orvel_update orvel_testsupport TIMEOUT 90)
 orvel_add_test(tst_DownloadBatch LIBS orvel_update orvel_testsupport TIMEOUT 90)
+orvel_add_test(tst_VersionCheck LIBS orvel_launcher orvel_testsupport TIMEOUT 120)
