@@ -136,8 +136,11 @@ void NetworkWorker::abortAllReplies()
     // abort() finishes the reply at once, which (asynchronous mode) runs onReply and edits the list: walk a copy.
     const QList<QNetworkReply*> replies = m_pendingReplies;
     m_pendingReplies.clear();
-    for (QNetworkReply* reply : replies)
-        reply->abort();
+    for (QNetworkReply* reply : replies) {
+        // The reply being handled right now (a success handler may call this) has nothing left to cancel.
+        if (!reply->isFinished())
+            reply->abort();
+    }
 }
 
 void NetworkWorker::onReply(QNetworkReply* _reply)
@@ -146,8 +149,10 @@ void NetworkWorker::onReply(QNetworkReply* _reply)
         return;
     if (_reply->error() != QNetworkReply::NoError) {
         qCDebug(lcService).noquote() << _reply->errorString();
-        if (_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
-            // Qt turns 4xx/5xx answers into errors; they are answers all the same: keep status and body.
+        // Errors from ContentAccessDenied on are Qt's names for 4xx/5xx answers: answers all the same, so their
+        // status and body are kept. Lower codes (refused, closed, timed out, cancelled, SSL) mean no answer.
+        if (_reply->error() >= QNetworkReply::ContentAccessDenied &&
+            _reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
             m_responseData = _reply->readAll();
             handleReplyStatus(_reply);
         } else {

@@ -1,0 +1,91 @@
+#include "DeploymentSettings.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QNetworkProxyFactory>
+#include <QSet>
+#include <QSettings>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+
+#include "ServiceLogging.h"
+
+namespace {
+
+QString withTrailingSlash(QString url)
+{
+    if (!url.isEmpty() && !url.endsWith(QLatin1Char('/')))
+        url += QLatin1Char('/');
+    return url;
+}
+
+// Environment first, then deployment.ini, then the compiled default.
+QString pick(const char* variable, const QSettings& ini, const char* key, const char* compiledDefault)
+{
+    const QString fromEnvironment = qEnvironmentVariable(variable);
+    if (!fromEnvironment.isEmpty())
+        return fromEnvironment;
+    const QString fromFile = ini.value(QLatin1String("services/") + QLatin1String(key)).toString();
+    if (!fromFile.isEmpty())
+        return fromFile;
+    return QString::fromUtf8(compiledDefault);
+}
+
+} // namespace
+
+DeploymentSettings DeploymentSettings::load(const QString& folder)
+{
+    const QDir dir(folder);
+    const QSettings ini(dir.filePath(QStringLiteral("deployment.ini")), QSettings::IniFormat);
+    DeploymentSettings s;
+    s.m_updateServiceUrl =
+        withTrailingSlash(pick("ORVEL_UPDATE_SERVICE_URL", ini, "update", ORVEL_DEFAULT_UPDATE_SERVICE_URL));
+    s.m_accountServiceUrl =
+        withTrailingSlash(pick("ORVEL_ACCOUNT_SERVICE_URL", ini, "account", ORVEL_DEFAULT_ACCOUNT_SERVICE_URL));
+    s.m_connectUrl = pick("ORVEL_CONNECT_URL", ini, "connect", ORVEL_DEFAULT_CONNECT_URL);
+    const QString ca = pick("ORVEL_CA_CERTIFICATES", ini, "caCertificates", ORVEL_DEFAULT_CA_CERTIFICATES);
+    s.m_caCertificatesPath = ca.isEmpty() ? QString() : QDir::cleanPath(dir.absoluteFilePath(ca));
+    if (!qEnvironmentVariableIsEmpty("ORVEL_CA_CERTIFICATES"))
+        s.m_caCertificatesPath = QDir::cleanPath(QDir::current().absoluteFilePath(ca));
+    return s;
+}
+
+const DeploymentSettings& DeploymentSettings::current()
+{
+    static const DeploymentSettings settings = load(QCoreApplication::applicationDirPath());
+    return settings;
+}
+
+bool DeploymentSettings::installCaCertificates() const
+{
+    static QSet<QString> installed;
+    if (m_caCertificatesPath.isEmpty() || installed.contains(m_caCertificatesPath))
+        return true;
+    const QList<QSslCertificate> extra = QSslCertificate::fromPath(m_caCertificatesPath, QSsl::Pem);
+    if (extra.isEmpty()) {
+        qCDebug(lcService).noquote() << "No CA certificates in" << m_caCertificatesPath;
+        return false;
+    }
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    // Setting the list explicitly ends Qt's on-demand loading of the system's roots: keep them in the list.
+    QList<QSslCertificate> authorities = config.caCertificates();
+    for (const QSslCertificate& c : QSslConfiguration::systemCaCertificates() + extra) {
+        if (!authorities.contains(c))
+            authorities.append(c);
+    }
+    config.setCaCertificates(authorities);
+    QSslConfiguration::setDefaultConfiguration(config);
+    installed.insert(m_caCertificatesPath);
+    qCDebug(lcService).noquote() << "Trusting" << extra.size() << "CA certificate(s) from" << m_caCertificatesPath;
+    return true;
+}
+
+void DeploymentSettings::applyToProcess()
+{
+    static bool applied = false;
+    if (applied)
+        return;
+    applied = true;
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
+    current().installCaCertificates();
+}
