@@ -50,6 +50,7 @@ private slots:
 
     void parentAbortReplyEndsSynchronousWait();
     void workerWithoutParentIsItsOwnAbortSource();
+    void ownerDeletedDuringSynchronousWait();
     void asynchronousOneOutcomePerReply();
     void abortAllRepliesCancelsInFlight();
     void abortAllRepliesWithoutPendingDoesNothing();
@@ -269,6 +270,19 @@ void tst_NetworkWorker::workerWithoutParentIsItsOwnAbortSource()
     QTimer::singleShot(100, &worker, &NetworkWorker::abortReply);
     worker.get(QNetworkRequest(m_server.url("never")));
     QCOMPARE(failure.count(), 1);
+}
+
+void tst_NetworkWorker::ownerDeletedDuringSynchronousWait()
+{
+    // A slot that runs inside the nested loop may destroy the window that owns the waiting worker: the call must
+    // come back, without touching the dead worker.
+    auto* owner = new Owner;
+    auto* worker = new NetworkWorker(owner, false);
+    QTimer::singleShot(100, [owner] { delete owner; });
+    QElapsedTimer clock;
+    clock.start();
+    worker->get(QNetworkRequest(m_server.url("never")));
+    QVERIFY(clock.elapsed() < 10000);
 }
 
 void tst_NetworkWorker::asynchronousOneOutcomePerReply()
