@@ -42,7 +42,8 @@ QString decodeComponent(std::string text, bool bPlusIsSpace)
 {
     if (bPlusIsSpace)
         std::replace(text.begin(), text.end(), '+', ' ');
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(QByteArray::fromStdString(text)));
+    const QByteArray bytes = QByteArray::fromPercentEncoding(QByteArray::fromStdString(text));
+    return QString::fromUtf8(bytes.constData(), bytes.size()); // keeps NUL bytes, so they can be refused
 }
 
 // Parsed from the raw text: the launcher appends file paths unencoded, so a "+" in a file name must stay a "+"

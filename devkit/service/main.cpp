@@ -1,8 +1,11 @@
 // OrvelDevService: the update service and the account web service on one HTTPS origin, for development,
 // the demo and the end-to-end tests. See the README's "Dev kit" section.
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
+#include <mutex>
 #include <thread>
 
 #include <QCommandLineParser>
@@ -15,6 +18,12 @@
 #include "DevService.h"
 
 namespace {
+// How long a stop waits for open connections (idle keep-alive ones included) before the process just ends.
+constexpr auto kStopGrace = std::chrono::seconds(2);
+std::mutex g_stopMutex;
+std::condition_variable g_stopped;
+bool g_bStopped = false;
+
 void fail(const QString& message)
 {
     std::fprintf(stderr, "OrvelDevService: %s\n", qPrintable(message));
@@ -146,9 +155,20 @@ int main(int argc, char* argv[])
         int signal = 0;
         sigwait(&stopSignals, &signal);
         service.stop();
+        std::unique_lock<std::mutex> lock(g_stopMutex);
+        if (!g_stopped.wait_for(lock, kStopGrace, [] { return g_bStopped; })) {
+            std::fflush(stdout);
+            std::_Exit(0);
+        }
     }).detach();
 
-    if (!service.run()) {
+    const bool bServed = service.run();
+    {
+        std::lock_guard<std::mutex> lock(g_stopMutex);
+        g_bStopped = true;
+    }
+    g_stopped.notify_all();
+    if (!bServed) {
         fail(QStringLiteral("the server stopped unexpectedly"));
         return 1;
     }

@@ -1,0 +1,125 @@
+// The stand-in design application, started the way the launcher starts it: "Orvel /token TEXT".
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "CryptoUtil.h"
+
+namespace {
+const std::string kKey = "Qz7#Lp2!Vw9$Rk4&";
+
+QByteArray jwt(const QJsonObject& claims)
+{
+    const auto segment = [](const QByteArray& json) {
+        return json.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+    };
+    return segment(R"({"alg":"HS256","typ":"JWT"})") + '.' +
+           segment(QJsonDocument(claims).toJson(QJsonDocument::Compact)) + ".c2lnbmF0dXJl";
+}
+
+// As the launcher hands it over: sealed, then Base64url with the padding kept.
+QString sealForCommandLine(const QByteArray& token)
+{
+    const QByteArray blob = Verdant::CryptoUtil().encrypt(token, kKey);
+    return QString::fromLatin1(blob.toBase64(QByteArray::Base64UrlEncoding));
+}
+} // namespace
+
+class tst_DevApp : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void statusLine_data();
+    void statusLine();
+    void versionComesFromTheFileBeside();
+
+private:
+    QString run(const QString& folder, const QStringList& arguments, int* exitCode);
+
+    QTemporaryDir m_dir;
+};
+
+void tst_DevApp::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QFile::copy(ORVEL_BIN_DIR "/Orvel", m_dir.filePath("Orvel")));
+    QFile version(m_dir.filePath("version.txt"));
+    QVERIFY(version.open(QIODevice::WriteOnly));
+    version.write("1.1\n");
+}
+
+QString tst_DevApp::run(const QString& folder, const QStringList& arguments, int* exitCode)
+{
+    QProcess app;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("ORVEL_APP_EXIT_AFTER_MS", "0");
+    app.setProcessEnvironment(environment);
+    app.start(folder + "/Orvel", arguments);
+    if (!app.waitForFinished(60000))
+        app.kill();
+    *exitCode = app.exitStatus() == QProcess::NormalExit ? app.exitCode() : -1;
+    return QString::fromUtf8(app.readAllStandardOutput());
+}
+
+void tst_DevApp::statusLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("expected");
+
+    const QJsonObject claims{{"instanceId", "X"}, {"userId", 482913}, {"email", "ann@example.com"}, {"exp", 2e9}};
+    const QString sealed = sealForCommandLine(jwt(claims));
+    QVERIFY(sealed.endsWith('=') || sealed.size() % 4 == 0);
+    QTest::newRow("sealed token") << QStringList{"/token", sealed}
+                                  << "Orvel 1.1: signed in as ann@example.com (userId 482913)\n";
+    QJsonObject textId = claims;
+    textId["userId"] = "77";
+    QTest::newRow("user id given as text") << QStringList{"/token", sealForCommandLine(jwt(textId))}
+                                           << "Orvel 1.1: signed in as ann@example.com (userId 77)\n";
+
+    const QString notSignedIn = "Orvel 1.1: not signed in\n";
+    QTest::newRow("no arguments") << QStringList{} << notSignedIn;
+    QTest::newRow("empty token, as with no stored token") << QStringList{"/token", ""} << notSignedIn;
+    QTest::newRow("token argument missing") << QStringList{"/token"} << notSignedIn;
+
+    QString corrupted = sealed;
+    corrupted[40] = corrupted[40] == 'A' ? 'B' : 'A';
+    QTest::newRow("corrupted blob") << QStringList{"/token", corrupted} << notSignedIn;
+    QTest::newRow("cut blob") << QStringList{"/token", sealed.left(60)} << notSignedIn;
+    QTest::newRow("not Base64") << QStringList{"/token", "!!not base64!!"} << notSignedIn;
+    QTest::newRow("plain token, not sealed")
+        << QStringList{"/token", QString::fromLatin1(jwt(claims).toBase64(QByteArray::Base64UrlEncoding))}
+        << notSignedIn;
+    QTest::newRow("sealed text that is no token") << QStringList{"/token", sealForCommandLine("hello")} << notSignedIn;
+    QJsonObject noEmail = claims;
+    noEmail.remove("email");
+    QTest::newRow("sealed token without e-mail")
+        << QStringList{"/token", sealForCommandLine(jwt(noEmail))} << notSignedIn;
+}
+
+void tst_DevApp::statusLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+    int exitCode = -1;
+    QCOMPARE(run(m_dir.path(), arguments, &exitCode), expected);
+    QCOMPARE(exitCode, 0);
+}
+
+void tst_DevApp::versionComesFromTheFileBeside()
+{
+    QTemporaryDir bare;
+    QVERIFY(QFile::copy(m_dir.filePath("Orvel"), bare.filePath("Orvel")));
+    int exitCode = -1;
+    QCOMPARE(run(bare.path(), {"/token", ""}, &exitCode), QString("Orvel unknown: not signed in\n"));
+    QCOMPARE(exitCode, 0);
+}
+
+QTEST_GUILESS_MAIN(tst_DevApp)
+#include "tst_DevApp.moc"

@@ -1,0 +1,697 @@
+// The dev kit's OrvelDevService, started as a program and spoken to over real HTTPS on loopback.
+#include <csignal>
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QUrlQuery>
+#include <QtTest>
+
+#include "DevServiceProcess.h"
+#include "HttpsFetch.h"
+
+using namespace OrvelTest;
+
+namespace {
+const QString kLargeFile = QStringLiteral("Data/large.bin");
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    QCOMPARE(file.write(content), content.size());
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray pseudoRandom(int size, quint32 seed)
+{
+    QByteArray bytes(size, '\0');
+    quint32 state = seed;
+    for (char& byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+QJsonObject claimsOf(const QByteArray& token)
+{
+    const QList<QByteArray> segments = token.split('.');
+    if (segments.size() != 3)
+        return {};
+    return QJsonDocument::fromJson(QByteArray::fromBase64(segments.at(1), QByteArray::Base64UrlEncoding)).object();
+}
+
+// Changes one character in the middle of a segment, keeping the token well-formed.
+QByteArray tamper(const QByteArray& token, int segment)
+{
+    QList<QByteArray> segments = token.split('.');
+    QByteArray& part = segments[segment];
+    const int middle = part.size() / 2;
+    part[middle] = part[middle] == 'A' ? 'B' : 'A';
+    return segments.join('.');
+}
+} // namespace
+
+class tst_DevService : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    // Update service
+    void manifestDescribesTheFiles();
+    void manifestOptionPrintsTheSameManifest();
+    void launcherArchive();
+    void versionPolicy_data();
+    void versionPolicy();
+    void downloadBytes_data();
+    void downloadBytes();
+    void downloadRefusals_data();
+    void downloadRefusals();
+    void redirectModeAndOptions();
+
+    // Account web service
+    void signInRoundTrip();
+    void userIdIsStablePerEmail();
+    void signInFormRejectsBadInput_data();
+    void signInFormRejectsBadInput();
+    void pollRejectsBadInput_data();
+    void pollRejectsBadInput();
+    void userInfo_data();
+    void userInfo();
+    void expiredTokenIsRefused();
+    void photoIsADecodableImage();
+    void artworkIsADecodableImage();
+    void pagesForTheBrowser_data();
+    void pagesForTheBrowser();
+
+    // Serving
+    void parallelKeepAliveConnectionsAreServed();
+    void accessLogHasOneLinePerRequest();
+    void stopsCleanlyOnSignals_data();
+    void stopsCleanlyOnSignals();
+
+private:
+    FetchResult get(const QString& url, const HeaderList& headers = {})
+    {
+        return httpsFetch(m_service.sslConfiguration(), "GET", QUrl(url), headers);
+    }
+    FetchResult poll(const QString& instanceId, DevServiceProcess* service = nullptr);
+    FetchResult submitSignIn(const QString& instanceId, const QString& email, const QString& returnUrl,
+                             DevServiceProcess* service = nullptr);
+    QByteArray signIn(const QString& email, DevServiceProcess* service = nullptr);
+    QString patchUrl(const QString& query) const { return m_service.updateUrl() + "orvel/patch?" + query; }
+    QString downloadUrl(const QString& query) const { return m_service.updateUrl() + "orvel/patch/download?" + query; }
+
+    QTemporaryDir m_dir;
+    QString m_build10;
+    QString m_build11;
+    DevServiceProcess m_service;
+};
+
+void tst_DevService::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_build10 = m_dir.filePath("builds/1.0");
+    m_build11 = m_dir.filePath("builds/1.1");
+    const QList<QPair<QString, QByteArray>> common{
+        {"Orvel", pseudoRandom(20000, 1)},
+        {"Data/Brushes/round brush.dat", pseudoRandom(3000, 2)},
+        {"Data/a+b.txt", "plus stays a plus\n"},
+        {kLargeFile, pseudoRandom(3 * 1024 * 1024 + 17, 3)},
+    };
+    for (const auto& file : common) {
+        writeFile(m_build10 + "/" + file.first, file.second);
+        writeFile(m_build11 + "/" + file.first, file.second);
+    }
+    writeFile(m_build10 + "/version.txt", "1.0\n");
+    writeFile(m_build10 + "/Data/palette.json", "{\"colours\": 8}\n");
+    writeFile(m_build11 + "/version.txt", "1.1\n");
+    writeFile(m_build11 + "/Data/palette.json", "{\"colours\": 16}\n");
+    writeFile(m_build11 + "/Data/Brushes/flat brush.dat", pseudoRandom(5000, 4));
+    // The launcher keeps its own manifest here; a published build must not list it.
+    writeFile(m_build11 + "/liveupdate.json", "{}");
+    writeFile(m_dir.filePath("builds/secret.txt"), "outside every build\n");
+
+    QVERIFY2(
+        m_service.start(m_dir.filePath("state"), {"--publish", "1.0=" + m_build10, "--publish", "1.1=" + m_build11}),
+        qPrintable(m_service.failure()));
+    QCOMPARE(m_service.updateUrl(), QString("https://127.0.0.1:%1/update/").arg(m_service.port()));
+    QCOMPARE(m_service.accountUrl(), QString("https://127.0.0.1:%1/account/").arg(m_service.port()));
+    QCOMPARE(m_service.connectUrl(), QString("https://127.0.0.1:%1/account/connect").arg(m_service.port()));
+    QVERIFY(QFile::exists(m_service.caCertificatesPath()));
+}
+
+void tst_DevService::cleanupTestCase()
+{
+    QVERIFY(m_service.stop());
+}
+
+FetchResult tst_DevService::poll(const QString& instanceId, DevServiceProcess* service)
+{
+    service = service ? service : &m_service;
+    // As the launcher sends it: indented JSON, "client" first.
+    const QByteArray body = QJsonDocument(QJsonObject{{"client", 0}, {"instanceId", instanceId}}).toJson();
+    return httpsFetch(service->sslConfiguration(), "POST", QUrl(service->accountUrl() + "api/Accounts/Login/Instance"),
+                      {{"Content-Type", "application/json"}, {"api-version", "2.0"}}, body);
+}
+
+FetchResult tst_DevService::submitSignIn(const QString& instanceId, const QString& email, const QString& returnUrl,
+                                         DevServiceProcess* service)
+{
+    service = service ? service : &m_service;
+    QUrlQuery form;
+    form.addQueryItem("InstanceId", instanceId);
+    form.addQueryItem("client", "0");
+    form.addQueryItem("returnUrl", returnUrl);
+    form.addQueryItem("email", QString::fromLatin1(QUrl::toPercentEncoding(email)));
+    return httpsFetch(service->sslConfiguration(), "POST", QUrl(service->accountUrl() + "Account/Login"),
+                      {{"Content-Type", "application/x-www-form-urlencoded"}},
+                      form.toString(QUrl::FullyEncoded).toLatin1());
+}
+
+QByteArray tst_DevService::signIn(const QString& email, DevServiceProcess* service)
+{
+    const QString instanceId = QString::fromLatin1(pseudoRandom(16, qHash(email)).toHex());
+    if (submitSignIn(instanceId, email, "/account/signedin", service).status != 303)
+        return {};
+    const FetchResult answer = poll(instanceId, service);
+    return answer.status == 200 ? QByteArray(answer.body).replace('"', "") : QByteArray();
+}
+
+void tst_DevService::manifestDescribesTheFiles()
+{
+    const FetchResult answer = get(patchUrl("version=0.0.0.0&os=1&output=json"));
+    QCOMPARE(answer.status, 200);
+    const QJsonObject manifest = QJsonDocument::fromJson(answer.body).object();
+    QCOMPARE(manifest.value("version").toString(), QString("1.1"));
+
+    QStringList expected;
+    QDirIterator it(m_build11, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        expected << QDir(m_build11).relativeFilePath(it.next());
+    expected.removeOne("liveupdate.json");
+    expected.sort();
+
+    QStringList listed;
+    qint64 total = 0;
+    for (const QJsonValue& value : manifest.value("fileList").toArray()) {
+        const QJsonObject entry = value.toObject();
+        const QString path = entry.value("path").toString();
+        const QByteArray content = readFile(m_build11 + "/" + path);
+        listed << path;
+        QCOMPARE(entry.value("size").toInt(), content.size());
+        QCOMPARE(entry.value("hash").toString(),
+                 QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()));
+        total += content.size();
+    }
+    listed.sort();
+    QCOMPARE(listed, expected);
+    QCOMPARE(manifest.value("totalFileSize").toDouble(), double(total));
+}
+
+void tst_DevService::manifestOptionPrintsTheSameManifest()
+{
+    QProcess tool;
+    tool.start(ORVEL_BIN_DIR "/OrvelDevService", {"--manifest", "1.1=" + m_build11});
+    QVERIFY(tool.waitForFinished(60000));
+    QCOMPARE(tool.exitCode(), 0);
+    const QJsonDocument printed = QJsonDocument::fromJson(tool.readAllStandardOutput());
+    const FetchResult served = get(patchUrl("version=1.0&os=255&output=json"));
+    QCOMPARE(printed, QJsonDocument::fromJson(served.body));
+
+    tool.start(ORVEL_BIN_DIR "/OrvelDevService", {"--manifest", "1.1=" + m_dir.filePath("no such folder")});
+    QVERIFY(tool.waitForFinished(60000));
+    QVERIFY(tool.exitCode() != 0);
+    QVERIFY(tool.readAllStandardOutput().isEmpty());
+}
+
+void tst_DevService::launcherArchive()
+{
+    const FetchResult answer = get(m_service.updateUrl() + "orvel/archive/55?pagesize=1");
+    QCOMPARE(answer.status, 200);
+    const QJsonArray archive = QJsonDocument::fromJson(answer.body).object().value("archive").toArray();
+    QCOMPARE(archive.first().toObject().value("version").toString(), QString("2.0.32"));
+}
+
+void tst_DevService::versionPolicy_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QString>("expected"); // "" empty body, "Not Found", or the version of the manifest
+
+    QTest::newRow("newest installed: empty") << "version=1.1&os=1&output=json"
+                                             << "";
+    QTest::newRow("older installed: newest manifest") << "version=1.0&os=1&output=json"
+                                                      << "1.1";
+    QTest::newRow("nothing installed: newest manifest") << "version=0.0.0.0&os=255&output=json"
+                                                        << "1.1";
+    QTest::newRow("unknown version") << "version=0.9&os=1&output=json"
+                                     << "Not Found";
+    QTest::newRow("numerically equal but unpublished text") << "version=1.1.0&os=1&output=json"
+                                                            << "Not Found";
+    QTest::newRow("daily pinned to older build") << "version=1.0.t&vt=daily&os=1&output=json"
+                                                 << "1.0";
+    QTest::newRow("daily pinned to newest build") << "version=1.1.t&vt=daily&os=2&output=json"
+                                                  << "1.1";
+    QTest::newRow("daily pinned to unknown build") << "version=3.0.t&vt=daily&os=1&output=json"
+                                                   << "Not Found";
+    QTest::newRow("daily without the .t suffix") << "version=1.0&vt=daily&os=1&output=json"
+                                                 << "Not Found";
+    QTest::newRow("daily text without the channel") << "version=1.0.t&os=1&output=json"
+                                                    << "Not Found";
+}
+
+void tst_DevService::versionPolicy()
+{
+    QFETCH(QString, query);
+    QFETCH(QString, expected);
+    const FetchResult answer = get(patchUrl(query));
+    QCOMPARE(answer.status, 200);
+    if (expected.isEmpty() || expected == "Not Found") {
+        QCOMPARE(QString::fromUtf8(answer.body), expected);
+        return;
+    }
+    const QJsonObject manifest = QJsonDocument::fromJson(answer.body).object();
+    QCOMPARE(manifest.value("version").toString(), expected);
+    QVERIFY(!manifest.value("fileList").toArray().isEmpty());
+}
+
+void tst_DevService::downloadBytes_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QString>("file");
+
+    QTest::newRow("top-level program") << "version=1.1&os=1&file=/Orvel" << m_build11 + "/Orvel";
+    QTest::newRow("nested name with a blank")
+        << "version=1.1&os=1&file=/Data/Brushes/flat%20brush.dat" << m_build11 + "/Data/Brushes/flat brush.dat";
+    QTest::newRow("blank sent unencoded")
+        << "version=1.1&os=1&file=/Data/Brushes/round brush.dat" << m_build11 + "/Data/Brushes/round brush.dat";
+    QTest::newRow("plus stays a plus") << "version=1.1&os=1&file=/Data/a+b.txt" << m_build11 + "/Data/a+b.txt";
+    QTest::newRow("large file streamed") << "version=1.1&os=1&file=/" + kLargeFile << m_build11 + "/" + kLargeFile;
+    QTest::newRow("older build's own bytes")
+        << "version=1.0&os=1&file=/Data/palette.json" << m_build10 + "/Data/palette.json";
+    QTest::newRow("daily channel") << "version=1.0.t&vt=daily&os=1&file=/version.txt" << m_build10 + "/version.txt";
+}
+
+void tst_DevService::downloadBytes()
+{
+    QFETCH(QString, query);
+    QFETCH(QString, file);
+    const FetchResult answer = get(downloadUrl(query));
+    QCOMPARE(answer.status, 200);
+    const QByteArray expected = readFile(file);
+    QCOMPARE(answer.body.size(), expected.size());
+    QVERIFY(answer.body == expected);
+}
+
+void tst_DevService::downloadRefusals_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("parent segment") << "version=1.1&os=1&file=/../secret.txt" << 400;
+    QTest::newRow("parent segment deeper") << "version=1.1&os=1&file=/Data/../../secret.txt" << 400;
+    QTest::newRow("parent segment encoded") << "version=1.1&os=1&file=/%2e%2e/secret.txt" << 400;
+    QTest::newRow("backslash") << "version=1.1&os=1&file=/Data\\palette.json" << 400;
+    QTest::newRow("backslash encoded") << "version=1.1&os=1&file=/..%5Csecret.txt" << 400;
+    QTest::newRow("control character") << "version=1.1&os=1&file=/Data/palette.json%00" << 400;
+    QTest::newRow("no leading slash") << "version=1.1&os=1&file=Orvel" << 400;
+    QTest::newRow("no file") << "version=1.1&os=1" << 400;
+    QTest::newRow("no version") << "os=1&file=/Orvel" << 400;
+    QTest::newRow("unknown file") << "version=1.1&os=1&file=/Data/missing.bin" << 404;
+    QTest::newRow("file of a later build") << "version=1.0&os=1&file=/Data/Brushes/flat%20brush.dat" << 404;
+    QTest::newRow("manifest is not published") << "version=1.1&os=1&file=/liveupdate.json" << 404;
+    QTest::newRow("unknown version") << "version=9.9&os=1&file=/Orvel" << 404;
+    QTest::newRow("folder, not a file") << "version=1.1&os=1&file=/Data" << 404;
+}
+
+void tst_DevService::downloadRefusals()
+{
+    QFETCH(QString, query);
+    QFETCH(int, status);
+    const FetchResult answer = get(downloadUrl(query));
+    QCOMPARE(answer.status, status);
+    QVERIFY(!answer.body.contains("outside every build"));
+}
+
+void tst_DevService::redirectModeAndOptions()
+{
+    const QString artwork = m_dir.filePath("artwork.png");
+    QImage picture(64, 36, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    QVERIFY(picture.save(artwork));
+
+    DevServiceProcess redirecting;
+    QVERIFY2(redirecting.start(m_dir.filePath("state"), {"--publish", "1.1=" + m_build11, "--redirect-downloads",
+                                                         "https://files.example.invalid/builds/", "--launcher-version",
+                                                         "2.1.0", "--artwork", artwork}),
+             qPrintable(redirecting.failure()));
+    const QSslConfiguration ssl = redirecting.sslConfiguration();
+
+    FetchResult answer =
+        httpsFetch(ssl, "GET",
+                   QUrl(redirecting.updateUrl() + "orvel/patch/download?version=1.1.t&vt=daily&os=1&file=/Data/Brushes/"
+                                                  "round%20brush.dat"));
+    QCOMPARE(answer.status, 302);
+    QCOMPARE(answer.location, QByteArray("https://files.example.invalid/builds/1.1/Data/Brushes/round%20brush.dat"));
+
+    answer = httpsFetch(ssl, "GET", QUrl(redirecting.updateUrl() + "orvel/patch/download?version=1.1&os=1&file=/nope"));
+    QCOMPARE(answer.status, 404);
+    answer = httpsFetch(ssl, "GET", QUrl(redirecting.updateUrl() + "orvel/patch/download?version=1.1&os=1&file=/../x"));
+    QCOMPARE(answer.status, 400);
+
+    answer = httpsFetch(ssl, "GET", QUrl(redirecting.updateUrl() + "orvel/archive/55?pagesize=1"));
+    QCOMPARE(QJsonDocument::fromJson(answer.body)["archive"][0]["version"].toString(), QString("2.1.0"));
+
+    answer = httpsFetch(ssl, "GET", QUrl(redirecting.accountUrl() + "api/Orvel/LauncherArtwork?api-version=2"));
+    answer = httpsFetch(ssl, "GET", QUrl(QString::fromUtf8(answer.body).remove('"')));
+    QCOMPARE(answer.status, 200);
+    QVERIFY(answer.body == readFile(artwork));
+
+    QVERIFY(redirecting.stop());
+}
+
+void tst_DevService::signInRoundTrip()
+{
+    const QString instanceId = "Zq3ExampleInstance0000000000000A";
+    const FetchResult page = get(m_service.accountUrl() + "Account/Login?InstanceId=" + instanceId +
+                                 "&client=0&returnUrl=/account/signedin");
+    QCOMPARE(page.status, 200);
+    QVERIFY(page.contentType.startsWith("text/html"));
+    QVERIFY(page.body.contains("<form method=\"post\""));
+    QVERIFY(page.body.contains("type=\"email\""));
+    QVERIFY(page.body.contains(">Sign in</button>"));
+    QVERIFY(page.body.contains("value=\"" + instanceId.toLatin1() + "\""));
+
+    QCOMPARE(poll(instanceId).status, 404);
+
+    const qint64 before = QDateTime::currentSecsSinceEpoch();
+    const FetchResult submitted = submitSignIn(instanceId, " Ann.Example@Example.com ", "/account/signedin");
+    QCOMPARE(submitted.status, 303);
+    QCOMPARE(submitted.location, QByteArray("/account/signedin"));
+    const FetchResult returned = get(QUrl(m_service.accountUrl()).resolved(QUrl("/account/signedin")).toString());
+    QVERIFY(returned.body.contains("You are signed in. You can return to the launcher."));
+
+    const FetchResult answer = poll(instanceId);
+    QCOMPARE(answer.status, 200);
+    QVERIFY(answer.body.startsWith('"') && answer.body.endsWith('"'));
+    const QByteArray token = answer.body.mid(1, answer.body.size() - 2);
+    const QJsonObject claims = claimsOf(token);
+    QCOMPARE(claims.value("instanceId").toString(), instanceId);
+    QCOMPARE(claims.value("email").toString(), QString("ann.example@example.com"));
+    QVERIFY(claims.value("userId").isDouble());
+    QVERIFY(claims.value("userId").toDouble() > 0);
+    QVERIFY(claims.value("iat").toDouble() >= before - 1);
+    QCOMPARE(claims.value("exp").toDouble() - claims.value("iat").toDouble(), 7 * 24 * 3600.0);
+
+    // Handed out once.
+    QCOMPARE(poll(instanceId).status, 404);
+}
+
+void tst_DevService::userIdIsStablePerEmail()
+{
+    const QJsonObject first = claimsOf(signIn("bo@example.com"));
+    const QJsonObject again = claimsOf(signIn("BO@example.com"));
+    const QJsonObject other = claimsOf(signIn("cy@example.com"));
+    QVERIFY(!first.isEmpty() && !again.isEmpty() && !other.isEmpty());
+    QCOMPARE(again.value("userId"), first.value("userId"));
+    QVERIFY(other.value("userId") != first.value("userId"));
+
+    // Also across a restart with another state folder.
+    DevServiceProcess restarted;
+    QVERIFY2(restarted.start(m_dir.filePath("state-other")), qPrintable(restarted.failure()));
+    QCOMPARE(claimsOf(signIn("bo@example.com", &restarted)).value("userId"), first.value("userId"));
+    QVERIFY(restarted.stop());
+}
+
+void tst_DevService::signInFormRejectsBadInput_data()
+{
+    QTest::addColumn<QString>("instanceId");
+    QTest::addColumn<QString>("email");
+    QTest::addColumn<QString>("returnUrl");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("bSignedIn");
+
+    QTest::newRow("no e-mail") << "FormCase1"
+                               << ""
+                               << "/account/signedin" << 400 << false;
+    QTest::newRow("not an e-mail") << "FormCase2"
+                                   << "ann"
+                                   << "/account/signedin" << 400 << false;
+    QTest::newRow("markup in the e-mail") << "FormCase3"
+                                          << "<b>@x"
+                                          << "/account/signedin" << 400 << false;
+    QTest::newRow("no instance id") << ""
+                                    << "ann@example.com"
+                                    << "/account/signedin" << 400 << false;
+    QTest::newRow("odd instance id") << "a/b"
+                                     << "ann@example.com"
+                                     << "/account/signedin" << 400 << false;
+    // Never a redirect away from this origin; the sign-in itself counts.
+    QTest::newRow("return url elsewhere") << "FormCase4"
+                                          << "ann@example.com"
+                                          << "https://example.invalid/" << 200 << true;
+    QTest::newRow("return url protocol-relative") << "FormCase5"
+                                                  << "ann@example.com"
+                                                  << "//example.invalid/" << 200 << true;
+}
+
+void tst_DevService::signInFormRejectsBadInput()
+{
+    QFETCH(QString, instanceId);
+    QFETCH(QString, email);
+    QFETCH(QString, returnUrl);
+    QFETCH(int, status);
+    QFETCH(bool, bSignedIn);
+    const FetchResult answer = submitSignIn(instanceId, email, returnUrl);
+    QCOMPARE(answer.status, status);
+    QVERIFY(answer.location.isEmpty());
+    QVERIFY(!answer.body.contains("<b>"));
+    QCOMPARE(answer.body.contains("You are signed in."), bSignedIn);
+    if (!instanceId.isEmpty() && !instanceId.contains('/'))
+        QCOMPARE(poll(instanceId).status, bSignedIn ? 200 : 404);
+}
+
+void tst_DevService::pollRejectsBadInput_data()
+{
+    QTest::addColumn<HeaderList>("headers");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("status");
+
+    const HeaderList json{{"Content-Type", "application/json"}, {"api-version", "2.0"}};
+    QTest::newRow("no api-version") << HeaderList{{"Content-Type", "application/json"}}
+                                    << QByteArray("{\"client\": 0, \"instanceId\": \"Abc\"}") << 400;
+    QTest::newRow("other api-version") << HeaderList{{"api-version", "1.0"}}
+                                       << QByteArray("{\"client\": 0, \"instanceId\": \"Abc\"}") << 400;
+    QTest::newRow("malformed json") << json << QByteArray("{\"instanceId\": ") << 400;
+    QTest::newRow("json array") << json << QByteArray("[\"Abc\"]") << 400;
+    QTest::newRow("no instance id") << json << QByteArray("{\"client\": 0}") << 400;
+    QTest::newRow("instance id not text") << json << QByteArray("{\"instanceId\": 12}") << 400;
+    QTest::newRow("empty body") << json << QByteArray() << 400;
+    QTest::newRow("oversized body") << json << QByteArray(200 * 1024, ' ') << 413;
+    QTest::newRow("unknown instance") << json << QByteArray("{\"client\": 0, \"instanceId\": \"Unknown1\"}") << 404;
+}
+
+void tst_DevService::pollRejectsBadInput()
+{
+    QFETCH(HeaderList, headers);
+    QFETCH(QByteArray, body);
+    QFETCH(int, status);
+    const FetchResult answer = httpsFetch(m_service.sslConfiguration(), "POST",
+                                          QUrl(m_service.accountUrl() + "api/Accounts/Login/Instance"), headers, body);
+    QCOMPARE(answer.status, status);
+}
+
+void tst_DevService::userInfo_data()
+{
+    QTest::addColumn<QByteArray>("authorization");
+    QTest::addColumn<QByteArray>("apiVersion");
+    QTest::addColumn<int>("status");
+
+    const QByteArray token = signIn("dee@example.com");
+    QVERIFY(!token.isEmpty());
+    QTest::newRow("valid") << "Bearer " + token << QByteArray("2.0") << 200;
+    QTest::newRow("tampered claims") << "Bearer " + tamper(token, 1) << QByteArray("2.0") << 401;
+    QTest::newRow("tampered signature") << "Bearer " + tamper(token, 2) << QByteArray("2.0") << 401;
+    QTest::newRow("signature dropped") << "Bearer " + token.left(token.lastIndexOf('.') + 1) << QByteArray("2.0")
+                                       << 401;
+    QTest::newRow("not a token") << QByteArray("Bearer nonsense") << QByteArray("2.0") << 401;
+    QTest::newRow("empty token") << QByteArray("Bearer ") << QByteArray("2.0") << 401;
+    QTest::newRow("no authorization") << QByteArray() << QByteArray("2.0") << 401;
+    QTest::newRow("no api-version") << "Bearer " + token << QByteArray() << 400;
+}
+
+void tst_DevService::userInfo()
+{
+    QFETCH(QByteArray, authorization);
+    QFETCH(QByteArray, apiVersion);
+    QFETCH(int, status);
+    HeaderList headers{{"Content-Type", "application/json"}};
+    if (!authorization.isEmpty())
+        headers.append({"Authorization", authorization});
+    if (!apiVersion.isEmpty())
+        headers.append({"api-version", apiVersion});
+    const FetchResult answer = get(m_service.accountUrl() + "api/accounts/Users/Info", headers);
+    QCOMPARE(answer.status, status);
+}
+
+void tst_DevService::expiredTokenIsRefused()
+{
+    // A second instance on the same state folder (same secret) that issues tokens already expired.
+    DevServiceProcess expiring;
+    QVERIFY2(expiring.start(m_dir.filePath("state"), {"--token-lifetime", "-60"}), qPrintable(expiring.failure()));
+    const QByteArray token = signIn("eve@example.com", &expiring);
+    QVERIFY(!token.isEmpty());
+    QVERIFY(claimsOf(token).value("exp").toDouble() < QDateTime::currentSecsSinceEpoch());
+    const HeaderList headers{{"Authorization", "Bearer " + token}, {"api-version", "2.0"}};
+    QCOMPARE(get(m_service.accountUrl() + "api/accounts/Users/Info", headers).status, 401);
+    QVERIFY(expiring.stop());
+}
+
+void tst_DevService::photoIsADecodableImage()
+{
+    const QByteArray token = signIn("fay@example.com");
+    const QString userId = QString::number(claimsOf(token).value("userId").toInt());
+    HeaderList headers{{"Authorization", "Bearer " + token}, {"api-version", "2.0"}};
+    const FetchResult record = get(m_service.accountUrl() + "api/PCS/Users/" + userId, headers);
+    QCOMPARE(record.status, 200);
+    const QUrl photo(QJsonDocument::fromJson(record.body).object().value("photo").toString());
+    QVERIFY(photo.isValid());
+    QCOMPARE(photo.port(), m_service.port());
+
+    const FetchResult picture = get(photo.toString());
+    QCOMPARE(picture.status, 200);
+    QCOMPARE(picture.contentType, QByteArray("image/png"));
+    const QImage image = QImage::fromData(picture.body);
+    QVERIFY(!image.isNull());
+    QVERIFY(image.width() >= 64);
+
+    QCOMPARE(get(m_service.accountUrl() + "api/PCS/Users/" + userId).status, 400);
+    QCOMPARE(get(m_service.accountUrl() + "api/PCS/Users/" + userId, {{"api-version", "2.0"}}).status, 401);
+    QCOMPARE(get(m_service.accountUrl() + "api/PCS/Users/-1", headers).status, 404);
+}
+
+void tst_DevService::artworkIsADecodableImage()
+{
+    const FetchResult address = get(m_service.accountUrl() + "api/Orvel/LauncherArtwork?api-version=2");
+    QCOMPARE(address.status, 200);
+    QVERIFY(address.body.startsWith('"') && address.body.endsWith('"'));
+    const FetchResult picture = get(QString::fromUtf8(address.body).remove('"'));
+    QCOMPARE(picture.status, 200);
+    const QImage image = QImage::fromData(picture.body);
+    QVERIFY(!image.isNull());
+    QVERIFY(image.width() > image.height());
+
+    QCOMPARE(get(m_service.accountUrl() + "api/Orvel/LauncherArtwork").status, 400);
+}
+
+void tst_DevService::pagesForTheBrowser_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("text");
+
+    QTest::newRow("overview") << "/" << 200 << QByteArray("1.1");
+    QTest::newRow("connect page") << "/account/connect" << 200 << QByteArray("2.0.32");
+    QTest::newRow("sign-in page without an id")
+        << "/account/Account/Login?client=0" << 400 << QByteArray("Start the sign-in from the launcher again.");
+    QTest::newRow("sign-in page escapes what it echoes")
+        << "/account/Account/Login?InstanceId=Abc&client=%3Cscript%3E&returnUrl=%22%3E%3Cscript%3E" << 200
+        << QByteArray("&quot;&gt;&lt;script&gt;");
+    QTest::newRow("unknown path") << "/account/api/Nothing" << 404 << QByteArray("Not Found");
+}
+
+void tst_DevService::pagesForTheBrowser()
+{
+    QFETCH(QString, path);
+    QFETCH(int, status);
+    QFETCH(QByteArray, text);
+    const FetchResult page = get(QUrl(m_service.accountUrl()).resolved(QUrl(path)).toString());
+    QCOMPARE(page.status, status);
+    QVERIFY2(page.body.contains(text), page.body.constData());
+    QVERIFY(!page.body.contains("<script>"));
+}
+
+void tst_DevService::parallelKeepAliveConnectionsAreServed()
+{
+    // 20 clients at once, each keeping its connection open after its answer, as the launcher's downloaders do,
+    // then one more: all must be answered without waiting for a worker to come free.
+    QList<QNetworkAccessManager*> clients;
+    QList<QNetworkReply*> replies;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (int i = 0; i < 20; ++i) {
+        auto* client = new QNetworkAccessManager(this);
+        QNetworkRequest request(QUrl(m_service.updateUrl() + "orvel/archive/55?pagesize=1"));
+        request.setSslConfiguration(m_service.sslConfiguration());
+        clients << client;
+        replies << client->get(request);
+    }
+    for (QNetworkReply* reply : replies) {
+        if (!reply->isFinished())
+            QVERIFY(QSignalSpy(reply, &QNetworkReply::finished).wait(20000));
+        QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+    }
+    QCOMPARE(get(m_service.updateUrl() + "orvel/archive/55?pagesize=1").status, 200);
+    // Far below the 10 s keep-alive timeout that a starved pool would have to wait out at least once.
+    QVERIFY2(elapsed.elapsed() < 8000, qPrintable(QString::number(elapsed.elapsed())));
+    qDeleteAll(clients);
+}
+
+void tst_DevService::accessLogHasOneLinePerRequest()
+{
+    QCOMPARE(get(m_service.updateUrl() + "orvel/archive/55?pagesize=7").status, 200);
+    QCOMPARE(get(downloadUrl("version=1.1&os=1&file=/" + kLargeFile)).status, 200);
+    // method, target, status, bytes (as sent, so possibly compressed), milliseconds
+    QTRY_VERIFY2(QRegularExpression("GET /update/orvel/archive/55\\?pagesize=7 200 \\d+ \\d+ ms\n")
+                     .match(QString::fromUtf8(m_service.accessLog()))
+                     .hasMatch(),
+                 m_service.accessLog().right(300).constData());
+    const QRegularExpression download(
+        QString("GET /update/orvel/patch/download\\?version=1.1&os=1&file=/Data/large.bin 200 %1 \\d+ ms\n")
+            .arg(3 * 1024 * 1024 + 17));
+    QVERIFY(download.match(QString::fromUtf8(m_service.accessLog())).hasMatch());
+}
+
+void tst_DevService::stopsCleanlyOnSignals_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGTERM") << SIGTERM;
+}
+
+void tst_DevService::stopsCleanlyOnSignals()
+{
+    QFETCH(int, signal);
+    DevServiceProcess service;
+    QVERIFY2(service.start(m_dir.filePath("state"), {"--publish", "1.0=" + m_build10}), qPrintable(service.failure()));
+    // An idle keep-alive connection must not hold the exit up.
+    QNetworkAccessManager client;
+    QNetworkRequest request(QUrl(service.updateUrl() + "orvel/archive/55?pagesize=1"));
+    request.setSslConfiguration(service.sslConfiguration());
+    QNetworkReply* reply = client.get(request);
+    QVERIFY(QSignalSpy(reply, &QNetworkReply::finished).wait(20000));
+    QCOMPARE(service.stopWith(signal), 0);
+}
+
+QTEST_MAIN(tst_DevService)
+#include "tst_DevService.moc"
