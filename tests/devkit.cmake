@@ -2,4 +2,4 @@
 orvel_add_test(tst_DevService LIBS orvel_testsupport Qt5::Gui TIMEOUT 300)
 add_dependencies(tst_DevService OrvelDevService)
 orvel_add_test(tst_DevApp LIBS orvel_service TIMEOUT 120)
-add_dependencies(tst_DevApp Orvel)
+add_dependencies(tst_DevApp Orvel OrvelDevService)

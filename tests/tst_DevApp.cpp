@@ -38,6 +38,7 @@ private slots:
     void statusLine_data();
     void statusLine();
     void versionComesFromTheFileBeside();
+    void demoBuilds();
 
 private:
     QString run(const QString& folder, const QStringList& arguments, int* exitCode);
@@ -119,6 +120,57 @@ void tst_DevApp::versionComesFromTheFileBeside()
     int exitCode = -1;
     QCOMPARE(run(bare.path(), {"/token", ""}, &exitCode), QString("Orvel unknown: not signed in\n"));
     QCOMPARE(exitCode, 0);
+}
+
+namespace {
+QJsonObject manifestOf(const QString& version, const QString& folder)
+{
+    QProcess tool;
+    tool.start(ORVEL_BIN_DIR "/OrvelDevService", {"--manifest", version + "=" + folder});
+    tool.waitForFinished(60000);
+    return QJsonDocument::fromJson(tool.readAllStandardOutput()).object();
+}
+
+QMap<QString, QString> hashesOf(const QJsonObject& manifest)
+{
+    QMap<QString, QString> hashes;
+    for (const QJsonValue& entry : manifest.value("fileList").toArray())
+        hashes.insert(entry["path"].toString(), entry["hash"].toString());
+    return hashes;
+}
+} // namespace
+
+void tst_DevApp::demoBuilds()
+{
+    const QString out = m_dir.filePath("demo");
+    QProcess script;
+    script.start("bash", {ORVEL_SOURCE_DIR "/devkit/make-builds", "--bin", ORVEL_BIN_DIR, out});
+    QVERIFY(script.waitForFinished(120000));
+    QVERIFY2(script.exitCode() == 0, script.readAllStandardError().constData());
+
+    const QMap<QString, QString> first = hashesOf(manifestOf("1.0", out + "/1.0"));
+    const QMap<QString, QString> second = hashesOf(manifestOf("1.1", out + "/1.1"));
+    QVERIFY(first.contains("Orvel"));
+    QVERIFY(first.contains("version.txt"));
+    int kept = 0;
+    int changed = 0;
+    for (auto it = first.cbegin(); it != first.cend(); ++it) {
+        QVERIFY2(second.contains(it.key()), qPrintable(it.key()));
+        (second.value(it.key()) == it.value() ? kept : changed) += 1;
+    }
+    QVERIFY(kept >= 2);
+    QVERIFY(changed >= 2); // version.txt and at least one data file
+    QVERIFY(second.size() > first.size());
+    const QStringList paths = second.keys();
+    QVERIFY(std::any_of(paths.begin(), paths.end(), [](const QString& p) { return p.contains(' '); }));
+    QVERIFY(std::any_of(paths.begin(), paths.end(), [](const QString& p) { return p.count('/') >= 2; }));
+
+    // The installation is build 1.0 with the manifest the service itself would publish for it.
+    QFile installed(out + "/installed/liveupdate.json");
+    QVERIFY(installed.open(QIODevice::ReadOnly));
+    QCOMPARE(QJsonDocument::fromJson(installed.readAll()).object(), manifestOf("1.0", out + "/1.0"));
+    int exitCode = -1;
+    QCOMPARE(run(out + "/installed", {"/token", ""}, &exitCode), QString("Orvel 1.0: not signed in\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_DevApp)

@@ -31,10 +31,7 @@ int main(int argc, char* argv[])
     layout->setContentsMargins(32, 28, 32, 28);
     auto* title = new QLabel(QStringLiteral("Orvel %1").arg(version), &window);
     title->setStyleSheet(QStringLiteral("font-size: 22px; font-weight: 600;"));
-    auto* status =
-        new QLabel(user.bSignedIn ? QStringLiteral("Signed in as %1 (user %2)").arg(user.email).arg(user.userId)
-                                  : QStringLiteral("Not signed in"),
-                   &window);
+    auto* status = new QLabel(line, &window);
     status->setObjectName(QStringLiteral("lbStatus"));
     status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(title);
