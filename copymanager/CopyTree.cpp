@@ -1,6 +1,7 @@
 #include "CopyTree.h"
 
 #include <atomic>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -228,8 +229,13 @@ bool installFiles(const QVector<FileJob>& jobs)
     };
     const int workerCount = qBound(1, QThread::idealThreadCount(), kMaxWorkers);
     std::vector<std::thread> workers;
-    for (int i = 1; i < workerCount; ++i)
-        workers.emplace_back(work);
+    for (int i = 1; i < workerCount; ++i) {
+        try {
+            workers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break; // no more threads to be had: the ones running finish the list
+        }
+    }
     work();
     for (std::thread& worker : workers)
         worker.join();
