@@ -78,7 +78,8 @@ void Downloader::Download()
             break;
         }
         file = new QFile(localPath);
-        if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        // Unbuffered: each chunk goes to disk as it arrives, without another copy in between.
+        if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
             qCDebug(lcUpdate).noquote() << "Cannot open" << localPath << ":" << file->errorString();
             delete file;
             file = nullptr;
