@@ -1,0 +1,172 @@
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "AppSettings.h"
+#include "Platform.h"
+#include "ProgramStart.h"
+#include "TempSettingsHome.h"
+
+using namespace OrvelTest;
+
+namespace {
+void writeScript(const QString& path, const QByteArray& body, QFile::Permissions permissions)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\n" + body + "\n");
+    file.close();
+    QVERIFY(file.setPermissions(permissions));
+}
+
+const QFile::Permissions executable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+
+// A stand-in program that writes its argument count and arguments, one per line, beside itself.
+const QByteArray recordArguments = R"(out="$(dirname "$0")/arguments.txt"
+printf '%s\n' "$#" > "$out.tmp"
+for a in "$@"; do printf '%s\n' "$a" >> "$out.tmp"; done
+mv "$out.tmp" "$out")";
+
+QStringList recordedArguments(const QString& folder)
+{
+    QFile file(folder + "/arguments.txt");
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    lines.removeLast();
+    return lines;
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+} // namespace
+
+class tst_ProgramStart : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void playMissingProgram();
+    void playProgramThatCannotStart();
+    void playArguments_data();
+    void playArguments();
+
+    void copyManagerArguments();
+    void copyManagerExitCode_data();
+    void copyManagerExitCode();
+    void copyManagerMissing();
+    void realCopyManagerWithBlanks();
+};
+
+void tst_ProgramStart::playMissingProgram()
+{
+    TempSettingsHome home;
+    QTemporaryDir install;
+    QTest::ignoreMessage(QtDebugMsg, "Orvel.exe file does not exist.");
+    QCOMPARE(ProgramStart::play(install.path() + "/App"), AppNotFound);
+}
+
+void tst_ProgramStart::playProgramThatCannotStart()
+{
+    TempSettingsHome home;
+    QTemporaryDir install;
+    // Not executable, for root too.
+    writeScript(install.filePath(Platform::executableName("Orvel")), "exit 0", QFile::ReadOwner | QFile::WriteOwner);
+    QTest::ignoreMessage(QtDebugMsg, "Failed to run Orvel.");
+    QCOMPARE(ProgramStart::play(install.path()), AppStartFailed);
+}
+
+void tst_ProgramStart::playArguments_data()
+{
+    QTest::addColumn<bool>("stored");
+    QTest::addColumn<QByteArray>("blob");
+    QTest::addColumn<QString>("token");
+
+    QTest::newRow("no JWT setting: empty token") << false << QByteArray() << QString();
+    QTest::newRow("url-safe alphabet, padding kept") << true << QByteArray("\xfb\xff", 2) << "-_8=";
+    QTest::newRow("two padding characters") << true << QByteArray("\x00\x10\x83\x10", 4) << "ABCDEA==";
+    QTest::newRow("no padding needed") << true << QByteArray("abc") << "YWJj";
+}
+
+void tst_ProgramStart::playArguments()
+{
+    QFETCH(bool, stored);
+    QFETCH(QByteArray, blob);
+    QFETCH(QString, token);
+    TempSettingsHome home;
+    if (stored)
+        writeAppSetting("JWT", blob);
+    QTemporaryDir install;
+    writeScript(install.filePath(Platform::executableName("Orvel")), recordArguments, executable);
+
+    QTest::ignoreMessage(QtDebugMsg, "Orvel execution success.");
+    QCOMPARE(ProgramStart::play(install.path()), NoError);
+    QTRY_COMPARE(recordedArguments(install.path()), (QStringList{"2", "/token", token}));
+}
+
+void tst_ProgramStart::copyManagerArguments()
+{
+    QTemporaryDir dir;
+    const QString programDir = dir.filePath("launcher folder");
+    writeScript(programDir + "/" + Platform::executableName("OrvelFileCopyManager"), recordArguments, executable);
+    const QString source = dir.filePath("temp dir/OrvelDownload/App");
+    const QString target = dir.filePath("Program Files/Orvel/App");
+
+    QVERIFY(ProgramStart::startCopyManager(source, target, programDir));
+    QCOMPARE(recordedArguments(programDir), (QStringList{"2", source, target}));
+}
+
+void tst_ProgramStart::copyManagerExitCode_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<bool>("success");
+
+    QTest::newRow("exit 0: installed") << QByteArray("exit 0") << true;
+    QTest::newRow("exit 1: partly installed") << QByteArray("exit 1") << false;
+    QTest::newRow("exit -1: arguments refused") << QByteArray("exit 255") << false;
+    QTest::newRow("killed") << QByteArray("kill -9 $$") << false;
+}
+
+void tst_ProgramStart::copyManagerExitCode()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(bool, success);
+    QTemporaryDir dir;
+    writeScript(dir.filePath(Platform::executableName("OrvelFileCopyManager")), script, executable);
+    if (!success)
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Copy manager exited with code"));
+    QCOMPARE(ProgramStart::startCopyManager(dir.filePath("src"), dir.filePath("dst"), dir.path()), success);
+}
+
+void tst_ProgramStart::copyManagerMissing()
+{
+    QTemporaryDir dir;
+    QVERIFY(!ProgramStart::startCopyManager(dir.filePath("src"), dir.filePath("dst"), dir.path()));
+}
+
+void tst_ProgramStart::realCopyManagerWithBlanks()
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath("down load/App");
+    const QString target = dir.filePath("in stall/App");
+    writeFile(source + "/sub dir/a file.txt", "new");
+    writeFile(source + "/liveupdate.json", "{}");
+    writeFile(target + "/kept.txt", "kept");
+
+    QVERIFY(ProgramStart::startCopyManager(source, target, ORVEL_BIN_DIR));
+    QFile copied(target + "/sub dir/a file.txt");
+    QVERIFY(copied.open(QIODevice::ReadOnly));
+    QCOMPARE(copied.readAll(), QByteArray("new"));
+    QVERIFY(QFile::exists(target + "/liveupdate.json"));
+    QVERIFY(QFile::exists(target + "/kept.txt"));
+}
+
+QTEST_GUILESS_MAIN(tst_ProgramStart)
+#include "tst_ProgramStart.moc"
