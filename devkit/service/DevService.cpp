@@ -18,6 +18,8 @@
 #include <QUrl>
 #include <QtEndian>
 
+#include <sys/socket.h>
+
 #include <httplib.h>
 
 #include "BuildCatalog.h"
@@ -193,6 +195,16 @@ const char* reasonPhrase(int status)
 }
 
 thread_local std::chrono::steady_clock::time_point t_requestStart;
+
+// The library listens with a backlog of 5: 16 clients connecting at once overflow it, and each dropped connection
+// attempt costs its client a one-second retransmission. This gives access to the socket to widen it.
+class HttpsServer : public httplib::SSLServer
+{
+public:
+    using httplib::SSLServer::SSLServer;
+
+    bool widenBacklog() { return ::listen(svr_sock_, SOMAXCONN) == 0; }
+};
 } // namespace
 
 struct DevService::Private
@@ -225,7 +237,7 @@ struct DevService::Private
     DevCertificates certificates;
     TokenSigner signer;
     SignInRegistry signIns;
-    std::unique_ptr<httplib::SSLServer> server;
+    std::unique_ptr<HttpsServer> server;
     QByteArray artwork;
     QString artworkName;
     int boundPort = 0;
@@ -556,8 +568,8 @@ bool DevService::start(QString* error)
         d->artworkName = suffix.isEmpty() ? QStringLiteral("background") : QStringLiteral("background.") + suffix;
     }
 
-    d->server = std::make_unique<httplib::SSLServer>(d->certificates.serverCertificatePath().toLocal8Bit().constData(),
-                                                     d->certificates.serverKeyPath().toLocal8Bit().constData());
+    d->server = std::make_unique<HttpsServer>(d->certificates.serverCertificatePath().toLocal8Bit().constData(),
+                                              d->certificates.serverKeyPath().toLocal8Bit().constData());
     if (!d->server->is_valid()) {
         *error = QStringLiteral("cannot set up TLS with %1").arg(d->certificates.serverCertificatePath());
         return false;
@@ -565,6 +577,7 @@ bool DevService::start(QString* error)
     // The launcher opens up to 16 keep-alive connections at once; the library's default pool would serialise them.
     const int threads = d->options.workerThreads;
     d->server->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
+    d->server->set_tcp_nodelay(true);
     d->server->set_keep_alive_max_count(1000);
     d->server->set_keep_alive_timeout(10);
     d->server->set_read_timeout(30);
@@ -578,7 +591,7 @@ bool DevService::start(QString* error)
     } else if (d->server->bind_to_port(host, d->options.port)) {
         d->boundPort = d->options.port;
     }
-    if (d->boundPort <= 0) {
+    if (d->boundPort <= 0 || !d->server->widenBacklog()) {
         *error = QStringLiteral("cannot listen on %1 port %2").arg(d->options.host).arg(d->options.port);
         return false;
     }
