@@ -1,0 +1,93 @@
+#include "InstallBar.h"
+#include "ui_InstallBar.h"
+
+#include <QSettings>
+
+#include "AliasToken.h"
+#include "Typography.h"
+
+namespace {
+
+const QString kStaySignedIn = QStringLiteral("StaySignedIn");
+
+QString barStyleSheet()
+{
+    const AliasToken& colours = AliasToken::instance();
+    const Typography& fonts = Typography::instance();
+    return QStringLiteral(
+               "QFrame {background : %1; border-radius: 50px;}"
+               "QPushButton {background: transparent; border: 3px solid %2; border-radius: 20px; color: %4; %5;}"
+               "QPushButton:hover, QPushButton:pressed {background: %3; border: none;}"
+               "QCheckBox {color: %6; %7;}"
+               "QCheckBox::indicator { width: 14px; height: 14px; }"
+               "QCheckBox::indicator:checked {image:url(:OrvelLauncher/Resources/Common/Common Icon Checkbox White "
+               "On.svg);}"
+               "QCheckBox::indicator:unchecked {image:url(:OrvelLauncher/Resources/Common/Common Icon Checkbox White "
+               "Off.svg);}")
+        .arg(colours.rgba(8))
+        .arg(colours.rgba(23))
+        .arg(colours.rgba(41))
+        .arg(colours.rgba(14))
+        .arg(fonts.font(17).styleSheet())
+        .arg(colours.rgba(14))
+        .arg(fonts.font(12).styleSheet());
+}
+
+} // namespace
+
+InstallBar::InstallBar(QWidget* parent) : QWidget(parent), ui(new Ui::InstallBar)
+{
+    ui->setupUi(this);
+    setAttribute(Qt::WA_TranslucentBackground);
+
+    // Showing the stored choice must not write it back.
+    const bool wasBlocked = ui->cbStaySignedIn->blockSignals(true);
+    ui->cbStaySignedIn->setChecked(
+        QSettings(QStringLiteral("Orvel"), QStringLiteral("App")).value(kStaySignedIn, false).toBool());
+    ui->cbStaySignedIn->blockSignals(wasBlocked);
+
+    connect(ui->pbSignIn, &QPushButton::clicked, this, &InstallBar::onClickedSignInBtn);
+    connect(ui->pbPlay, &QPushButton::clicked, this, &InstallBar::onClickedPlayBtn);
+    connect(ui->cbStaySignedIn, &QCheckBox::toggled, this, &InstallBar::onChangedStaySignedState);
+
+    setStyleSheet(barStyleSheet());
+    setFixedSize(400, 100);
+}
+
+InstallBar::~InstallBar() = default;
+
+void InstallBar::setMode(int mode)
+{
+    ui->frameUpdate->setVisible(mode == UpdateFace);
+    ui->frameSignIn->setVisible(mode == SignInFace);
+    ui->framePlay->setVisible(mode == PlayFace);
+}
+
+void InstallBar::setTotalBytes(qint64 total)
+{
+    if (ui->progressBarWidget)
+        ui->progressBarWidget->setTotalBytes(total);
+}
+
+void InstallBar::setProgress(qint64 received, qint64 total)
+{
+    if (ui->progressBarWidget)
+        ui->progressBarWidget->setProgress(received, total);
+}
+
+void InstallBar::onClickedSignInBtn()
+{
+    emit doSignIn();
+}
+
+void InstallBar::onClickedPlayBtn()
+{
+    // The application is started once; later clicks must not start it again.
+    ui->pbPlay->blockSignals(true);
+    emit doPlay();
+}
+
+void InstallBar::onChangedStaySignedState(bool _bChecked)
+{
+    QSettings(QStringLiteral("Orvel"), QStringLiteral("App")).setValue(kStaySignedIn, _bChecked);
+}

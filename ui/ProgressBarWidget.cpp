@@ -1,0 +1,95 @@
+#include "ProgressBarWidget.h"
+#include "ui_ProgressBarWidget.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QSvgWidget>
+
+#include "AliasToken.h"
+#include "ScreenScale.h"
+#include "Typography.h"
+
+namespace {
+
+const QString kFramePicture = QStringLiteral(":/OrvelLauncher/Resources/Launcher/Progress BG.svg");
+
+// Bytes to the megabyte figure shown, in single precision as the published text does.
+QString megabytes(qint64 bytes)
+{
+    float value = static_cast<float>(bytes);
+    value *= 0.0009765625f;
+    value *= 0.0009765625f;
+    return QString::number(static_cast<double>(value), 'f', 1);
+}
+
+} // namespace
+
+ProgressBarWidget::ProgressBarWidget(QWidget* parent) : QWidget(parent), ui(new Ui::ProgressBarWidget)
+{
+    ui->setupUi(this);
+    m_fillColor = AliasToken::instance().color(0);
+
+    m_label = new QLabel(this);
+    m_label->setGeometry(geometry());
+    m_label->setIndent(25);
+    m_label->setStyleSheet(QStringLiteral("QLabel {background : transparent; color: %1; %2;}")
+                               .arg(AliasToken::instance().rgba(21))
+                               .arg(Typography::instance().font(11).styleSheet()));
+}
+
+ProgressBarWidget::~ProgressBarWidget() = default;
+
+void ProgressBarWidget::setTotalBytes(qint64 total)
+{
+    m_totalBytes = total;
+}
+
+void ProgressBarWidget::setProgress(qint64 received, qint64 total)
+{
+    const qint64 sum = m_completedBytes + received;
+    if (m_currentBytes < sum)
+        m_currentBytes = sum;
+    if (received == total)
+        m_completedBytes += total;
+    if (!m_label)
+        return;
+    m_text = progressText(m_currentBytes, m_totalBytes);
+    m_label->setText(m_text);
+}
+
+QString ProgressBarWidget::progressText(qint64 current, qint64 total)
+{
+    return QStringLiteral("Downloading.. ") + megabytes(current) + QStringLiteral(" / ") + megabytes(total) +
+           QStringLiteral("MB");
+}
+
+QImage ProgressBarWidget::composeBar() const
+{
+    QSvgWidget frameWidget(kFramePicture);
+    frameWidget.setAttribute(Qt::WA_TranslucentBackground);
+    frameWidget.resize(frameWidget.sizeHint());
+    QImage frame = frameWidget.grab().toImage();
+
+    QPainter painter(&frame);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // Everything drawn from here on goes behind the frame: the fill shows only through its transparent track.
+    painter.setCompositionMode(QPainter::CompositionMode_DestinationOver);
+
+    QImage fillLayer(size(), QImage::Format_ARGB32);
+    fillLayer.fill(Qt::transparent);
+    if (m_totalBytes != 0) {
+        const qint64 fillWidth = (static_cast<qint64>(width()) - 12) * m_currentBytes / m_totalBytes;
+        QPainter fill(&fillLayer);
+        fill.fillRect(QRect(6, 0, static_cast<int>(fillWidth), height()), m_fillColor);
+    }
+    painter.setBrush(QBrush(fillLayer));
+    painter.drawRect(frame.rect());
+    painter.end();
+    return frame;
+}
+
+void ProgressBarWidget::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    ui->lbBackground->setPixmap(scaledForScreen(composeBar(), width(), height()));
+}
