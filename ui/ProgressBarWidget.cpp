@@ -91,5 +91,11 @@ QImage ProgressBarWidget::composeBar() const
 void ProgressBarWidget::paintEvent(QPaintEvent* event)
 {
     QWidget::paintEvent(event);
+    // A new picture repaints the transparent label and therefore this widget beneath it: replacing an unchanged
+    // picture on every paint would keep the widget painting for as long as it is visible.
+    const Painted now{m_currentBytes, m_totalBytes, size(), screenScale()};
+    if (now == m_painted)
+        return;
+    m_painted = now;
     ui->lbBackground->setPixmap(scaledForScreen(composeBar(), width(), height()));
 }

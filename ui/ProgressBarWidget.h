@@ -45,5 +45,16 @@ private:
     qint64 m_completedBytes = 0;
     QString m_text;
     QColor m_fillColor;
-    qint64 m_paintedKey = -1;
+    // What the picture on the background label shows; painting only replaces it when this changes.
+    struct Painted
+    {
+        qint64 current = -1;
+        qint64 total = -1;
+        QSize size;
+        double ratio = 0;
+        bool operator==(const Painted& o) const
+        {
+            return current == o.current && total == o.total && size == o.size && ratio == o.ratio;
+        }
+    } m_painted;
 };

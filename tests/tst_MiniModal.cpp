@@ -1,0 +1,241 @@
+#include <QtTest>
+
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QSvgRenderer>
+#include <QSvgWidget>
+#include <QTextBrowser>
+
+#include "MiniModal.h"
+#include "ModalTitleBar.h"
+#include "UiResources.h"
+
+class tst_MiniModal : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void message_data();
+    void message();
+    void longSentenceCountsMoreLines();
+    void markupInMessageShownAsText();
+    void infoLineAndIcon_data();
+    void infoLineAndIcon();
+    void styleSheetFromTokens();
+    void okAcceptsCrossRejects();
+    void draggingMovesTheDialog();
+    void titleBarSpansTheCard();
+};
+
+namespace {
+
+const QString kPrefix = QStringLiteral("<html><head/><body><p align=\"center\">");
+const QString kSuffix = QStringLiteral("</p></body></html>");
+
+QImage render(QSvgRenderer& renderer)
+{
+    QImage image(40, 40, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    renderer.render(&painter);
+    return image;
+}
+
+} // namespace
+
+void tst_MiniModal::initTestCase()
+{
+    initUiResources();
+    QFont font = QApplication::font();
+    font.setFamily(QStringLiteral("Noto Sans"));
+    QApplication::setFont(font);
+}
+
+void tst_MiniModal::message_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<int>("height");
+
+    QTest::newRow("no full stop gets one") << "Failed"
+                                           << "Failed." << 28;
+    QTest::newRow("ending full stop not doubled") << "Failed to update Orvel."
+                                                  << "Failed to update Orvel." << 28;
+    QTest::newRow("empty") << ""
+                           << "" << 10;
+    QTest::newRow("question mark ends a part") << "Are you sure?"
+                                               << "Are you sure?" << 28;
+    QTest::newRow("exclamation mark ends a part") << "Done!"
+                                                  << "Done!" << 28;
+    QTest::newRow("marks inside a part do not count") << "Why? Because! Yes"
+                                                      << "Why? Because! Yes." << 28;
+    QTest::newRow("two sentences, two lines") << "Unknown Error.Try again."
+                                              << "Unknown Error.<br>Try again." << 46;
+    QTest::newRow("empty part in the middle") << "One..Two"
+                                              << "One.<br>Two." << 46;
+    QTest::newRow("tab kept") << "Unstable.\tPlease check."
+                              << "Unstable.<br>\tPlease check." << 46;
+    QTest::newRow("markup escaped") << "Error.<b>x</b> & \"y\""
+                                    << "Error.<br>&lt;b&gt;x&lt;/b&gt; &amp; &quot;y&quot;." << 46;
+}
+
+void tst_MiniModal::message()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, body);
+    QFETCH(int, height);
+
+    MiniModal modal(nullptr, MiniModal::Error, message, 1);
+    auto* browser = modal.findChild<QTextBrowser*>(QStringLiteral("textBrowser"));
+    int lines = -1;
+    QCOMPARE(MiniModal::messageHtml(message, QFontMetrics(QApplication::font()), 210, &lines),
+             kPrefix + body + kSuffix);
+    QCOMPARE(browser->height(), height);
+    QCOMPARE(10 + 18 * lines, height);
+}
+
+void tst_MiniModal::longSentenceCountsMoreLines()
+{
+    const QString sentence = QStringLiteral(
+        "The host name did not match any of the valid hosts for this certificate, not even the first one");
+    const QFontMetrics metrics(QApplication::font());
+    const int sentenceLines = metrics.horizontalAdvance(sentence) / 210 + 1;
+    QVERIFY(sentenceLines >= 3);
+    int lines = 0;
+    const QString html = MiniModal::messageHtml(sentence + QStringLiteral(".Short."), metrics, 210, &lines);
+    QCOMPARE(html.count(QStringLiteral("<br>")), 1);
+    QCOMPARE(lines, sentenceLines + 1);
+
+    MiniModal modal(nullptr, MiniModal::Error, sentence, 12);
+    QCOMPARE(modal.findChild<QTextBrowser*>(QStringLiteral("textBrowser"))->height(), 10 + 18 * sentenceLines);
+}
+
+void tst_MiniModal::markupInMessageShownAsText()
+{
+    // SSL error texts come from outside: they must read as text, never change the dialog's markup.
+    const QString message = QStringLiteral("Unknown Error.<img src=\"x\"><a href=\"https://x\">link</a>");
+    MiniModal modal(nullptr, MiniModal::Error, message, 12);
+    auto* browser = modal.findChild<QTextBrowser*>(QStringLiteral("textBrowser"));
+    QCOMPARE(browser->toPlainText(), QStringLiteral("Unknown Error.\n<img src=\"x\"><a href=\"https://x\">link</a>."));
+    QVERIFY(!browser->toHtml().contains(QStringLiteral("<a href")));
+}
+
+void tst_MiniModal::infoLineAndIcon_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("info");
+    QTest::addColumn<QString>("icon");
+
+    QTest::newRow("error 9") << 0 << 9 << "ErrorCode9"
+                             << ":/OrvelLauncher/Resources/Modal/Modal Icon Error.svg";
+    QTest::newRow("error 12") << 0 << 12 << "ErrorCode12"
+                              << ":/OrvelLauncher/Resources/Modal/Modal Icon Error.svg";
+    QTest::newRow("re-download") << 1 << 0 << "Please download again."
+                                 << ":/OrvelLauncher/Resources/Modal/Modal Icon Download.svg";
+    QTest::newRow("unknown kind") << 2 << 5 << ""
+                                  << "";
+}
+
+void tst_MiniModal::infoLineAndIcon()
+{
+    QFETCH(int, kind);
+    QFETCH(int, code);
+    QFETCH(QString, info);
+    QFETCH(QString, icon);
+
+    MiniModal modal(nullptr, kind, QStringLiteral("Message."), code);
+    QCOMPARE(modal.findChild<QLabel*>(QStringLiteral("lbInfo"))->text(), info);
+    QSvgRenderer* shown = modal.findChild<QSvgWidget*>(QStringLiteral("swLogo"))->renderer();
+    if (icon.isEmpty()) {
+        QVERIFY(!shown->isValid());
+        return;
+    }
+    QSvgRenderer expected(icon);
+    QVERIFY(expected.isValid());
+    QCOMPARE(render(*shown), render(expected));
+}
+
+void tst_MiniModal::styleSheetFromTokens()
+{
+    MiniModal modal(nullptr, MiniModal::Error, QString(), 1);
+    QCOMPARE(modal.styleSheet(),
+             QStringLiteral(
+                 "QFrame#contentsFrame {background-color:rgba(255, 255, 255, 255); border-bottom-right-radius: 14px; "
+                 "border-bottom-left-radius: 14px;}"
+                 "QFrame#btnFrame {border: none; border-top: 1px solid rgba(225, 225, 227, 255);}"
+                 "QTextBrowser#textBrowser {background: transparent; color: rgba(102, 102, 104, 255); font-family : "
+                 "Noto Sans;font-size : 12px;font-weight : 400;}"
+                 "QLabel#lbInfo {color: rgba(102, 102, 104, 255); font-family : Noto Sans;font-size : 10px;font-weight "
+                 ": 500;}"
+                 "QPushButton {color: rgba(255, 255, 255, 255); font-family : Noto Sans;font-size : 10px;font-weight : "
+                 "700; background: rgba(163, 167, 255, 255); border: none; border-radius: 12px;}"
+                 "QPushButton:hover, QPushButton:pressed {background: rgba(145, 140, 255, 255); margin: 0px;}"
+                 "QPushButton:disabled {color: rgba(210, 210, 212, 255); background: rgba(240, 240, 242, 255);}"));
+}
+
+void tst_MiniModal::okAcceptsCrossRejects()
+{
+    MiniModal ok(nullptr, MiniModal::Error, QStringLiteral("Failed."), 3);
+    ok.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&ok));
+    auto* button = ok.findChild<QPushButton*>(QStringLiteral("pushButton"));
+    QCOMPARE(button->text(), QStringLiteral("OK"));
+    QCOMPARE(button->size(), QSize(70, 24));
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(ok.result(), int(QDialog::Accepted));
+    QVERIFY(!ok.isVisible());
+
+    MiniModal cross(nullptr, MiniModal::Redownload, QStringLiteral("Again."), 0);
+    cross.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&cross));
+    QTest::mouseClick(cross.findChild<QPushButton*>(QStringLiteral("pbClose")), Qt::LeftButton);
+    QCOMPARE(cross.result(), int(QDialog::Rejected));
+    QVERIFY(!cross.isVisible());
+}
+
+void tst_MiniModal::draggingMovesTheDialog()
+{
+    MiniModal modal(nullptr, MiniModal::Error, QStringLiteral("Failed."), 3);
+    modal.move(100, 100);
+    modal.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&modal));
+    auto* bar = modal.findChild<ModalTitleBar*>();
+    QVERIFY(bar);
+    const QPoint start = modal.pos();
+
+    auto send = [bar](QEvent::Type type, QPoint pos, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, pos, bar->mapToGlobal(pos), Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(bar, &event);
+    };
+    send(QEvent::MouseButtonPress, QPoint(10, 10), Qt::LeftButton);
+    send(QEvent::MouseMove, QPoint(40, 25), Qt::LeftButton);
+    QCOMPARE(modal.pos(), start + QPoint(30, 15));
+    // The title bar moved with the dialog: the grabbed point is at (10, 10) again after the next move.
+    send(QEvent::MouseMove, QPoint(5, 12), Qt::LeftButton);
+    QCOMPARE(modal.pos(), start + QPoint(25, 17));
+    send(QEvent::MouseButtonRelease, QPoint(5, 12), Qt::NoButton);
+    send(QEvent::MouseMove, QPoint(50, 50), Qt::NoButton);
+    QCOMPARE(modal.pos(), start + QPoint(25, 17));
+}
+
+void tst_MiniModal::titleBarSpansTheCard()
+{
+    MiniModal modal(nullptr, MiniModal::Error, QStringLiteral("Failed."), 3);
+    modal.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&modal));
+    auto* bar = modal.findChild<ModalTitleBar*>();
+    QCOMPARE(bar->geometry().topLeft(), QPoint(0, 0));
+    QCOMPARE(bar->width(), modal.width());
+    QCOMPARE(modal.width(), 250);
+    // The cross sits 20 pixels from the top and the right edge.
+    auto* cross = modal.findChild<QPushButton*>(QStringLiteral("pbClose"));
+    QCOMPARE(cross->mapTo(&modal, QPoint(0, 0)), QPoint(250 - 20 - 12, 20));
+    QVERIFY(modal.windowFlags().testFlag(Qt::FramelessWindowHint));
+    QVERIFY(modal.testAttribute(Qt::WA_TranslucentBackground));
+}
+
+QTEST_MAIN(tst_MiniModal)
+#include "tst_MiniModal.moc"
