@@ -8,6 +8,7 @@
 #include "MainWindowWidgets.h"
 #include "OrvelLauncherForm.h"
 #include "Profile.h"
+#include "TempSettingsHome.h"
 #include "UiResources.h"
 
 class tst_InstallBar : public QObject
@@ -29,18 +30,16 @@ private slots:
     void placedOnTheMainWindow();
 
 private:
-    QString settingsFile() const { return m_home.filePath(QStringLiteral("Orvel/App.conf")); }
+    QString settingsFile() const { return m_home.configPath() + QStringLiteral("/Orvel/App.conf"); }
     QByteArray settingsBytes() const;
     void writeSettings(const QByteArray& bytes) const;
 
-    QTemporaryDir m_home;
+    OrvelTest::TempSettingsHome m_home;
 };
 
 void tst_InstallBar::initTestCase()
 {
     QVERIFY(m_home.isValid());
-    // Before the first settings object: the settings path is fixed on first use.
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path()));
     initUiResources();
 }
 

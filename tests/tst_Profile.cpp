@@ -5,9 +5,14 @@
 #include <QSvgRenderer>
 #include <QSvgWidget>
 
+#include "AccountSession.h"
 #include "Profile.h"
 #include "ScreenScale.h"
+#include "TestHttpsServer.h"
+#include "TestToken.h"
 #include "UiResources.h"
+
+using namespace OrvelTest;
 
 class tst_Profile : public QObject
 {
@@ -22,9 +27,14 @@ private slots:
     void nullImageLeavesNoPicture();
     void startsWithADefaultAvatar();
     void layersAndBackdrop();
+    void refreshAvatar_data();
+    void refreshAvatar();
 
 private:
     static QLabel* avatarLabel(Profile& profile);
+    static QImage shownImage(Profile& profile);
+
+    TestHttpsServer m_server;
 };
 
 namespace {
@@ -53,6 +63,7 @@ QImage bands(QSize size)
 void tst_Profile::initTestCase()
 {
     initUiResources();
+    QVERIFY(m_server.start());
 }
 
 QLabel* tst_Profile::avatarLabel(Profile& profile)
@@ -162,6 +173,74 @@ void tst_Profile::layersAndBackdrop()
     QVERIFY(QTest::qWaitForWindowExposed(&profile));
     QCOMPARE(profile.childAt(120, 120), badge);
     QCOMPARE(profile.childAt(40, 40), label);
+}
+
+QImage tst_Profile::shownImage(Profile& profile)
+{
+    return avatarLabel(profile)->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+void tst_Profile::refreshAvatar_data()
+{
+    QTest::addColumn<int>("recordStatus");
+    QTest::addColumn<QByteArray>("record"); // "PHOTO" stands for the photo's address on the test server
+    QTest::addColumn<int>("photoStatus");
+    QTest::addColumn<QByteArray>("photo"); // "PNG" stands for a 300 x 200 magenta picture
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<int>("photoRequests");
+
+    QTest::newRow("photo shown") << 200 << QByteArray("{\"photo\":\"PHOTO\"}") << 200 << QByteArray("PNG") << true << 1;
+    QTest::newRow("no photo member, no second request")
+        << 200 << QByteArray("{\"name\":\"Ana\"}") << 200 << QByteArray("PNG") << false << 0;
+    QTest::newRow("record refused") << 404 << QByteArray("{\"photo\":\"PHOTO\"}") << 200 << QByteArray("PNG") << false
+                                    << 0;
+    QTest::newRow("record not JSON") << 200 << QByteArray("photo") << 200 << QByteArray("PNG") << false << 0;
+    QTest::newRow("photo missing") << 200 << QByteArray("{\"photo\":\"PHOTO\"}") << 404 << QByteArray("PNG") << false
+                                   << 1;
+    QTest::newRow("photo empty") << 200 << QByteArray("{\"photo\":\"PHOTO\"}") << 200 << QByteArray() << false << 1;
+    QTest::newRow("photo not a picture") << 200 << QByteArray("{\"photo\":\"PHOTO\"}") << 200 << QByteArray("<html>")
+                                         << false << 1;
+}
+
+void tst_Profile::refreshAvatar()
+{
+    QFETCH(int, recordStatus);
+    QFETCH(QByteArray, record);
+    QFETCH(int, photoStatus);
+    QFETCH(QByteArray, photo);
+    QFETCH(bool, shown);
+    QFETCH(int, photoRequests);
+
+    QByteArray png;
+    {
+        QImage picture(300, 200, QImage::Format_RGB32);
+        picture.fill(Qt::magenta);
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        picture.save(&buffer, "PNG");
+    }
+    record.replace("PHOTO", m_server.urlText(QStringLiteral("photos/7.png")).toUtf8());
+    m_server.clearRequests();
+    m_server.setRoute(QStringLiteral("/account/api/PCS/Users/7"), TestReply::json(record, recordStatus));
+    m_server.setRoute(QStringLiteral("/photos/7.png"),
+                      TestReply::text(photoStatus, photo == "PNG" ? png : photo, "image/png"));
+    AccountSession::instance()->setToken(makeTestToken("{\"userId\":7}"));
+
+    Profile profile;
+    const QImage before = shownImage(profile);
+    profile.refreshAvatar(m_server.urlText(QStringLiteral("account/")));
+
+    QCOMPARE(m_server.requestCount(QStringLiteral("/account/api/PCS/Users/7")), 1);
+    QCOMPARE(m_server.requestCount(QStringLiteral("/photos/7.png")), photoRequests);
+    const QImage after = shownImage(profile);
+    if (shown) {
+        QCOMPARE(after.pixel(after.width() / 2, after.height() / 2), qRgba(255, 0, 255, 255));
+        QCOMPARE(qAlpha(after.pixel(0, 0)), 0);
+        // The photo is fetched as it is, without the account headers.
+        QVERIFY(!m_server.requests(QStringLiteral("/photos/7.png")).first().hasHeader("Authorization"));
+    } else {
+        QCOMPARE(after, before);
+    }
 }
 
 QTEST_MAIN(tst_Profile)

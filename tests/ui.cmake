@@ -1,7 +1,8 @@
 # User interface: design tokens, widgets and their forms, embedded pictures. Widget tests run offscreen.
 orvel_add_test(tst_DesignTokens LIBS orvel_ui)
 orvel_add_test(tst_ProgressBarWidget LIBS orvel_ui)
-orvel_add_test(tst_InstallBar LIBS orvel_ui)
+orvel_add_test(tst_InstallBar LIBS orvel_ui orvel_testsupport)
 orvel_add_test(tst_MiniModal LIBS orvel_ui)
-orvel_add_test(tst_Profile LIBS orvel_ui)
+orvel_add_test(tst_Profile LIBS orvel_ui orvel_testsupport)
 orvel_add_test(tst_ProfileHighDpi LIBS orvel_ui ENV QT_SCALE_FACTOR=2)
+orvel_add_test(tst_LauncherArtwork LIBS orvel_ui orvel_testsupport)

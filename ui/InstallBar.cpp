@@ -1,9 +1,8 @@
 #include "InstallBar.h"
 #include "ui_InstallBar.h"
 
-#include <QSettings>
-
 #include "AliasToken.h"
+#include "AppSettings.h"
 #include "Typography.h"
 
 namespace {
@@ -42,8 +41,7 @@ InstallBar::InstallBar(QWidget* parent) : QWidget(parent), ui(new Ui::InstallBar
 
     // Showing the stored choice must not write it back.
     const bool wasBlocked = ui->cbStaySignedIn->blockSignals(true);
-    ui->cbStaySignedIn->setChecked(
-        QSettings(QStringLiteral("Orvel"), QStringLiteral("App")).value(kStaySignedIn, false).toBool());
+    ui->cbStaySignedIn->setChecked(readAppSetting(kStaySignedIn, false).toBool());
     ui->cbStaySignedIn->blockSignals(wasBlocked);
 
     connect(ui->pbSignIn, &QPushButton::clicked, this, &InstallBar::onClickedSignInBtn);
@@ -89,5 +87,5 @@ void InstallBar::onClickedPlayBtn()
 
 void InstallBar::onChangedStaySignedState(bool _bChecked)
 {
-    QSettings(QStringLiteral("Orvel"), QStringLiteral("App")).setValue(kStaySignedIn, _bChecked);
+    writeAppSetting(kStaySignedIn, _bChecked);
 }

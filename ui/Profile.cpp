@@ -6,6 +6,7 @@
 #include <QRandomGenerator>
 #include <QSvgWidget>
 
+#include "AccountFlows.h"
 #include "ScreenScale.h"
 
 Profile::Profile(QWidget* parent) : QWidget(parent), ui(new Ui::Profile)
@@ -53,4 +54,16 @@ void Profile::setAvatarImage(const QImage& image)
         return;
     }
     m_avatarLabel->setPixmap(scaledForScreen(roundAvatar(image), 120, 120));
+}
+
+void Profile::refreshAvatar(const QString& accountBaseUrl)
+{
+    // The requests are synchronous workers parented to this widget, so abortReply() cancels them.
+    const QByteArray photo = Account::fetchUserPhoto(this, accountBaseUrl);
+    if (photo.isEmpty())
+        return;
+    const QImage image = QImage::fromData(photo);
+    if (image.isNull())
+        return;
+    setAvatarImage(image);
 }

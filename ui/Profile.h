@@ -25,6 +25,10 @@ public:
     // Shows the centre square of `image`, cut round. A null image leaves the label empty.
     void setAvatarImage(const QImage& image);
 
+    // Fetches the signed-in user's photo from the account service (empty base: the deployment's) and shows it.
+    // Without a photo, or when it cannot be fetched or decoded, the widget keeps what it shows.
+    void refreshAvatar(const QString& accountBaseUrl = QString());
+
     // The round picture at its full resolution (side x side, transparent outside the circle).
     static QImage roundAvatar(const QImage& image);
 

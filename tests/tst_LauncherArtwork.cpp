@@ -1,0 +1,173 @@
+#include <QtTest>
+
+#include <QBuffer>
+#include <QLabel>
+#include <QPainter>
+
+#include "LauncherArtwork.h"
+#include "OrvelLauncherForm.h"
+#include "TestHttpsServer.h"
+#include "UiResources.h"
+
+using namespace OrvelTest;
+
+namespace {
+
+// The window's workers cancel their requests on the window's abortReply().
+class Window : public QWidget
+{
+    Q_OBJECT
+signals:
+    void abortReply();
+};
+
+// 200 x 50: red left half, blue right half.
+QByteArray twoHalvesPng()
+{
+    QImage picture(200, 50, QImage::Format_RGB32);
+    picture.fill(Qt::blue);
+    QPainter(&picture).fillRect(0, 0, 100, 50, Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    return png;
+}
+
+} // namespace
+
+class tst_LauncherArtwork : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void address_data();
+    void address();
+    void stretchedOverTheBackground();
+    void builtInBackgroundKept_data();
+    void builtInBackgroundKept();
+    void bodyThatIsNoPictureEmptiesTheLabel();
+
+private:
+    QString base() const { return m_server.urlText(QStringLiteral("account/")); }
+    static QImage shown(const QLabel* label)
+    {
+        return label->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32);
+    }
+
+    TestHttpsServer m_server;
+    Window m_window;
+    Ui::OrvelLauncher m_form;
+};
+
+void tst_LauncherArtwork::initTestCase()
+{
+    initUiResources();
+    QVERIFY(m_server.start());
+    m_form.setupUi(&m_window);
+    m_window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&m_window));
+    QCOMPARE(m_form.lbBackground->size(), QSize(1000, 600));
+}
+
+void tst_LauncherArtwork::init()
+{
+    m_server.clearRequests();
+    m_server.setRoute(QStringLiteral("/art/launcher.png"), TestReply::text(200, twoHalvesPng(), "image/png"));
+    m_form.lbBackground->setPixmap(QPixmap(QStringLiteral(":/OrvelLauncher/Resources/Launcher/Launcher BG.png")));
+}
+
+void tst_LauncherArtwork::address_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("url");
+
+    QTest::newRow("JSON string") << 200 << QByteArray("\"https://cdn.example/art/a.png\"")
+                                 << "https://cdn.example/art/a.png";
+    QTest::newRow("bare text") << 200 << QByteArray("https://cdn.example/art/a.png") << "https://cdn.example/art/a.png";
+    QTest::newRow("quote inside removed too")
+        << 200 << QByteArray("\"https://cdn.example/a\"rt.png\"") << "https://cdn.example/art.png";
+    QTest::newRow("empty answer") << 200 << QByteArray("\"\"") << "";
+    QTest::newRow("not found") << 404 << QByteArray("\"https://cdn.example/art/a.png\"") << "";
+    QTest::newRow("server error") << 500 << QByteArray() << "";
+}
+
+void tst_LauncherArtwork::address()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, url);
+
+    m_server.setRoute(QStringLiteral("/account/api/Orvel/LauncherArtwork"),
+                      TestReply::text(status, body, "application/json"));
+    QCOMPARE(LauncherArtwork::artworkUrl(&m_window, base()), QUrl(url));
+    const QList<TestRequest> requests = m_server.requests(QStringLiteral("/account/api/Orvel/LauncherArtwork"));
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.first().method, QByteArray("GET"));
+    QVERIFY(!requests.first().hasHeader("Authorization"));
+}
+
+void tst_LauncherArtwork::stretchedOverTheBackground()
+{
+    m_server.setRoute(QStringLiteral("/account/api/Orvel/LauncherArtwork"),
+                      TestReply::json("\"" + m_server.urlText(QStringLiteral("art/launcher.png")).toUtf8() + "\""));
+    QVERIFY(LauncherArtwork::loadArtwork(m_form.lbBackground, &m_window, base()));
+
+    const QImage image = shown(m_form.lbBackground);
+    QCOMPARE(image.size(), QSize(1000, 600));
+    // Stretched, not letterboxed: each half of the picture covers half of the label, top to bottom.
+    for (QPoint p : {QPoint(0, 0), QPoint(499, 300), QPoint(10, 599)})
+        QCOMPARE(image.pixel(p), qRgb(255, 0, 0));
+    for (QPoint p : {QPoint(999, 0), QPoint(500, 300), QPoint(990, 599)})
+        QCOMPARE(image.pixel(p), qRgb(0, 0, 255));
+    QCOMPARE(m_server.requestCount(QStringLiteral("/art/launcher.png")), 1);
+}
+
+void tst_LauncherArtwork::builtInBackgroundKept_data()
+{
+    QTest::addColumn<QString>("case_");
+    QTest::newRow("service unreachable") << "unreachable";
+    QTest::newRow("no address") << "no address";
+    QTest::newRow("picture not found") << "picture 404";
+    QTest::newRow("empty picture") << "picture empty";
+}
+
+void tst_LauncherArtwork::builtInBackgroundKept()
+{
+    QFETCH(QString, case_);
+    QString accountBase = base();
+    if (case_ == QLatin1String("unreachable")) {
+        // A port that was just free: nothing listens there.
+        TestHttpsServer closed;
+        QVERIFY(closed.start());
+        accountBase = closed.urlText(QStringLiteral("account/"));
+        closed.stop();
+    } else if (case_ == QLatin1String("no address")) {
+        m_server.setRoute(QStringLiteral("/account/api/Orvel/LauncherArtwork"), TestReply::text(404, "Not Found"));
+    } else {
+        m_server.setRoute(QStringLiteral("/account/api/Orvel/LauncherArtwork"),
+                          TestReply::json("\"" + m_server.urlText(QStringLiteral("art/other.png")).toUtf8() + "\""));
+        m_server.setRoute(QStringLiteral("/art/other.png"), case_ == QLatin1String("picture 404")
+                                                                ? TestReply::text(404, "Not Found")
+                                                                : TestReply::text(200, QByteArray(), "image/png"));
+    }
+    const QImage before = shown(m_form.lbBackground);
+    QVERIFY(!before.isNull());
+    QVERIFY(!LauncherArtwork::loadArtwork(m_form.lbBackground, &m_window, accountBase));
+    QCOMPARE(shown(m_form.lbBackground), before);
+}
+
+void tst_LauncherArtwork::bodyThatIsNoPictureEmptiesTheLabel()
+{
+    m_server.setRoute(QStringLiteral("/account/api/Orvel/LauncherArtwork"),
+                      TestReply::json("\"" + m_server.urlText(QStringLiteral("art/page.html")).toUtf8() + "\""));
+    m_server.setRoute(QStringLiteral("/art/page.html"), TestReply::text(200, "<html>busy</html>", "text/html"));
+    QVERIFY(LauncherArtwork::loadArtwork(m_form.lbBackground, &m_window, base()));
+    QVERIFY(m_form.lbBackground->pixmap(Qt::ReturnByValue).isNull());
+}
+
+QTEST_MAIN(tst_LauncherArtwork)
+#include "tst_LauncherArtwork.moc"
