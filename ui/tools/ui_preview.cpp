@@ -31,8 +31,7 @@ int main(int argc, char* argv[])
                                           QStringLiteral("kind"));
     const QCommandLineOption quitOption(QStringLiteral("quit-after"), QStringLiteral("Milliseconds."),
                                         QStringLiteral("ms"));
-    const QCommandLineOption hoverOption(QStringLiteral("hover-play"), QStringLiteral("Hover the play button."));
-    parser.addOptions({faceOption, dialogOption, quitOption, hoverOption});
+    parser.addOptions({faceOption, dialogOption, quitOption});
     parser.process(app);
 
     QWidget window;
