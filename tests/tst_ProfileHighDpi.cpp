@@ -3,7 +3,6 @@
 #include <QLabel>
 
 #include "Profile.h"
-#include "ProgressBarWidget.h"
 #include "ScreenScale.h"
 #include "UiResources.h"
 
