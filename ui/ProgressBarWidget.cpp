@@ -93,7 +93,7 @@ void ProgressBarWidget::paintEvent(QPaintEvent* event)
     QWidget::paintEvent(event);
     // A new picture repaints the transparent label and therefore this widget beneath it: replacing an unchanged
     // picture on every paint would keep the widget painting for as long as it is visible.
-    const Painted now{m_currentBytes, m_totalBytes, size(), screenScale()};
+    const auto now = std::make_tuple(m_currentBytes, m_totalBytes, size(), screenScale());
     if (now == m_painted)
         return;
     m_painted = now;

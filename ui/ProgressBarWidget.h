@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <tuple>
 
 #include <QColor>
 #include <QWidget>
@@ -45,16 +46,7 @@ private:
     qint64 m_completedBytes = 0;
     QString m_text;
     QColor m_fillColor;
-    // What the picture on the background label shows; painting only replaces it when this changes.
-    struct Painted
-    {
-        qint64 current = -1;
-        qint64 total = -1;
-        QSize size;
-        double ratio = 0;
-        bool operator==(const Painted& o) const
-        {
-            return current == o.current && total == o.total && size == o.size && ratio == o.ratio;
-        }
-    } m_painted;
+    // What the picture on the background label shows (current, total, size, device pixel ratio); painting only
+    // replaces the picture when this changes.
+    std::tuple<qint64, qint64, QSize, double> m_painted{-1, -1, QSize(), 0.0};
 };
