@@ -88,6 +88,8 @@ private slots:
     void downloadRefusals_data();
     void downloadRefusals();
     void redirectModeAndOptions();
+    void refusesBadOptions_data();
+    void refusesBadOptions();
 
     // Account web service
     void signInRoundTrip();
@@ -151,6 +153,8 @@ void tst_DevService::initTestCase()
     // The launcher keeps its own manifest here; a published build must not list it.
     writeFile(m_build11 + "/liveupdate.json", "{}");
     writeFile(m_dir.filePath("builds/secret.txt"), "outside every build\n");
+    // A link out of the build must not make the file behind it downloadable.
+    QVERIFY(QFile::link(m_dir.filePath("builds/secret.txt"), m_build11 + "/Data/link.txt"));
 
     QVERIFY2(
         m_service.start(m_dir.filePath("state"), {"--publish", "1.0=" + m_build10, "--publish", "1.1=" + m_build11}),
@@ -206,7 +210,7 @@ void tst_DevService::manifestDescribesTheFiles()
     QCOMPARE(manifest.value("version").toString(), QString("1.1"));
 
     QStringList expected;
-    QDirIterator it(m_build11, QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator it(m_build11, QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
     while (it.hasNext())
         expected << QDir(m_build11).relativeFilePath(it.next());
     expected.removeOne("liveupdate.json");
@@ -342,6 +346,7 @@ void tst_DevService::downloadRefusals_data()
     QTest::newRow("manifest is not published") << "version=1.1&os=1&file=/liveupdate.json" << 404;
     QTest::newRow("unknown version") << "version=9.9&os=1&file=/Orvel" << 404;
     QTest::newRow("folder, not a file") << "version=1.1&os=1&file=/Data" << 404;
+    QTest::newRow("symbolic link out of the build") << "version=1.1&os=1&file=/Data/link.txt" << 404;
 }
 
 void tst_DevService::downloadRefusals()
@@ -388,6 +393,41 @@ void tst_DevService::redirectModeAndOptions()
     QVERIFY(answer.body == readFile(artwork));
 
     QVERIFY(redirecting.stop());
+}
+
+void tst_DevService::refusesBadOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("missing folder") << QStringList{"--publish", "1.0=" + m_dir.filePath("nowhere")} << "no such folder";
+    QTest::newRow("no version") << QStringList{"--publish", m_build10} << "VERSION=FOLDER";
+    QTest::newRow("daily suffix as version") << QStringList{"--publish", "1.0.t=" + m_build10} << "invalid version";
+    QTest::newRow("port not a number") << QStringList{"--port", "http"} << "--port";
+    QTest::newRow("missing artwork") << QStringList{"--artwork", m_dir.filePath("nowhere.png")} << "artwork";
+
+    // Sizes travel as 32-bit numbers: a file of 2 GiB cannot be described (sparse, so it costs no disk).
+    const QString huge = m_dir.filePath("huge");
+    QDir().mkpath(huge);
+    QFile file(huge + "/disk.img");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.resize(qint64(1) << 31));
+    QTest::newRow("file of 2 GiB") << QStringList{"--publish", "1.0=" + huge} << "too large";
+}
+
+void tst_DevService::refusesBadOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    QProcess service;
+    service.start(ORVEL_BIN_DIR "/OrvelDevService",
+                  QStringList{"--state", m_dir.filePath("state"), "--port", "0"} + arguments);
+    QVERIFY(service.waitForFinished(60000));
+    QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+    QVERIFY(service.exitCode() != 0);
+    QVERIFY(!service.readAllStandardOutput().contains("ORVEL_DEV_SERVICE_PORT"));
+    const QString errors = QString::fromUtf8(service.readAllStandardError());
+    QVERIFY2(errors.contains(message), qPrintable(errors));
 }
 
 void tst_DevService::signInRoundTrip()
