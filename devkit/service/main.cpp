@@ -60,18 +60,22 @@ int main(int argc, char* argv[])
         "last, ORVEL_DEV_SERVICE_PORT as KEY=value lines, then serves until SIGINT or SIGTERM."));
     parser.addHelpOption();
     const QCommandLineOption stateOption(
-        QStringLiteral("state"), QStringLiteral("Folder for the certificates and the token secret."),
+        QStringLiteral("state"),
+        QStringLiteral("Folder for the certificates and the token secret (default: %1).")
+            .arg(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)),
         QStringLiteral("dir"), QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
-    const QCommandLineOption hostOption(QStringLiteral("host"), QStringLiteral("Address to listen on."),
+    const QCommandLineOption hostOption(QStringLiteral("host"),
+                                        QStringLiteral("Address to listen on (default 127.0.0.1)."),
                                         QStringLiteral("address"), QStringLiteral("127.0.0.1"));
-    const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port; 0 picks a free one."),
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("Port (default 8443); 0 picks a free one."),
                                         QStringLiteral("port"), QStringLiteral("8443"));
     const QCommandLineOption publishOption(QStringLiteral("publish"),
                                            QStringLiteral("Publish the files of a folder as a build (repeatable)."),
                                            QStringLiteral("version=folder"));
     const QCommandLineOption launcherOption(QStringLiteral("launcher-version"),
-                                            QStringLiteral("Newest launcher version to list."), QStringLiteral("x.y.z"),
-                                            QStringLiteral("2.0.32"));
+                                            QStringLiteral("Newest launcher version to list (default 2.0.32)."),
+                                            QStringLiteral("x.y.z"), QStringLiteral("2.0.32"));
     const QCommandLineOption redirectOption(
         QStringLiteral("redirect-downloads"),
         QStringLiteral("Answer downloads with a redirect to URL + version + \"/\" + path (a static file server)."),
