@@ -105,6 +105,14 @@ void tst_Manifest::collectChangedFiles_data()
         << QStringList{"c"} << qint64(97);
     QTest::newRow("invalid local manifest treats all as changed")
         << QByteArray("[1, 2]") << both << server << QStringList{"a.bin", "dir/b.bin"} << qint64(10);
+    QTest::newRow("negative size, file missing")
+        << QByteArray() << Files()
+        << QByteArray(R"({"totalFileSize": 0, "fileList": [{"path": "x", "size": -1, "hash": ""}]})")
+        << QStringList{"x"} << qint64(0);
+    QTest::newRow("a folder where the file should be")
+        << QByteArray(R"({"fileList": [{"path": "dir", "hash": "h"}]})") << Files{{"dir/inner", "1"}}
+        << QByteArray(R"({"totalFileSize": 1, "fileList": [{"path": "dir", "size": 1, "hash": "h"}]})")
+        << QStringList{"dir"} << qint64(1);
     QTest::newRow("server order kept")
         << QByteArray() << Files()
         << QByteArray(R"({"totalFileSize": 3, "fileList": [{"path": "z", "size": 1, "hash": "1"},

@@ -27,7 +27,6 @@ Downloader::Downloader(QObject* parent, const QStringList& relativePaths, const 
 
     stallTimer = new QTimer(this);
     stallTimer->setSingleShot(true);
-    stallTimer->setInterval(defaultStallTimeoutMs);
     connect(stallTimer, &QTimer::timeout, this, &Downloader::onTransferStalled);
 }
 
@@ -49,7 +48,7 @@ void Downloader::setResponseInterval(int milliseconds)
 
 void Downloader::setStallTimeout(int milliseconds)
 {
-    stallTimer->setInterval(milliseconds);
+    stallTimeoutMs = milliseconds;
 }
 
 void Downloader::Download()
@@ -116,7 +115,9 @@ void Downloader::noteTransferActivity()
 {
     if (responseTimer->isActive())
         responseTimer->stop();
-    stallTimer->start();
+    sinceLastData.start();
+    if (!stallTimer->isActive())
+        stallTimer->start(stallTimeoutMs);
 }
 
 void Downloader::stopTimers()
@@ -137,9 +138,15 @@ bool Downloader::writeAvailable()
 {
     if (!file || !reply)
         return false;
-    const QByteArray chunk = reply->readAll();
-    if (file->write(chunk) == chunk.size())
-        return true;
+    if (chunk.size() != readBufferSize)
+        chunk.resize(readBufferSize);
+    for (;;) {
+        const qint64 read = reply->read(chunk.data(), chunk.size());
+        if (read <= 0)
+            return true;
+        if (file->write(chunk.constData(), read) != read)
+            break;
+    }
     // A short write (full disk) would leave a file that looks finished; fail the transfer instead.
     qCDebug(lcUpdate).noquote() << "Failed to write" << file->fileName() << ":" << file->errorString();
     Cancel();
@@ -220,7 +227,12 @@ void Downloader::checkNetworkResponse()
 
 void Downloader::onTransferStalled()
 {
-    qCDebug(lcUpdate).noquote() << "no data for" << stallTimer->interval() << "ms, giving up on" << currentPath;
+    const qint64 left = stallTimeoutMs - sinceLastData.elapsed();
+    if (left > 0) {
+        stallTimer->start(int(left));
+        return;
+    }
+    qCDebug(lcUpdate).noquote() << "no data for" << stallTimeoutMs << "ms, giving up on" << currentPath;
     Cancel();
 }
 

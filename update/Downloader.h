@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QNetworkRequest>
 #include <QObject>
@@ -27,7 +29,7 @@ public:
     static constexpr int defaultStallTimeoutMs = 30000;
     static constexpr int maxRequestsPerFile = 10;
     // Bounds what the network layer holds for one transfer when the disk is slower than the network.
-    static constexpr qint64 readBufferSize = 1024 * 1024;
+    static constexpr qint64 readBufferSize = 256 * 1024;
 
     // baseUrl + entry is each file's URL, baseDir + entry its local path (baseDir ends with "/").
     Downloader(QObject* parent, const QStringList& relativePaths, const QString& baseUrl, const QString& baseDir);
@@ -76,7 +78,13 @@ private:
     QString baseDir;
     int requestCount = 0;
 
+    // Armed once when data starts; on expiry it re-arms for what is left since the last data, so that each chunk
+    // costs a clock read instead of a timer restart.
     QTimer* stallTimer = nullptr;
+    int stallTimeoutMs = defaultStallTimeoutMs;
+    QElapsedTimer sinceLastData;
     int responseIntervalMs = defaultResponseIntervalMs;
+    // Reused for every chunk: no allocation per read.
+    QByteArray chunk;
     QString currentPath;
 };

@@ -10,6 +10,12 @@
 
 #include "UpdateLogging.h"
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace Manifest {
 
 namespace {
@@ -17,6 +23,54 @@ QString entryText(const QJsonObject& entry, QLatin1String key)
 {
     return entry.value(key).toString();
 }
+
+// Sizes of files below one folder. On POSIX systems each file is looked up relative to the folder's descriptor,
+// as find does: walking the folder's own path again for each of 100,000 files would cost as much as the lookups.
+class FolderFiles
+{
+public:
+    explicit FolderFiles(const QString& folder)
+    {
+#ifdef Q_OS_UNIX
+        descriptor = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#else
+        prefix = folder + QLatin1Char('/');
+#endif
+    }
+    ~FolderFiles()
+    {
+#ifdef Q_OS_UNIX
+        if (descriptor >= 0)
+            ::close(descriptor);
+#endif
+    }
+    FolderFiles(const FolderFiles&) = delete;
+    FolderFiles& operator=(const FolderFiles&) = delete;
+
+    // True when something exists at the relative path and has this size.
+    bool hasSize(const QString& relativePath, qint64 size) const
+    {
+#ifdef Q_OS_UNIX
+        if (descriptor < 0)
+            return false;
+        // A leading "/" still means "below the folder", as in folder + "/" + path.
+        const QByteArray name = QFile::encodeName(
+            relativePath.startsWith(QLatin1Char('/')) ? QLatin1Char('.') + relativePath : relativePath);
+        struct stat info;
+        return ::fstatat(descriptor, name.constData(), &info, 0) == 0 && qint64(info.st_size) == size;
+#else
+        const QFileInfo file(prefix + relativePath);
+        return file.exists() && file.size() == size;
+#endif
+    }
+
+private:
+#ifdef Q_OS_UNIX
+    int descriptor = -1;
+#else
+    QString prefix;
+#endif
+};
 } // namespace
 
 QJsonObject loadLocalManifest(const QString& installPath)
@@ -80,7 +134,7 @@ qint64 collectChangedFiles(const QJsonObject& serverManifest, const LocalHashes&
                            const QString& installPath, QStringList& paths)
 {
     qint64 total = readSize(serverManifest.value(QLatin1String("totalFileSize")));
-    const QString prefix = installPath + QLatin1Char('/');
+    const FolderFiles installed(installPath);
     const QJsonArray fileList = serverManifest.value(QLatin1String("fileList")).toArray();
     for (const QJsonValue& element : fileList) {
         const QJsonObject entry = element.toObject();
@@ -89,11 +143,7 @@ qint64 collectChangedFiles(const QJsonObject& serverManifest, const LocalHashes&
         const QString hash = entryText(entry, QLatin1String("hash"));
 
         // The hash text is compared first: it is free, and a mismatch spares the file system call.
-        bool current = localHashes.value(path) == hash && !path.isEmpty();
-        if (current) {
-            const QFileInfo local(prefix + path);
-            current = local.exists() && local.size() == size;
-        }
+        const bool current = !path.isEmpty() && localHashes.value(path) == hash && installed.hasSize(path, size);
         if (current)
             total -= size;
         else
