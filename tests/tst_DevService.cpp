@@ -111,6 +111,7 @@ private slots:
     void accessLogHasOneLinePerRequest();
     void stopsCleanlyOnSignals_data();
     void stopsCleanlyOnSignals();
+    void stopsWhenItsStarterGoesAway();
 
 private:
     FetchResult get(const QString& url, const HeaderList& headers = {})
@@ -731,6 +732,21 @@ void tst_DevService::stopsCleanlyOnSignals()
     QNetworkReply* reply = client.get(request);
     QVERIFY(QSignalSpy(reply, &QNetworkReply::finished).wait(20000));
     QCOMPARE(service.stopWith(signal), 0);
+}
+
+void tst_DevService::stopsWhenItsStarterGoesAway()
+{
+    // As when a test that started it crashes: its standard input reaches its end.
+    QProcess service;
+    service.start(ORVEL_BIN_DIR "/OrvelDevService",
+                  {"--state", m_dir.filePath("state"), "--port", "0", "--stop-on-stdin-close"});
+    QVERIFY(service.waitForStarted());
+    QByteArray output;
+    QTRY_VERIFY_WITH_TIMEOUT((output += service.readAllStandardOutput()).contains("ORVEL_DEV_SERVICE_PORT="), 20000);
+    service.closeWriteChannel();
+    QVERIFY(service.waitForFinished(20000));
+    QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(service.exitCode(), 0);
 }
 
 QTEST_MAIN(tst_DevService)

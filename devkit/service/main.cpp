@@ -29,6 +29,17 @@ void fail(const QString& message)
     std::fprintf(stderr, "OrvelDevService: %s\n", qPrintable(message));
 }
 
+// Stops the server; open connections get a short grace, then the process ends itself with 0.
+void stopAndExit(DevService* service)
+{
+    service->stop();
+    std::unique_lock<std::mutex> lock(g_stopMutex);
+    if (!g_stopped.wait_for(lock, kStopGrace, [] { return g_bStopped; })) {
+        std::fflush(stdout);
+        std::_Exit(0);
+    }
+}
+
 bool splitVersionFolder(const QString& argument, QString* version, QString* folder)
 {
     const int equals = argument.indexOf(QLatin1Char('='));
@@ -89,8 +100,12 @@ int main(int argc, char* argv[])
     QCommandLineOption lifetimeOption(QStringLiteral("token-lifetime"), QStringLiteral("Token lifetime in seconds."),
                                       QStringLiteral("seconds"), QString::number(7 * 24 * 60 * 60));
     lifetimeOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    // For programs that start the service as a child: it ends when they do, even when they crash.
+    QCommandLineOption stdinOption(QStringLiteral("stop-on-stdin-close"),
+                                   QStringLiteral("Stop when standard input reaches its end."));
+    stdinOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({stateOption, hostOption, portOption, publishOption, launcherOption, redirectOption,
-                       artworkOption, manifestOption, lifetimeOption});
+                       artworkOption, manifestOption, lifetimeOption, stdinOption});
     parser.process(app);
 
     QString version;
@@ -158,13 +173,15 @@ int main(int argc, char* argv[])
     std::thread([&service, stopSignals] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
-        service.stop();
-        std::unique_lock<std::mutex> lock(g_stopMutex);
-        if (!g_stopped.wait_for(lock, kStopGrace, [] { return g_bStopped; })) {
-            std::fflush(stdout);
-            std::_Exit(0);
-        }
+        stopAndExit(&service);
     }).detach();
+    if (parser.isSet(stdinOption)) {
+        std::thread([&service] {
+            while (std::fgetc(stdin) != EOF) {
+            }
+            stopAndExit(&service);
+        }).detach();
+    }
 
     const bool bServed = service.run();
     {

@@ -27,8 +27,10 @@ bool DevServiceProcess::start(const QString& stateFolder, const QStringList& arg
     QDir().mkpath(stateFolder);
     m_logPath = QDir(stateFolder).absoluteFilePath(QStringLiteral("access-%1.log").arg(quintptr(this), 0, 16));
     m_process.setProgram(QStringLiteral(ORVEL_BIN_DIR "/OrvelDevService"));
-    m_process.setArguments(
-        QStringList{QStringLiteral("--state"), stateFolder, QStringLiteral("--port"), QStringLiteral("0")} + arguments);
+    // Standard input stays open while this process lives: if a test crashes, the service sees its end and stops.
+    m_process.setArguments(QStringList{QStringLiteral("--state"), stateFolder, QStringLiteral("--port"),
+                                       QStringLiteral("0"), QStringLiteral("--stop-on-stdin-close")} +
+                           arguments);
     m_process.setStandardErrorFile(m_logPath);
     m_process.start();
     if (!m_process.waitForStarted(kStartTimeoutMs)) {
