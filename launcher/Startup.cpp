@@ -1,0 +1,63 @@
+#include "Startup.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFontDatabase>
+#include <QTimer>
+
+#include "DeploymentSettings.h"
+#include "DisplayScale.h"
+#include "OrvelLauncher.h"
+#include "Platform.h"
+#include "UiResources.h"
+
+bool Startup::anotherCopyRunning(const std::function<bool(const QString&)>& isProcessRunning)
+{
+    return isProcessRunning(Platform::executableName(QStringLiteral("OrvelLauncher"))) ||
+           isProcessRunning(Platform::executableName(QStringLiteral("Orvel")));
+}
+
+int Startup::loadApplicationFonts(const QString& applicationDir)
+{
+    const QString folder = applicationDir + QStringLiteral("/Font");
+    const QStringList files =
+        QDir(folder).entryList({QStringLiteral("*.ttf")}, QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
+    int registered = 0;
+    for (const QString& file : files) {
+        if (QFontDatabase::addApplicationFont(folder + QLatin1Char('/') + file) != -1)
+            ++registered;
+    }
+
+    QFont font = QApplication::font();
+    font.setFamily(QStringLiteral("Noto Sans"));
+    QApplication::setFont(font);
+    return registered;
+}
+
+int Startup::run(int& argc, char** argv)
+{
+    {
+        // Qt reads QT_SCALE_FACTOR and the attributes when the application object is built, so this comes first.
+        DisplayScale scale;
+        scale.applyScalePreference();
+        DisplayScale::setApplicationAttributes();
+    }
+
+    QApplication app(argc, argv);
+    if (anotherCopyRunning(&Platform::isProcessRunning))
+        return 0;
+
+    loadApplicationFonts(QCoreApplication::applicationDirPath());
+    initUiResources();
+    // The system's proxy and the deployment's extra certificate authorities, before the first request.
+    DeploymentSettings::applyToProcess();
+
+    int exitCode = 0;
+    {
+        OrvelLauncher window;
+        // The window only appears from here, once the event loop runs.
+        QTimer::singleShot(500, &window, [&window] { window.startFlow(); });
+        exitCode = app.exec();
+    } // the destructor may still show the error dialog
+    return exitCode;
+}
