@@ -1,0 +1,97 @@
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "Startup.h"
+
+class tst_Startup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void fonts_data();
+    void fonts();
+    void anotherCopy_data();
+    void anotherCopy();
+};
+
+void tst_Startup::fonts_data()
+{
+    QTest::addColumn<QStringList>("files"); // relative to the program's folder; "dir:" makes a folder
+    QTest::addColumn<int>("registered");
+
+    QTest::newRow("regular and bold") << QStringList{"Font/NotoSans-Regular.ttf", "Font/NotoSans-Bold.ttf"} << 2;
+    QTest::newRow("other files and folders are skipped")
+        << QStringList{"Font/NotoSans-Regular.ttf", "Font/readme.txt", "Font/NotoSans-Bold.otf", "dir:Font/sub.ttf",
+                       "NotoSans-Italic.ttf"}
+        << 1;
+    QTest::newRow("a damaged file is ignored") << QStringList{"Font/broken.ttf", "Font/NotoSans-Bold.ttf"} << 1;
+    QTest::newRow("empty folder") << QStringList{"dir:Font"} << 0;
+    QTest::newRow("no folder") << QStringList() << 0;
+}
+
+void tst_Startup::fonts()
+{
+    QFETCH(QStringList, files);
+    QFETCH(int, registered);
+
+    QTemporaryDir program;
+    const QDir dir(program.path());
+    for (const QString& entry : files) {
+        if (entry.startsWith("dir:")) {
+            QVERIFY(dir.mkpath(entry.mid(4)));
+            continue;
+        }
+        QVERIFY(dir.mkpath(QFileInfo(entry).path()));
+        const QString name = QFileInfo(entry).fileName();
+        const QString source = QStringLiteral(ORVEL_BIN_DIR "/Font/") + QString(name).replace(".otf", ".ttf");
+        if (name == "broken.ttf" || name == "readme.txt") {
+            QFile file(dir.filePath(entry));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("not a font");
+        } else {
+            QVERIFY2(QFile::copy(source, dir.filePath(entry)), qPrintable(source));
+        }
+    }
+
+    QApplication::setFont(QFont(QStringLiteral("Serif")));
+    QCOMPARE(Startup::loadApplicationFonts(program.path()), registered);
+    // The family is asked for even when nothing was registered.
+    QCOMPARE(QApplication::font().family(), QStringLiteral("Noto Sans"));
+    QCOMPARE(QApplication::font("QPushButton").family(), QStringLiteral("Noto Sans"));
+}
+
+void tst_Startup::anotherCopy_data()
+{
+    QTest::addColumn<QStringList>("running");
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<int>("asked");
+
+    QTest::newRow("nothing running") << QStringList() << false << 2;
+    QTest::newRow("another launcher") << QStringList{"OrvelLauncher"} << true << 1;
+    QTest::newRow("the application") << QStringList{"Orvel"} << true << 2;
+    QTest::newRow("similar names do not count") << QStringList{"orvel", "OrvelLauncher2", "Orvel "} << false << 2;
+}
+
+void tst_Startup::anotherCopy()
+{
+    QFETCH(QStringList, running);
+    QFETCH(bool, refused);
+    QFETCH(int, asked);
+
+    QStringList names;
+    const bool result = Startup::anotherCopyRunning([&](const QString& name) {
+        names << name;
+        return running.contains(name);
+    });
+    QCOMPARE(result, refused);
+    QCOMPARE(names.size(), asked);
+#ifdef Q_OS_WIN
+    QCOMPARE(names.first(), QStringLiteral("OrvelLauncher.exe"));
+#else
+    QCOMPARE(names.first(), QStringLiteral("OrvelLauncher"));
+#endif
+}
+
+QTEST_MAIN(tst_Startup)
+#include "tst_Startup.moc"
