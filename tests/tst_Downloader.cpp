@@ -10,24 +10,13 @@
 
 #include "Downloader.h"
 #include "TestHttpsServer.h"
+#include "UpdateTestFiles.h"
 
 using namespace OrvelTest;
 
+using namespace UpdateTest;
+
 namespace {
-QByteArray pattern(int size, int seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 131 + seed * 7 + i / 509) & 0xff);
-    return bytes;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 // What one Download() call reported.
 struct Run
 {

@@ -7,25 +7,9 @@
 
 #include "Manifest.h"
 #include "ServiceUrls.h"
+#include "UpdateTestFiles.h"
 
-namespace {
-QJsonObject json(const char* text)
-{
-    const QJsonDocument document = QJsonDocument::fromJson(QByteArray(text));
-    Q_ASSERT(document.isObject());
-    return document.object();
-}
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
-using Files = QMap<QString, QByteArray>;
-} // namespace
+using namespace UpdateTest;
 
 class tst_Manifest : public QObject
 {

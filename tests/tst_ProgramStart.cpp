@@ -7,8 +7,11 @@
 #include "Platform.h"
 #include "ProgramStart.h"
 #include "TempSettingsHome.h"
+#include "UpdateTestFiles.h"
 
 using namespace OrvelTest;
+
+using namespace UpdateTest;
 
 namespace {
 void writeScript(const QString& path, const QByteArray& body, QFile::Permissions permissions)
@@ -39,13 +42,6 @@ QStringList recordedArguments(const QString& folder)
     return lines;
 }
 
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
 } // namespace
 
 class tst_ProgramStart : public QObject

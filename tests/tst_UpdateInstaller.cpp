@@ -22,44 +22,18 @@
 #include "TempSettingsHome.h"
 #include "TestHttpsServer.h"
 #include "UpdateInstaller.h"
+#include "UpdateTestFiles.h"
 
 using namespace OrvelTest;
 
+using namespace UpdateTest;
+
 namespace {
-using Files = QMap<QString, QByteArray>;
-
-QByteArray pattern(int size, int seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 73 + seed * 29 + i / 397) & 0xff);
-    return bytes;
-}
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
 
 void writeTree(const QString& root, const Files& files)
 {
     for (auto it = files.cbegin(); it != files.cend(); ++it)
         writeFile(root + "/" + it.key(), it.value());
-}
-
-Files readTree(const QString& root)
-{
-    Files files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        QFile file(it.next());
-        if (file.open(QIODevice::ReadOnly))
-            files.insert(QDir(root).relativeFilePath(file.fileName()), file.readAll());
-    }
-    return files;
 }
 
 // The manifest the update service publishes for a build (hash: SHA-256 as lower-case hex).

@@ -6,15 +6,11 @@
 
 #include "TestHttpsServer.h"
 #include "VersionCheck.h"
+#include "UpdateTestFiles.h"
 
 using namespace OrvelTest;
 
-namespace {
-QJsonObject json(const char* text)
-{
-    return QJsonDocument::fromJson(QByteArray(text)).object();
-}
-} // namespace
+using namespace UpdateTest;
 
 class tst_VersionCheck : public QObject
 {

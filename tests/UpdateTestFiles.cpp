@@ -1,0 +1,49 @@
+#include "UpdateTestFiles.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonDocument>
+#include <QtTest>
+
+namespace UpdateTest {
+
+QByteArray pattern(int size, int seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 131 + seed * 29 + i / 509) & 0xff);
+    return bytes;
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(content), qint64(content.size()));
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+Files readTree(const QString& root)
+{
+    Files files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(QDir(root).relativeFilePath(path), readFile(path));
+    }
+    return files;
+}
+
+QJsonObject json(const char* text)
+{
+    return QJsonDocument::fromJson(QByteArray(text)).object();
+}
+
+} // namespace UpdateTest

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QMap>
+#include <QString>
+
+// Files and JSON for the update engine's tests.
+namespace UpdateTest {
+
+using Files = QMap<QString, QByteArray>;
+
+// Deterministic bytes that differ by seed and do not repeat within a few hundred bytes.
+QByteArray pattern(int size, int seed);
+// Creates the missing folders; a failure is a test failure.
+void writeFile(const QString& path, const QByteArray& content);
+// The file's bytes, or "<missing>".
+QByteArray readFile(const QString& path);
+// Every file below root (hidden ones too) by relative path.
+Files readTree(const QString& root);
+// The object of a JSON text (empty for anything else).
+QJsonObject json(const char* text);
+
+} // namespace UpdateTest
