@@ -1,7 +1,6 @@
 #include <memory>
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
