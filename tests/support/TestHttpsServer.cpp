@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -224,10 +223,6 @@ void TestHttpsServer::Private::handle(const httplib::Request& req, httplib::Resp
         dropConnection(fd);
         return;
     }
-    if (reply.drop) {
-        dropConnection(fd);
-        return;
-    }
 
     res.status = reply.status;
     for (const auto& h : reply.headers)
@@ -239,18 +234,7 @@ void TestHttpsServer::Private::handle(const httplib::Request& req, httplib::Resp
 
 void TestHttpsServer::Private::setBody(const TestReply& reply, httplib::Response& res, int fd)
 {
-    auto file = std::make_shared<std::ifstream>();
-    qint64 size = reply.body.size();
-    if (!reply.filePath.isEmpty()) {
-        file->open(reply.filePath.toStdString(), std::ios::binary | std::ios::ate);
-        if (!*file) {
-            res.status = 404;
-            res.set_content("No such file", "text/plain");
-            return;
-        }
-        size = static_cast<qint64>(file->tellg());
-        file->seekg(0);
-    }
+    const qint64 size = reply.body.size();
     if (size == 0) {
         res.set_content(std::string(), toStd(reply.contentType));
         return;
@@ -263,7 +247,7 @@ void TestHttpsServer::Private::setBody(const TestReply& reply, httplib::Response
     const TestReply shape = reply;
     res.set_content_provider(
         static_cast<size_t>(size), toStd(reply.contentType),
-        [this, file, stalled, body, shape, fd](size_t offset, size_t remaining, httplib::DataSink& sink) {
+        [this, stalled, body, shape, fd](size_t offset, size_t remaining, httplib::DataSink& sink) {
             qint64 chunk = std::min<qint64>(shape.chunkSize, static_cast<qint64>(remaining));
             const qint64 at = static_cast<qint64>(offset);
             if (shape.dropAfterBytes >= 0) {
@@ -283,14 +267,6 @@ void TestHttpsServer::Private::setBody(const TestReply& reply, httplib::Response
                 } else {
                     chunk = std::min(chunk, shape.stallAfterBytes - at);
                 }
-            }
-            if (file->is_open()) {
-                std::string buffer(static_cast<size_t>(chunk), '\0');
-                file->seekg(static_cast<std::streamoff>(offset));
-                file->read(&buffer[0], chunk);
-                if (file->gcount() != chunk)
-                    return false;
-                return sink.write(buffer.data(), buffer.size());
             }
             return sink.write(body.constData() + offset, static_cast<size_t>(chunk));
         });
@@ -380,11 +356,6 @@ QString TestHttpsServer::urlText(const QString& pathAndQuery) const
     return QStringLiteral("https://127.0.0.1:%1/%2").arg(d->port).arg(pathAndQuery);
 }
 
-QByteArray TestHttpsServer::caCertificatePem() const
-{
-    return d->ca->caCertificatePem();
-}
-
 QString TestHttpsServer::caCertificatePath() const
 {
     return d->ca->caCertificatePath();
@@ -399,12 +370,6 @@ void TestHttpsServer::setHandler(const QString& path, Handler handler)
 {
     std::lock_guard<std::mutex> lock(d->routesMutex);
     d->routes[path] = std::move(handler);
-}
-
-void TestHttpsServer::removeRoute(const QString& path)
-{
-    std::lock_guard<std::mutex> lock(d->routesMutex);
-    d->routes.erase(path);
 }
 
 QList<TestRequest> TestHttpsServer::requests() const

@@ -41,12 +41,10 @@ public:
     QUrl url(const QString& pathAndQuery = QString()) const;
     QString urlText(const QString& pathAndQuery = QString()) const;
 
-    QByteArray caCertificatePem() const;
     QString caCertificatePath() const;
 
     void setRoute(const QString& path, const TestReply& reply);
     void setHandler(const QString& path, Handler handler);
-    void removeRoute(const QString& path);
 
     QList<TestRequest> requests() const;
     QList<TestRequest> requests(const QString& path) const;

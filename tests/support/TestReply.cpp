@@ -16,13 +16,6 @@ TestReply TestReply::json(const QByteArray& body, int status)
     return text(status, body, "application/json");
 }
 
-TestReply TestReply::file(const QString& path)
-{
-    TestReply r;
-    r.filePath = path;
-    return r;
-}
-
 TestReply TestReply::redirect(const QByteArray& location)
 {
     TestReply r;
@@ -35,13 +28,6 @@ TestReply TestReply::never()
 {
     TestReply r;
     r.delayMs = Forever;
-    return r;
-}
-
-TestReply TestReply::dropped()
-{
-    TestReply r;
-    r.drop = true;
     return r;
 }
 

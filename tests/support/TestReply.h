@@ -17,15 +17,11 @@ struct TestReply
     QByteArray contentType = "application/octet-stream";
     QList<QPair<QByteArray, QByteArray>> headers;
 
-    // Stream this file from disk as the body (read in chunks while sending; size taken at request time).
-    QString filePath;
     // Answer a redirect (status 302 unless status is already a 3xx) with this Location.
     QByteArray redirectTo;
 
     // Hold everything, headers included, for this long first. Forever: never answer, then drop.
     int delayMs = 0;
-    // Close the connection without any answer (after delayMs).
-    bool drop = false;
     // Send the headers and this many body bytes, then pause for stallMs (Forever: until the client leaves or the
     // server stops, then drop). After a finite pause the rest of the body follows.
     qint64 stallAfterBytes = -1;
@@ -37,10 +33,8 @@ struct TestReply
 
     static TestReply text(int status, const QByteArray& body, const QByteArray& contentType = "text/plain");
     static TestReply json(const QByteArray& body, int status = 200);
-    static TestReply file(const QString& path);
     static TestReply redirect(const QByteArray& location);
-    static TestReply never();   // accepts the request and never answers
-    static TestReply dropped(); // closes the connection without an answer
+    static TestReply never(); // accepts the request and never answers
 };
 
 } // namespace OrvelTest
