@@ -57,7 +57,7 @@ Tree snapshot(const QString& root)
         const QString path = it.next();
         const QString relative = QDir(root).relativeFilePath(path);
         if (it.fileInfo().isDir())
-            tree.insert(relative + QLatin1Char('/'), QByteArray());
+            tree.insert(relative + '/', QByteArray());
         else
             tree.insert(relative, readFile(path));
     }
@@ -108,17 +108,14 @@ private slots:
     // Arguments
     void argumentErrors_data();
     void argumentErrors();
-    void extraArgumentsIgnored();
-    void emptySourceInstallsNothing();
 
     // What is copied
-    void hiddenEntriesSkipped();
+    void installsTree_data();
+    void installsTree();
     void missingDestinationAndNestedFoldersCreated_data();
     void missingDestinationAndNestedFoldersCreated();
-    void replacesFilesAndKeepsTheRest();
     void replacesRunningProgram();
     void largeTreeIsByteIdentical();
-    void destinationInsideSource();
 
     // Failures and the manifest
     void unreplaceableTargetStaysAndIsReported_data();
@@ -141,8 +138,8 @@ void tst_CopyManager::init()
     m_dir.reset(new QTemporaryDir);
     QVERIFY(m_dir->isValid());
     // Blanks in both folders: each path must stay one argument.
-    m_source = m_dir->filePath(QStringLiteral("download tree/App"));
-    m_destination = m_dir->filePath(QStringLiteral("install dir/App"));
+    m_source = m_dir->filePath("download tree/App");
+    m_destination = m_dir->filePath("install dir/App");
     QVERIFY(QDir().mkpath(m_source));
 }
 
@@ -152,56 +149,83 @@ void tst_CopyManager::argumentErrors_data()
 
     // "@S" and "@D" stand for the prepared source and destination folders.
     QTest::newRow("no arguments") << QStringList();
-    QTest::newRow("one argument") << QStringList{QStringLiteral("@S")};
-    QTest::newRow("empty source") << QStringList{QString(), QStringLiteral("@D")};
-    QTest::newRow("source missing, destination exists")
-        << QStringList{QStringLiteral("@S/nowhere"), QStringLiteral("@D")};
-    QTest::newRow("source is a file") << QStringList{QStringLiteral("@S/file.txt"), QStringLiteral("@D")};
-    QTest::newRow("empty destination") << QStringList{QStringLiteral("@S"), QString()};
+    QTest::newRow("one argument") << QStringList{"@S"};
+    QTest::newRow("empty source") << QStringList{QString(), "@D"};
+    QTest::newRow("source missing, destination exists") << QStringList{"@S/nowhere", "@D"};
+    QTest::newRow("source is a file") << QStringList{"@S/file.txt", "@D"};
+    QTest::newRow("empty destination") << QStringList{"@S", QString()};
 }
 
 void tst_CopyManager::argumentErrors()
 {
     QFETCH(QStringList, arguments);
-    writeFile(m_source + QStringLiteral("/file.txt"), "new");
-    writeFile(m_destination + QStringLiteral("/file.txt"), "old");
+    writeFile(m_source + "/file.txt", "new");
+    writeFile(m_destination + "/file.txt", "old");
     for (QString& argument : arguments)
-        argument.replace(QStringLiteral("@S"), m_source).replace(QStringLiteral("@D"), m_destination);
+        argument.replace("@S", m_source).replace("@D", m_destination);
     const Tree before = snapshot(m_dir->path());
 
     QCOMPARE(runCopyManager(arguments), kArgumentError);
     QCOMPARE(snapshot(m_dir->path()), before);
 }
 
-void tst_CopyManager::extraArgumentsIgnored()
+void tst_CopyManager::installsTree_data()
 {
-    writeFile(m_source + QStringLiteral("/file.txt"), "new");
-    QCOMPARE(runCopyManager({m_source, m_destination, QStringLiteral("surplus")}), 0);
-    QCOMPARE(readFile(m_destination + QStringLiteral("/file.txt")), QByteArray("new"));
+    QTest::addColumn<Tree>("source");
+    QTest::addColumn<Tree>("installed");      // the destination before the run
+    QTest::addColumn<QString>("destination"); // relative to the source folder when not empty
+    QTest::addColumn<QStringList>("extraArguments");
+    QTest::addColumn<Tree>("expected");
+
+    QTest::newRow("empty source installs nothing")
+        << Tree{} << Tree{{"file.txt", "old"}} << QString() << QStringList() << Tree{{"file.txt", "old"}};
+    QTest::newRow("extra arguments ignored")
+        << Tree{{"file.txt", "new"}} << Tree{} << QString() << QStringList{"surplus"} << Tree{{"file.txt", "new"}};
+    QTest::newRow("hidden entries skipped")
+        << Tree{{"visible.txt", "v"},
+                {".hidden.txt", "h"},
+                {".hidden folder/inside.txt", "h"},
+                {".hidden folder/sub/deeper.txt", "h"},
+                {"sub/.also hidden", "h"},
+                {"sub/shown.txt", "s"}}
+        << Tree{} << QString() << QStringList() << Tree{{"visible.txt", "v"}, {"sub/", {}}, {"sub/shown.txt", "s"}};
+    QTest::newRow("replaces files and keeps the rest")
+        << Tree{{"changed.txt", "new content, longer than before"}, {"sub/shrunk.txt", "s"}}
+        << Tree{{"changed.txt", "old"},
+                {"sub/shrunk.txt", "old and long"},
+                {"not in update.txt", "kept"},
+                {"sub/user data/settings.ini", "kept"}}
+        << QString() << QStringList()
+        << Tree{{"changed.txt", "new content, longer than before"},
+                {"sub/", {}},
+                {"sub/shrunk.txt", "s"},
+                {"not in update.txt", "kept"},
+                {"sub/user data/", {}},
+                {"sub/user data/settings.ini", "kept"}};
+    QTest::newRow("destination inside source")
+        << Tree{{"file.txt", "f"}, {"a/b/deep.txt", "d"}} << Tree{} << "a/installed" << QStringList()
+        << Tree{{"file.txt", "f"}, {"a/", {}}, {"a/b/", {}}, {"a/b/deep.txt", "d"}};
 }
 
-void tst_CopyManager::emptySourceInstallsNothing()
+void tst_CopyManager::installsTree()
 {
-    writeFile(m_destination + QStringLiteral("/file.txt"), "old");
-    const Tree before = snapshot(m_destination);
-    QCOMPARE(runCopyManager({m_source, m_destination}), 0);
-    QCOMPARE(snapshot(m_destination), before);
-    QVERIFY(QFileInfo(m_source).isDir());
-}
+    QFETCH(Tree, source);
+    QFETCH(Tree, installed);
+    QFETCH(QString, destination);
+    QFETCH(QStringList, extraArguments);
+    QFETCH(Tree, expected);
+    if (!destination.isEmpty())
+        m_destination = m_source + '/' + destination;
+    for (auto it = source.cbegin(); it != source.cend(); ++it)
+        writeFile(m_source + '/' + it.key(), it.value());
+    for (auto it = installed.cbegin(); it != installed.cend(); ++it)
+        writeFile(m_destination + '/' + it.key(), it.value());
+    const Tree sourceBefore = snapshot(m_source);
 
-void tst_CopyManager::hiddenEntriesSkipped()
-{
-    writeFile(m_source + QStringLiteral("/visible.txt"), "v");
-    writeFile(m_source + QStringLiteral("/.hidden.txt"), "h");
-    writeFile(m_source + QStringLiteral("/.hidden folder/inside.txt"), "h");
-    writeFile(m_source + QStringLiteral("/.hidden folder/sub/deeper.txt"), "h");
-    writeFile(m_source + QStringLiteral("/sub/.also hidden"), "h");
-    writeFile(m_source + QStringLiteral("/sub/shown.txt"), "s");
-
-    QCOMPARE(runCopyManager({m_source, m_destination}), 0);
-    const Tree expected{
-        {QStringLiteral("visible.txt"), "v"}, {QStringLiteral("sub/"), {}}, {QStringLiteral("sub/shown.txt"), "s"}};
+    QCOMPARE(runCopyManager(QStringList{m_source, m_destination} + extraArguments), 0);
     QCOMPARE(snapshot(m_destination), expected);
+    if (destination.isEmpty())
+        QCOMPARE(snapshot(m_source), sourceBefore);
 }
 
 void tst_CopyManager::missingDestinationAndNestedFoldersCreated_data()
@@ -209,36 +233,34 @@ void tst_CopyManager::missingDestinationAndNestedFoldersCreated_data()
     QTest::addColumn<Tree>("files");
 
     // No folder entry at all: nothing but the file itself can create the destination.
-    QTest::newRow("top-level files only") << Tree{{QStringLiteral("top.txt"), "1"}, {QStringLiteral("Orvel"), "2"}};
-    QTest::newRow("nested folders") << Tree{{QStringLiteral("top.txt"), "1"},
-                                            {QStringLiteral("a/b/c/deep.bin"), "3"},
-                                            {QStringLiteral("a/b/c/d/e/deeper.bin"), "4"},
-                                            {QStringLiteral("with space/ünïcode name.txt"), "5"}};
+    QTest::newRow("top-level files only") << Tree{{"top.txt", "1"}, {"Orvel", "2"}};
+    QTest::newRow("nested folders") << Tree{
+        {"top.txt", "1"}, {"a/b/c/deep.bin", "3"}, {"a/b/c/d/e/deeper.bin", "4"}, {"with space/ünïcode name.txt", "5"}};
 }
 
 void tst_CopyManager::missingDestinationAndNestedFoldersCreated()
 {
     QFETCH(Tree, files);
     for (auto it = files.cbegin(); it != files.cend(); ++it)
-        writeFile(m_source + QLatin1Char('/') + it.key(), it.value());
+        writeFile(m_source + '/' + it.key(), it.value());
     QVERIFY(!QFileInfo::exists(m_destination));
 
     QCOMPARE(runCopyManager({m_source, m_destination}), 0);
     for (auto it = files.cbegin(); it != files.cend(); ++it)
-        QCOMPARE(readFile(m_destination + QLatin1Char('/') + it.key()), it.value());
+        QCOMPARE(readFile(m_destination + '/' + it.key()), it.value());
 }
 
 void tst_CopyManager::replacesRunningProgram()
 {
     // Writing into a running program's file fails on Linux; a rename over it does not disturb the running copy.
-    const QString sleep = QStandardPaths::findExecutable(QStringLiteral("sleep"));
+    const QString sleep = QStandardPaths::findExecutable("sleep");
     QVERIFY(!sleep.isEmpty());
-    const QString installed = m_destination + QStringLiteral("/Orvel");
+    const QString installed = m_destination + "/Orvel";
     writeFile(installed, readFile(sleep), 0755);
-    writeFile(m_source + QStringLiteral("/Orvel"), "#!/bin/sh\nexit 0\n");
+    writeFile(m_source + "/Orvel", "#!/bin/sh\nexit 0\n");
 
     QProcess running;
-    running.start(installed, {QStringLiteral("30")});
+    running.start(installed, {"30"});
     QVERIFY(running.waitForStarted());
     const int exitCode = runCopyManager({m_source, m_destination});
     const bool stillRunning = running.state() == QProcess::Running;
@@ -250,27 +272,6 @@ void tst_CopyManager::replacesRunningProgram()
     QCOMPARE(readFile(installed), QByteArray("#!/bin/sh\nexit 0\n"));
 }
 
-void tst_CopyManager::replacesFilesAndKeepsTheRest()
-{
-    writeFile(m_source + QStringLiteral("/changed.txt"), "new content, longer than before");
-    writeFile(m_source + QStringLiteral("/sub/shrunk.txt"), "s");
-    writeFile(m_destination + QStringLiteral("/changed.txt"), "old");
-    writeFile(m_destination + QStringLiteral("/sub/shrunk.txt"), "old and long");
-    writeFile(m_destination + QStringLiteral("/not in update.txt"), "kept");
-    writeFile(m_destination + QStringLiteral("/sub/user data/settings.ini"), "kept");
-    const Tree sourceBefore = snapshot(m_source);
-
-    QCOMPARE(runCopyManager({m_source, m_destination}), 0);
-    const Tree expected{{QStringLiteral("changed.txt"), "new content, longer than before"},
-                        {QStringLiteral("sub/"), {}},
-                        {QStringLiteral("sub/shrunk.txt"), "s"},
-                        {QStringLiteral("not in update.txt"), "kept"},
-                        {QStringLiteral("sub/user data/"), {}},
-                        {QStringLiteral("sub/user data/settings.ini"), "kept"}};
-    QCOMPARE(snapshot(m_destination), expected);
-    QCOMPARE(snapshot(m_source), sourceBefore);
-}
-
 void tst_CopyManager::largeTreeIsByteIdentical()
 {
     // Sizes around the copy buffer and page boundaries, at several depths; half of the files already installed
@@ -278,11 +279,11 @@ void tst_CopyManager::largeTreeIsByteIdentical()
     QRandomGenerator random(20261206);
     const int sizes[] = {0, 1, 4095, 4096, 4097, (1 << 20) - 1, 1 << 20, (1 << 20) + 3, 3 * (1 << 20) + 17};
     for (int i = 0; i < 180; ++i) {
-        const QString relative = QStringLiteral("level %1/sub %2/file %3.dat").arg(i % 4).arg(i % 7).arg(i);
+        const QString relative = QString("level %1/sub %2/file %3.dat").arg(i % 4).arg(i % 7).arg(i);
         const int size = i < 9 ? sizes[i] : static_cast<int>(random.bounded(200000));
-        writeFile(m_source + QLatin1Char('/') + relative, randomBytes(random, size));
+        writeFile(m_source + '/' + relative, randomBytes(random, size));
         if (i % 2 == 0)
-            writeFile(m_destination + QLatin1Char('/') + relative, randomBytes(random, size / 2 + 5));
+            writeFile(m_destination + '/' + relative, randomBytes(random, size / 2 + 5));
     }
     const Tree sourceBefore = snapshot(m_source);
 
@@ -292,20 +293,6 @@ void tst_CopyManager::largeTreeIsByteIdentical()
     for (auto it = sourceBefore.cbegin(); it != sourceBefore.cend(); ++it)
         QVERIFY2(installed.value(it.key()) == it.value(), qPrintable(it.key()));
     QCOMPARE(snapshot(m_source), sourceBefore);
-}
-
-void tst_CopyManager::destinationInsideSource()
-{
-    writeFile(m_source + QStringLiteral("/file.txt"), "f");
-    writeFile(m_source + QStringLiteral("/a/b/deep.txt"), "d");
-    const QString inside = m_source + QStringLiteral("/a/installed");
-
-    QCOMPARE(runCopyManager({m_source, inside}), 0);
-    const Tree expected{{QStringLiteral("file.txt"), "f"},
-                        {QStringLiteral("a/"), {}},
-                        {QStringLiteral("a/b/"), {}},
-                        {QStringLiteral("a/b/deep.txt"), "d"}};
-    QCOMPARE(snapshot(inside), expected);
 }
 
 void tst_CopyManager::unreplaceableTargetStaysAndIsReported_data()
@@ -330,28 +317,28 @@ void tst_CopyManager::unreplaceableTargetStaysAndIsReported()
     if (readOnlyRow && ::geteuid() == 0)
         QSKIP("root may write read-only files; the other rows cover an unreplaceable target for root");
 
-    writeFile(m_source + QLatin1Char('/') + sourceFile, "new");
-    writeFile(m_source + QStringLiteral("/other.txt"), "new other");
-    writeFile(m_source + QStringLiteral("/liveupdate.json"), "{\"new\": true}");
-    writeFile(m_destination + QLatin1Char('/') + blocker, "blocking", readOnlyRow ? 0444 : 0644);
-    writeFile(m_destination + QStringLiteral("/liveupdate.json"), "{\"old\": true}");
+    writeFile(m_source + '/' + sourceFile, "new");
+    writeFile(m_source + "/other.txt", "new other");
+    writeFile(m_source + "/liveupdate.json", "{\"new\": true}");
+    writeFile(m_destination + '/' + blocker, "blocking", readOnlyRow ? 0444 : 0644);
+    writeFile(m_destination + "/liveupdate.json", "{\"old\": true}");
     const Tree blockerBefore = snapshot(m_destination);
 
     QCOMPARE(runCopyManager({m_source, m_destination}), kIncomplete);
 
     Tree expected = blockerBefore;
-    expected.insert(QStringLiteral("other.txt"), "new other"); // the others are still installed
-    QCOMPARE(snapshot(m_destination), expected);               // blocker and old manifest kept, no leftovers
+    expected.insert("other.txt", "new other");   // the others are still installed
+    QCOMPARE(snapshot(m_destination), expected); // blocker and old manifest kept, no leftovers
 }
 
 void tst_CopyManager::manifestInstalledLast()
 {
     // Many top-level files, so that directory order alone would rarely put the manifest last.
     for (int i = 0; i < 40; ++i)
-        writeFile(m_source + QStringLiteral("/file%1.txt").arg(i), QByteArray::number(i));
-    writeFile(m_source + QStringLiteral("/sub/liveupdate.json"), "not the manifest");
-    writeFile(m_source + QStringLiteral("/liveupdate.json"), "{\"new\": true}");
-    writeFile(m_destination + QStringLiteral("/liveupdate.json"), "{\"old\": true}");
+        writeFile(m_source + QString("/file%1.txt").arg(i), QByteArray::number(i));
+    writeFile(m_source + "/sub/liveupdate.json", "not the manifest");
+    writeFile(m_source + "/liveupdate.json", "{\"new\": true}");
+    writeFile(m_destination + "/liveupdate.json", "{\"old\": true}");
 
     // Every replacement is a rename into the folder; record their order.
     const int notifier = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -373,9 +360,9 @@ void tst_CopyManager::manifestInstalledLast()
 
     QCOMPARE(exitCode, 0);
     QCOMPARE(order.size(), 41);
-    QCOMPARE(order.last(), QStringLiteral("liveupdate.json"));
-    QCOMPARE(readFile(m_destination + QStringLiteral("/liveupdate.json")), QByteArray("{\"new\": true}"));
-    QCOMPARE(readFile(m_destination + QStringLiteral("/sub/liveupdate.json")), QByteArray("not the manifest"));
+    QCOMPARE(order.last(), "liveupdate.json");
+    QCOMPARE(readFile(m_destination + "/liveupdate.json"), QByteArray("{\"new\": true}"));
+    QCOMPARE(readFile(m_destination + "/sub/liveupdate.json"), QByteArray("not the manifest"));
 }
 
 void tst_CopyManager::permissionBits_data()
@@ -406,8 +393,8 @@ void tst_CopyManager::permissionBits()
     QFETCH(int, installedMode);
     QFETCH(int, expectedMode);
 
-    const QString target = m_destination + QStringLiteral("/bin/program");
-    writeFile(m_source + QStringLiteral("/bin/program"), content, sourceMode);
+    const QString target = m_destination + "/bin/program";
+    writeFile(m_source + "/bin/program", content, sourceMode);
     if (installedMode >= 0)
         writeFile(target, "previous version", installedMode);
 
