@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QUuid>
 #include <QtTest>
 
@@ -48,32 +49,28 @@ void writeScript(const QString& path, const QByteArray& body)
                                             QFileDevice::ExeOther));
 }
 
-// Sets or clears an environment variable for one test and puts the old value back afterwards.
-class ScopedEnv
+// Sets or clears an environment variable until the returned guard ends.
+auto scopedEnv(const char* name, const QByteArray& value)
 {
-public:
-    ScopedEnv(const char* name, const QByteArray& value) : m_name(name), m_had(qEnvironmentVariableIsSet(name))
-    {
-        m_old = qgetenv(name);
-        if (value.isNull())
-            qunsetenv(name);
-        else
-            qputenv(name, value);
-    }
-    ~ScopedEnv()
-    {
-        if (m_had)
-            qputenv(m_name, m_old);
-        else
-            qunsetenv(m_name);
-    }
-    Q_DISABLE_COPY(ScopedEnv)
+    const bool had = qEnvironmentVariableIsSet(name);
+    const QByteArray old = qgetenv(name);
+    value.isNull() ? qunsetenv(name) : qputenv(name, value);
+    return qScopeGuard([=] { had ? qputenv(name, old) : qunsetenv(name); });
+}
 
-private:
-    const char* m_name;
-    bool m_had;
-    QByteArray m_old;
-};
+// Starts a copy of `sleep` under a name no other process on the machine has.
+bool startSleeper(QProcess& child, const QString& program)
+{
+    if (!QFile::copy(QStandardPaths::findExecutable("sleep"), program))
+        return false;
+    child.start(program, {"60"});
+    return child.waitForStarted();
+}
+
+QString uniqueName(const QString& prefix)
+{
+    return prefix + QUuid::createUuid().toString(QUuid::Id128).left(8);
+}
 
 // Runs `call` as a user who cannot write root's folders: as root in a forked child that drops to "nobody",
 // otherwise right here.
@@ -114,8 +111,6 @@ class tst_Platform : public QObject
 private slots:
     void initTestCase();
 
-    void executableName();
-
     // Process list
     void emptyNameCountsAsRunning();
     void seesChildByExactName_data();
@@ -148,12 +143,6 @@ void tst_Platform::initTestCase()
                                                     QFileDevice::ExeOther));
 }
 
-void tst_Platform::executableName()
-{
-    QCOMPARE(Platform::executableName(QStringLiteral("Orvel")), QStringLiteral("Orvel"));
-    QCOMPARE(Platform::executableName(QStringLiteral("OrvelFileCopyManager")), QStringLiteral("OrvelFileCopyManager"));
-}
-
 void tst_Platform::emptyNameCountsAsRunning()
 {
     QVERIFY(Platform::isProcessRunning(QString()));
@@ -176,12 +165,8 @@ void tst_Platform::seesChildByExactName()
     QFETCH(QString, asked);
     QFETCH(bool, running);
 
-    const QString sleep = QStandardPaths::findExecutable(QStringLiteral("sleep"));
-    QVERIFY(!sleep.isEmpty());
-    // A name no other process on the machine has.
-    const QString name = QStringLiteral("orvel-sleeper-") + QUuid::createUuid().toString(QUuid::Id128).left(8);
+    const QString name = uniqueName("orvel-sleeper-");
     const QString program = m_dir.filePath(name);
-    QVERIFY(QFile::copy(sleep, program));
 
     if (asked == QLatin1String("@-"))
         asked = name.left(name.size() - 1);
@@ -196,8 +181,7 @@ void tst_Platform::seesChildByExactName()
 
     QVERIFY(!Platform::isProcessRunning(name));
     QProcess child;
-    child.start(program, {QStringLiteral("60")});
-    QVERIFY(child.waitForStarted());
+    QVERIFY(startSleeper(child, program));
     const bool seen = Platform::isProcessRunning(asked);
     child.kill();
     QVERIFY(child.waitForFinished());
@@ -210,12 +194,10 @@ void tst_Platform::seesChildByExactName()
 void tst_Platform::seesChildWhoseProgramWasReplaced()
 {
     // An update replaces the program file while it runs; the running process must still count.
-    const QString name = QStringLiteral("orvel-replaced-") + QUuid::createUuid().toString(QUuid::Id128).left(8);
+    const QString name = uniqueName("orvel-replaced-");
     const QString program = m_dir.filePath(name);
-    QVERIFY(QFile::copy(QStandardPaths::findExecutable(QStringLiteral("sleep")), program));
     QProcess child;
-    child.start(program, {QStringLiteral("60")});
-    QVERIFY(child.waitForStarted());
+    QVERIFY(startSleeper(child, program));
     QVERIFY(QFile::remove(program));
 
     const bool seen = Platform::isProcessRunning(name);
@@ -250,20 +232,21 @@ void tst_Platform::tempFolderCreatedPrivate()
 
     QTemporaryDir runtime;
     QTemporaryDir tmp;
-    ScopedEnv runtimeEnv("XDG_RUNTIME_DIR", useRuntimeDir ? QFile::encodeName(runtime.path()) : QByteArray());
-    ScopedEnv tmpEnv("TMPDIR", QFile::encodeName(tmp.path()));
+    const auto runtimeEnv =
+        scopedEnv("XDG_RUNTIME_DIR", useRuntimeDir ? QFile::encodeName(runtime.path()) : QByteArray());
+    const auto tmpEnv = scopedEnv("TMPDIR", QFile::encodeName(tmp.path()));
     const mode_t oldMask = ::umask(static_cast<mode_t>(umask));
     const QString folder = Platform::privateTempFolder();
     const QString again = Platform::privateTempFolder();
     ::umask(oldMask);
 
     const QString expected = expectedBelow == QLatin1String("runtime")
-                                 ? runtime.filePath(QStringLiteral("orvel"))
-                                 : tmp.filePath(QStringLiteral("orvel-%1").arg(::geteuid()));
+                                 ? runtime.filePath("orvel")
+                                 : tmp.filePath(QString("orvel-%1").arg(::geteuid()));
     QCOMPARE(folder, expected);
     QCOMPARE(again, folder);
     QVERIFY(QFileInfo(folder).isDir());
-    QCOMPARE(QString::number(modeOf(folder), 8), QStringLiteral("700"));
+    QCOMPARE(QString::number(modeOf(folder), 8), "700");
     QCOMPARE(ownerOf(folder), ::geteuid());
 }
 
@@ -284,14 +267,14 @@ void tst_Platform::tempFolderRefusesUnsafeFolder()
     QFETCH(QString, prepare);
 
     QTemporaryDir runtime;
-    ScopedEnv runtimeEnv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    const QString folder = runtime.filePath(QStringLiteral("orvel"));
+    const auto runtimeEnv = scopedEnv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    const QString folder = runtime.filePath("orvel");
     const QByteArray path = QFile::encodeName(folder);
 
     if (prepare == QLatin1String("link")) {
-        QVERIFY(QDir().mkdir(runtime.filePath(QStringLiteral("elsewhere"))));
-        QCOMPARE(::chmod(QFile::encodeName(runtime.filePath(QStringLiteral("elsewhere"))).constData(), 0700), 0);
-        QVERIFY(QFile::link(runtime.filePath(QStringLiteral("elsewhere")), folder));
+        QVERIFY(QDir().mkdir(runtime.filePath("elsewhere")));
+        QCOMPARE(::chmod(QFile::encodeName(runtime.filePath("elsewhere")).constData(), 0700), 0);
+        QVERIFY(QFile::link(runtime.filePath("elsewhere"), folder));
     } else if (prepare == QLatin1String("file")) {
         QFile file(folder);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -338,20 +321,19 @@ void tst_Platform::writableFolderRunsDirectly()
     QFETCH(int, exitCode);
 
     QTemporaryDir dir;
-    QVERIFY(QDir().mkdir(dir.filePath(QStringLiteral("install"))));
-    const QString program = dir.filePath(QStringLiteral("program"));
+    QVERIFY(QDir().mkdir(dir.filePath("install")));
+    const QString program = dir.filePath("program");
     if (!script.isNull())
         writeScript(program, script.toUtf8());
     // An elevation command that leaves a mark: a direct start must not use it.
-    const QString elevator = dir.filePath(QStringLiteral("elevate"));
+    const QString elevator = dir.filePath("elevate");
     writeScript(elevator, "touch \"$0.used\"; exit 126");
-    ScopedEnv elevateEnv("ORVEL_ELEVATE_COMMAND", QFile::encodeName(elevator));
+    const auto elevateEnv = scopedEnv("ORVEL_ELEVATE_COMMAND", QFile::encodeName(elevator));
 
-    const ElevatedResult result = Platform::runElevatedAndWait(
-        program, {QStringLiteral("a folder/App"), QStringLiteral("b")}, dir.filePath(folder));
+    const ElevatedResult result = Platform::runElevatedAndWait(program, {"a folder/App", "b"}, dir.filePath(folder));
     QCOMPARE(int(result.outcome), outcome);
     QCOMPARE(result.exitCode, exitCode);
-    QVERIFY(!QFileInfo::exists(elevator + QStringLiteral(".used")));
+    QVERIFY(!QFileInfo::exists(elevator + ".used"));
 }
 
 void tst_Platform::otherFoldersGoThroughElevation_data()
@@ -376,20 +358,19 @@ void tst_Platform::otherFoldersGoThroughElevation()
 
     // A folder of root's (or, when not root, one we made read-only) that the unprivileged caller cannot write.
     const QString base = m_dir.filePath(QUuid::createUuid().toString(QUuid::Id128));
-    const QString locked = base + QStringLiteral("/locked");
+    const QString locked = base + "/locked";
     QVERIFY(QDir().mkpath(locked));
     QCOMPARE(::chmod(QFile::encodeName(base).constData(), 0755), 0);
-    const QString program = base + QStringLiteral("/program");
+    const QString program = base + "/program";
     writeScript(program, "exit 4");
-    const QString elevatorPath = base + QStringLiteral("/elevate");
+    const QString elevatorPath = base + "/elevate";
     if (!elevator.isNull())
         writeScript(elevatorPath, elevator.toUtf8());
     QCOMPARE(::chmod(QFile::encodeName(locked).constData(), 0555), 0);
-    ScopedEnv elevateEnv("ORVEL_ELEVATE_COMMAND", QFile::encodeName(elevatorPath));
+    const auto elevateEnv = scopedEnv("ORVEL_ELEVATE_COMMAND", QFile::encodeName(elevatorPath));
 
     const ElevatedResult result = asUnprivilegedUser([&] {
-        return Platform::runElevatedAndWait(program, {QStringLiteral("a folder/App"), QStringLiteral("b")},
-                                            locked + QStringLiteral("/App"));
+        return Platform::runElevatedAndWait(program, {"a folder/App", "b"}, locked + "/App");
     });
     QCOMPARE(::chmod(QFile::encodeName(locked).constData(), 0755), 0);
     QCOMPARE(int(result.outcome), outcome);
