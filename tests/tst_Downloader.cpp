@@ -1,4 +1,5 @@
 #include <atomic>
+#include <functional>
 #include <memory>
 
 #include <QDir>
@@ -36,6 +37,18 @@ void watch(Downloader& downloader, Run& run)
         run.progress.append({received, total});
     });
 }
+// Runs one Download() of `files`; `before` adjusts the downloader first.
+Run download(const QStringList& files, const QString& base, const QString& dir,
+             const std::function<void(Downloader&)>& before = {})
+{
+    Downloader downloader(nullptr, files, base, dir);
+    Run run;
+    watch(downloader, run);
+    if (before)
+        before(downloader);
+    downloader.Download();
+    return run;
+}
 } // namespace
 
 class tst_Downloader : public QObject
@@ -53,13 +66,9 @@ private slots:
     void emptyListSucceeds();
 
     // The list ends at the first failure, and the failed file is removed.
-    void httpErrorRemovesFileAndStops_data();
-    void httpErrorRemovesFileAndStops();
-    void droppedConnectionFails();
+    void failureRemovesFileAndStops_data();
+    void failureRemovesFileAndStops();
     void untrustedCertificateFails();
-    void emptyEntryStops();
-    void emptyBaseUrlSendsNothing();
-    void unwritableTargetStops();
 
     // Timing guards.
     void slowFirstByteIsRequestedAgain();
@@ -104,10 +113,7 @@ void tst_Downloader::downloadsListOverOneConnection()
     stale.write(pattern(600 * 1024, 9));
     stale.close();
 
-    Downloader downloader(nullptr, {"a.bin", "sub/dir/b b.txt", "c.bin"}, base(), dir());
-    Run run;
-    watch(downloader, run);
-    downloader.Download();
+    const Run run = download({"a.bin", "sub/dir/b b.txt", "c.bin"}, base(), dir());
 
     QCOMPARE(run.results, QList<bool>{true});
     QCOMPARE(readFile(dir() + "a.bin"), a);
@@ -125,10 +131,7 @@ void tst_Downloader::followsRedirect()
     server->setRoute("/files/moved.bin", TestReply::redirect(server->urlText("elsewhere/final.bin").toUtf8()));
     server->setRoute("/elsewhere/final.bin", TestReply::text(200, body));
 
-    Downloader downloader(nullptr, {"moved.bin"}, base(), dir());
-    Run run;
-    watch(downloader, run);
-    downloader.Download();
+    const Run run = download({"moved.bin"}, base(), dir());
 
     QCOMPARE(run.results, QList<bool>{true});
     QCOMPARE(readFile(dir() + "moved.bin"), body);
@@ -142,10 +145,7 @@ void tst_Downloader::progressEndsOncePerFile()
     server->setRoute("/files/big", big);
     server->setRoute("/files/small", TestReply::text(200, pattern(10, 6)));
 
-    Downloader downloader(nullptr, {"big", "small"}, base(), dir());
-    Run run;
-    watch(downloader, run);
-    downloader.Download();
+    const Run run = download({"big", "small"}, base(), dir());
 
     QCOMPARE(run.results, QList<bool>{true});
     QVERIFY(!run.progress.isEmpty());
@@ -167,63 +167,57 @@ void tst_Downloader::progressEndsOncePerFile()
 
 void tst_Downloader::emptyListSucceeds()
 {
-    Downloader downloader(nullptr, {}, base(), dir());
-    Run run;
-    watch(downloader, run);
-    downloader.Download();
+    const Run run = download({}, base(), dir());
     QCOMPARE(run.results, QList<bool>{true});
     QCOMPARE(server->requestCount(), 0);
 }
 
-void tst_Downloader::httpErrorRemovesFileAndStops_data()
+void tst_Downloader::failureRemovesFileAndStops_data()
 {
-    QTest::addColumn<int>("status");
-    QTest::addColumn<bool>("notFoundLine");
+    QTest::addColumn<QString>("failing"); // the entry between "first" and "last"
+    QTest::addColumn<bool>("emptyBase");
+    QTest::addColumn<QStringList>("messages"); // debug lines, as patterns
+    QTest::addColumn<bool>("failingRequested");
 
-    QTest::newRow("404") << 404 << false;
-    QTest::newRow("403") << 403 << false;
-    QTest::newRow("500 logs file not found") << 500 << true;
+    const QString reply = "^QNetworkReply::\\w+ : .+";
+    QTest::newRow("404") << "404" << false << QStringList{reply, "^while downloading 404$"} << true;
+    QTest::newRow("403") << "403" << false << QStringList{reply, "^while downloading 403$"} << true;
+    QTest::newRow("500 logs file not found")
+        << "500" << false << QStringList{"^file not found.$", reply, "^while downloading 500$"} << true;
+    QTest::newRow("connection dropped in the body")
+        << "cut" << false << QStringList{reply, "^while downloading cut$"} << true;
+    QTest::newRow("empty entry") << "" << false << QStringList{"^relativeFilePath is empty.$"} << false;
+    // A file where the folder of the entry would go.
+    QTest::newRow("unwritable target") << "blocker/inside" << false << QStringList{"^Failed to create directory.$"}
+                                       << false;
+    QTest::newRow("empty base url sends nothing") << "404" << true << QStringList{"^url is empty.$"} << false;
 }
 
-void tst_Downloader::httpErrorRemovesFileAndStops()
+void tst_Downloader::failureRemovesFileAndStops()
 {
-    QFETCH(int, status);
-    QFETCH(bool, notFoundLine);
+    QFETCH(QString, failing);
+    QFETCH(bool, emptyBase);
+    QFETCH(QStringList, messages);
+    QFETCH(bool, failingRequested);
     server->setRoute("/files/first", TestReply::text(200, "first"));
-    server->setRoute("/files/bad", TestReply::text(status, "error page body"));
-    server->setRoute("/files/last", TestReply::text(200, "last"));
-
-    if (notFoundLine)
-        QTest::ignoreMessage(QtDebugMsg, "file not found.");
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^QNetworkReply::\\w+ : .+"));
-    QTest::ignoreMessage(QtDebugMsg, "while downloading bad");
-    Downloader downloader(nullptr, {"first", "bad", "last"}, base(), dir());
-    Run run;
-    watch(downloader, run);
-    downloader.Download();
-
-    QCOMPARE(run.results, QList<bool>{false});
-    QCOMPARE(readFile(dir() + "first"), QByteArray("first"));
-    QVERIFY(!QFile::exists(dir() + "bad"));
-    QVERIFY(!QFile::exists(dir() + "last"));
-    QCOMPARE(server->requestCount("/files/last"), 0);
-}
-
-void tst_Downloader::droppedConnectionFails()
-{
+    for (int status : {404, 403, 500})
+        server->setRoute("/files/" + QString::number(status), TestReply::text(status, "error page body"));
     TestReply cut = TestReply::text(200, pattern(200000, 7));
     cut.dropAfterBytes = 50000;
     server->setRoute("/files/cut", cut);
+    server->setRoute("/files/last", TestReply::text(200, "last"));
+    writeFile(dir() + "blocker", QByteArray());
+    for (const QString& message : messages)
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(message));
 
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^QNetworkReply::\\w+ : .+"));
-    QTest::ignoreMessage(QtDebugMsg, "while downloading cut");
-    Downloader downloader(nullptr, {"cut"}, base(), dir());
-    Run run;
-    watch(downloader, run);
-    downloader.Download();
-
+    const Run run = download({"first", failing, "last"}, emptyBase ? QString() : base(), dir());
     QCOMPARE(run.results, QList<bool>{false});
-    QVERIFY(!QFile::exists(dir() + "cut"));
+    QCOMPARE(readFile(dir() + "first"), emptyBase ? QByteArray("<missing>") : QByteArray("first"));
+    if (!failing.isEmpty())
+        QVERIFY(!QFileInfo(dir() + failing).isFile());
+    QVERIFY(!QFile::exists(dir() + "last"));
+    QCOMPARE(server->requestCount("/files/" + failing) > 0, failingRequested);
+    QCOMPARE(server->requestCount("/files/last"), 0);
 }
 
 void tst_Downloader::untrustedCertificateFails()
@@ -233,58 +227,12 @@ void tst_Downloader::untrustedCertificateFails()
     untrusted.setRoute("/files/a", TestReply::text(200, "secret"));
 
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^SSL error: .+"));
-    Downloader downloader(nullptr, {"a", "b"}, untrusted.urlText("files/"), dir());
-    Run run;
-    watch(downloader, run);
-    downloader.Download();
+    const Run run = download({"a", "b"}, untrusted.urlText("files/"), dir());
 
     QCOMPARE(run.results, QList<bool>{false});
     QVERIFY(!run.sslErrors.isEmpty());
     QVERIFY(!QFile::exists(dir() + "a"));
     QCOMPARE(untrusted.requestCount(), 0);
-}
-
-void tst_Downloader::emptyEntryStops()
-{
-    server->setRoute("/files/a", TestReply::text(200, "a"));
-    server->setRoute("/files/b", TestReply::text(200, "b"));
-    QTest::ignoreMessage(QtDebugMsg, "relativeFilePath is empty.");
-    Downloader downloader(nullptr, {"a", "", "b"}, base(), dir());
-    Run run;
-    watch(downloader, run);
-    downloader.Download();
-
-    QCOMPARE(run.results, QList<bool>{false});
-    QVERIFY(QFile::exists(dir() + "a"));
-    QCOMPARE(server->requestCount("/files/b"), 0);
-}
-
-void tst_Downloader::emptyBaseUrlSendsNothing()
-{
-    QTest::ignoreMessage(QtDebugMsg, "url is empty.");
-    Downloader downloader(nullptr, {"a"}, QString(), dir());
-    Run run;
-    watch(downloader, run);
-    downloader.Download();
-    QCOMPARE(run.results, QList<bool>{false});
-    QVERIFY(QDir(dir()).isEmpty());
-}
-
-void tst_Downloader::unwritableTargetStops()
-{
-    server->setRoute("/files/*", TestReply::text(200, "x"));
-    // A file where the folder of the next entry would go.
-    QFile blocker(dir() + "blocker");
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-
-    QTest::ignoreMessage(QtDebugMsg, "Failed to create directory.");
-    Downloader downloader(nullptr, {"blocker/inside", "after"}, base(), dir());
-    Run run;
-    watch(downloader, run);
-    downloader.Download();
-    QCOMPARE(run.results, QList<bool>{false});
-    QCOMPARE(server->requestCount(), 0);
 }
 
 void tst_Downloader::slowFirstByteIsRequestedAgain()
@@ -299,10 +247,7 @@ void tst_Downloader::slowFirstByteIsRequestedAgain()
         return reply;
     });
 
-    Downloader downloader(nullptr, {"slow"}, base(), dir());
-    Run run;
-    watch(downloader, run);
-    downloader.Download();
+    const Run run = download({"slow"}, base(), dir());
 
     QCOMPARE(run.results, QList<bool>{true});
     QCOMPARE(server->requestCount("/files/slow"), 2);
@@ -316,11 +261,7 @@ void tst_Downloader::noDataEverGivesNoResponse()
     server->setRoute("/files/next", TestReply::text(200, "next"));
 
     QTest::ignoreMessage(QtDebugMsg, "no data after 10 requests for silent");
-    Downloader downloader(nullptr, {"silent", "next"}, base(), dir());
-    downloader.setResponseInterval(600);
-    Run run;
-    watch(downloader, run);
-    downloader.Download();
+    const Run run = download({"silent", "next"}, base(), dir(), [](Downloader& d) { d.setResponseInterval(600); });
 
     QCOMPARE(run.noResponse, 1);
     QCOMPARE(run.results, QList<bool>{false});
@@ -337,11 +278,7 @@ void tst_Downloader::stallAfterDataFails()
     server->setRoute("/files/stalls", stall);
 
     QTest::ignoreMessage(QtDebugMsg, "no data for 700 ms, giving up on stalls");
-    Downloader downloader(nullptr, {"stalls"}, base(), dir());
-    downloader.setStallTimeout(700);
-    Run run;
-    watch(downloader, run);
-    downloader.Download();
+    const Run run = download({"stalls"}, base(), dir(), [](Downloader& d) { d.setStallTimeout(700); });
 
     QCOMPARE(run.results, QList<bool>{false});
     QCOMPARE(run.noResponse, 0);
@@ -368,7 +305,6 @@ void tst_Downloader::cancelMidTransfer()
         if (QFileInfo(dir() + "b").size() >= 100000)
             downloader.Cancel();
     });
-    poll.start(20);
     QElapsedTimer clock;
     clock.start();
     poll.start(20);
