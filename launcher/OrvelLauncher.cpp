@@ -48,6 +48,8 @@ OrvelLauncher::OrvelLauncher() : QWidget(nullptr)
     localManifest = Manifest::loadLocalManifest(installPath());
     localHashes = Manifest::indexLocalHashes(localManifest);
 
+    // The system's proxy and the deployment's extra certificate authorities, before the first request.
+    DeploymentSettings::applyToProcess();
     loadArtwork();
 
     connect(installBar, &InstallBar::doSignIn, this, &OrvelLauncher::instanceLogin);

@@ -47,10 +47,10 @@ int Startup::run(int& argc, char** argv)
     if (anotherCopyRunning(&Platform::isProcessRunning))
         return 0;
 
+    // Read while the fonts load and the window is built; the window installs them before its first request.
+    DeploymentSettings::current().preloadSystemCaCertificates();
     loadApplicationFonts(QCoreApplication::applicationDirPath());
     initUiResources();
-    // The system's proxy and the deployment's extra certificate authorities, before the first request.
-    DeploymentSettings::applyToProcess();
 
     int exitCode = 0;
     {

@@ -1,5 +1,7 @@
 #include "DeploymentSettings.h"
 
+#include <future>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QNetworkProxyFactory>
@@ -29,6 +31,12 @@ QString pick(const char* variable, const QSettings& ini, const char* key, const 
     if (!fromFile.isEmpty())
         return fromFile;
     return QString::fromUtf8(compiledDefault);
+}
+
+std::future<QList<QSslCertificate>>& systemRootsLoading()
+{
+    static std::future<QList<QSslCertificate>> loading;
+    return loading;
 }
 
 } // namespace
@@ -69,7 +77,10 @@ bool DeploymentSettings::installCaCertificates() const
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
     // Setting the list explicitly ends Qt's on-demand loading of the system's roots: keep them in the list.
     QList<QSslCertificate> authorities = config.caCertificates();
-    for (const QSslCertificate& c : QSslConfiguration::systemCaCertificates() + extra) {
+    std::future<QList<QSslCertificate>>& loading = systemRootsLoading();
+    const QList<QSslCertificate> systemRoots =
+        loading.valid() ? loading.get() : QSslConfiguration::systemCaCertificates();
+    for (const QSslCertificate& c : systemRoots + extra) {
         if (!authorities.contains(c))
             authorities.append(c);
     }
@@ -88,4 +99,12 @@ void DeploymentSettings::applyToProcess()
     applied = true;
     QNetworkProxyFactory::setUseSystemConfiguration(true);
     current().installCaCertificates();
+}
+
+void DeploymentSettings::preloadSystemCaCertificates() const
+{
+    std::future<QList<QSslCertificate>>& loading = systemRootsLoading();
+    if (loading.valid() || m_caCertificatesPath.isEmpty())
+        return;
+    loading = std::async(std::launch::async, [] { return QSslConfiguration::systemCaCertificates(); });
 }

@@ -29,6 +29,10 @@ public:
 
     // Start-up network setup, once per process: the system's proxy configuration and the extra CA certificates.
     static void applyToProcess();
+    // With extra CA certificates configured, installing them means parsing the system's whole root bundle, a
+    // noticeable part of the launcher's start-up: this starts that on a worker thread, and installCaCertificates()
+    // then takes its result. Call it early, on the thread that later installs the certificates.
+    void preloadSystemCaCertificates() const;
 
 private:
     QString m_updateServiceUrl;

@@ -49,6 +49,7 @@ private slots:
 
     void missingCaFileLeavesServerUntrusted();
     void caFileMakesServerTrusted();
+    void preloadedSystemRootsAreKept();
     void applyToProcessUsesSystemProxy();
 
 private:
@@ -195,6 +196,23 @@ void tst_DeploymentSettings::caFileMakesServerTrusted()
         QVERIFY(trusted.contains(root));
     QVERIFY(settings.installCaCertificates());
     QCOMPARE(QSslConfiguration::defaultConfiguration().caCertificates().size(), trusted.size());
+}
+
+void tst_DeploymentSettings::preloadedSystemRootsAreKept()
+{
+    TestHttpsServer server(TestHttpsServer::Trust::Untrusted);
+    server.setRoute("/ok", TestReply::text(200, "ok"));
+    QVERIFY(server.start());
+
+    writeIni(m_folder.path(), {{"caCertificates", server.caCertificatePath()}});
+    const DeploymentSettings settings = DeploymentSettings::load(m_folder.path());
+    settings.preloadSystemCaCertificates();
+    settings.preloadSystemCaCertificates(); // one load at a time; the second call is a no-op
+    QVERIFY(settings.installCaCertificates());
+    QVERIFY(fetches(server));
+    const QList<QSslCertificate> trusted = QSslConfiguration::defaultConfiguration().caCertificates();
+    for (const QSslCertificate& root : QSslConfiguration::systemCaCertificates())
+        QVERIFY(trusted.contains(root));
 }
 
 void tst_DeploymentSettings::applyToProcessUsesSystemProxy()

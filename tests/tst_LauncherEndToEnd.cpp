@@ -485,7 +485,7 @@ void tst_LauncherEndToEnd::secondCopyExitsAtOnce()
 
     Program second;
     startLauncher(second);
-    QVERIFY2(second.waitForEnd(5000), "the second copy kept running");
+    QVERIFY2(second.waitForEnd(15000), "the second copy kept running");
     QCOMPARE(second.exitCode(), 0);
     QVERIFY2(!second.err.contains("Window shown"), second.err.constData());
     QCOMPARE(first.process.state(), QProcess::Running);
