@@ -1,6 +1,5 @@
 # Update engine: manifests, downloads, applying an update, version checks, starting programs.
 orvel_add_test(tst_Manifest SOURCES UpdateTestFiles.cpp LIBS orvel_update)
-orvel_add_test(tst_LauncherError LIBS orvel_launcher)
 # Real HTTPS on loopback; the slow-first-byte case waits for the 3 s guard once.
 orvel_add_test(tst_Downloader SOURCES UpdateTestFiles.cpp LIBS orvel_update orvel_testsupport TIMEOUT 90)
 orvel_add_test(tst_DownloadBatch SOURCES UpdateTestFiles.cpp LIBS orvel_update orvel_testsupport TIMEOUT 90)
