@@ -7,11 +7,8 @@
 #include "Platform.h"
 #include "ProgramStart.h"
 #include "TempSettingsHome.h"
-#include "UpdateTestFiles.h"
 
 using namespace OrvelTest;
-
-using namespace UpdateTest;
 
 namespace {
 void writeScript(const QString& path, const QByteArray& body, QFile::Permissions permissions)
@@ -49,34 +46,39 @@ class tst_ProgramStart : public QObject
     Q_OBJECT
 
 private slots:
-    void playMissingProgram();
-    void playProgramThatCannotStart();
+    void playFails_data();
+    void playFails();
     void playArguments_data();
     void playArguments();
 
     void copyManagerArguments();
     void copyManagerExitCode_data();
     void copyManagerExitCode();
-    void copyManagerMissing();
-    void realCopyManagerWithBlanks();
 };
 
-void tst_ProgramStart::playMissingProgram()
+void tst_ProgramStart::playFails_data()
 {
-    TempSettingsHome home;
-    QTemporaryDir install;
-    QTest::ignoreMessage(QtDebugMsg, "Orvel.exe file does not exist.");
-    QCOMPARE(ProgramStart::play(install.path() + "/App"), AppNotFound);
+    QTest::addColumn<bool>("present");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("error");
+
+    QTest::newRow("program missing") << false << "Orvel.exe file does not exist." << int(AppNotFound);
+    // Not executable, for root too.
+    QTest::newRow("program cannot start") << true << "Failed to run Orvel." << int(AppStartFailed);
 }
 
-void tst_ProgramStart::playProgramThatCannotStart()
+void tst_ProgramStart::playFails()
 {
+    QFETCH(bool, present);
+    QFETCH(QString, message);
+    QFETCH(int, error);
     TempSettingsHome home;
     QTemporaryDir install;
-    // Not executable, for root too.
-    writeScript(install.filePath(Platform::executableName("Orvel")), "exit 0", QFile::ReadOwner | QFile::WriteOwner);
-    QTest::ignoreMessage(QtDebugMsg, "Failed to run Orvel.");
-    QCOMPARE(ProgramStart::play(install.path()), AppStartFailed);
+    if (present)
+        writeScript(install.filePath(Platform::executableName("Orvel")), "exit 0",
+                    QFile::ReadOwner | QFile::WriteOwner);
+    QTest::ignoreMessage(QtDebugMsg, qPrintable(message));
+    QCOMPARE(int(ProgramStart::play(install.path())), error);
 }
 
 void tst_ProgramStart::playArguments_data()
@@ -128,6 +130,7 @@ void tst_ProgramStart::copyManagerExitCode_data()
     QTest::newRow("exit 1: partly installed") << QByteArray("exit 1") << false;
     QTest::newRow("exit -1: arguments refused") << QByteArray("exit 255") << false;
     QTest::newRow("killed") << QByteArray("kill -9 $$") << false;
+    QTest::newRow("program missing") << QByteArray() << false;
 }
 
 void tst_ProgramStart::copyManagerExitCode()
@@ -135,33 +138,11 @@ void tst_ProgramStart::copyManagerExitCode()
     QFETCH(QByteArray, script);
     QFETCH(bool, success);
     QTemporaryDir dir;
-    writeScript(dir.filePath(Platform::executableName("OrvelFileCopyManager")), script, executable);
-    if (!success)
+    if (!script.isEmpty())
+        writeScript(dir.filePath(Platform::executableName("OrvelFileCopyManager")), script, executable);
+    if (!success && !script.isEmpty())
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Copy manager exited with code"));
     QCOMPARE(ProgramStart::startCopyManager(dir.filePath("src"), dir.filePath("dst"), dir.path()), success);
-}
-
-void tst_ProgramStart::copyManagerMissing()
-{
-    QTemporaryDir dir;
-    QVERIFY(!ProgramStart::startCopyManager(dir.filePath("src"), dir.filePath("dst"), dir.path()));
-}
-
-void tst_ProgramStart::realCopyManagerWithBlanks()
-{
-    QTemporaryDir dir;
-    const QString source = dir.filePath("down load/App");
-    const QString target = dir.filePath("in stall/App");
-    writeFile(source + "/sub dir/a file.txt", "new");
-    writeFile(source + "/liveupdate.json", "{}");
-    writeFile(target + "/kept.txt", "kept");
-
-    QVERIFY(ProgramStart::startCopyManager(source, target, ORVEL_BIN_DIR));
-    QFile copied(target + "/sub dir/a file.txt");
-    QVERIFY(copied.open(QIODevice::ReadOnly));
-    QCOMPARE(copied.readAll(), QByteArray("new"));
-    QVERIFY(QFile::exists(target + "/liveupdate.json"));
-    QVERIFY(QFile::exists(target + "/kept.txt"));
 }
 
 QTEST_GUILESS_MAIN(tst_ProgramStart)
