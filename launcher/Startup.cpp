@@ -57,6 +57,12 @@ int Startup::run(int& argc, char** argv)
         OrvelLauncher window;
         // The window only appears from here, once the event loop runs.
         QTimer::singleShot(500, &window, [&window] { window.startFlow(); });
+        // The half second before it is idle: style the window and create its native window meanwhile (neither
+        // shows anything), so that showing it costs a few milliseconds instead of tens.
+        QTimer::singleShot(0, &window, [&window] {
+            window.ensurePolished();
+            window.winId();
+        });
         exitCode = app.exec();
     } // the destructor may still show the error dialog
     return exitCode;
