@@ -51,8 +51,6 @@ private slots:
     void signInStoresSealedToken();
     void photoUrl_data();
     void photoUrl();
-    void photoFetchedWithoutHeaders();
-    void noPhotoRequestWithoutPhotoMember();
 
 private:
     QString base() const { return m_server.urlText("account/"); }
@@ -73,7 +71,6 @@ void tst_AccountFlows::initTestCase()
     });
     m_server.setHandler("/account/api/PCS/Users/*",
                         [this](const TestRequest&) { return TestReply::json(m_userRecord, m_userRecordStatus); });
-    m_server.setRoute("/photos/ana.png", TestReply::text(200, "PNG-BYTES", "image/png"));
     QVERIFY(m_server.start());
 }
 
@@ -84,7 +81,6 @@ void tst_AccountFlows::init()
     AccountSession::release();
     m_server.clearRequests();
     m_userRecordStatus = 200;
-    m_userRecord = "{\"photo\":\"" + m_server.urlText("photos/ana.png").toUtf8() + "\"}";
 }
 
 void tst_AccountFlows::cleanup()
@@ -216,12 +212,7 @@ void tst_AccountFlows::photoUrl_data()
         << QByteArray("/account/api/PCS/Users/-1") << QUrl("https://127.0.0.1:1/q.png");
     QTest::newRow("record without photo")
         << kToken << 200 << QByteArray("{\"name\":\"Ana\"}") << QByteArray("/account/api/PCS/Users/42") << QUrl();
-    QTest::newRow("record refused") << kToken << 404 << QByteArray("{\"photo\":\"https://127.0.0.1:1/p.png\"}")
-                                    << QByteArray("/account/api/PCS/Users/42") << QUrl();
-    QTest::newRow("record not JSON") << kToken << 200 << QByteArray("<html>") << QByteArray("/account/api/PCS/Users/42")
-                                     << QUrl();
-    QTest::newRow("record empty object") << kToken << 200 << QByteArray("{}") << QByteArray("/account/api/PCS/Users/42")
-                                         << QUrl();
+    // Refused and unreadable records: tst_Profile::refreshAvatar.
 }
 
 void tst_AccountFlows::photoUrl()
@@ -242,27 +233,6 @@ void tst_AccountFlows::photoUrl()
     QCOMPARE(sent.size(), 1);
     QCOMPARE(sent[0].target, expectedTarget);
     checkCommonHeaders(sent[0], token);
-}
-
-void tst_AccountFlows::photoFetchedWithoutHeaders()
-{
-    AccountSession::instance()->setToken(kToken);
-    Owner owner;
-    QCOMPARE(Account::fetchUserPhoto(&owner, base()), QByteArray("PNG-BYTES"));
-    const QList<TestRequest> photo = m_server.requests("/photos/ana.png");
-    QCOMPARE(photo.size(), 1);
-    QVERIFY(!photo[0].hasHeader("Authorization"));
-    QVERIFY(!photo[0].hasHeader("api-version"));
-}
-
-void tst_AccountFlows::noPhotoRequestWithoutPhotoMember()
-{
-    AccountSession::instance()->setToken(kToken);
-    m_userRecord = "{\"name\":\"Ana\"}";
-    Owner owner;
-    QVERIFY(Account::fetchUserPhoto(&owner, base()).isEmpty());
-    QCOMPARE(m_server.requestCount(), 1);
-    QCOMPARE(m_server.requestCount("/photos/ana.png"), 0);
 }
 
 QTEST_MAIN(tst_AccountFlows)
