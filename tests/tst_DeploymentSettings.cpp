@@ -74,14 +74,10 @@ void tst_DeploymentSettings::precedence_data()
     QTest::addColumn<QString>("ini");
     QTest::addColumn<int>("winner"); // 0 environment, 1 file, 2 compiled default
 
-    QTest::newRow("environment over file") << "https://env.test/u/"
-                                           << "https://ini.test/u/" << 0;
-    QTest::newRow("environment alone") << "https://env.test/u/"
-                                       << "" << 0;
-    QTest::newRow("file when environment unset") << ""
-                                                 << "https://ini.test/u/" << 1;
-    QTest::newRow("compiled default when neither") << ""
-                                                   << "" << 2;
+    QTest::newRow("environment over file") << QString("https://env.test/u/") << "https://ini.test/u/" << 0;
+    QTest::newRow("environment alone") << QString("https://env.test/u/") << "" << 0;
+    QTest::newRow("file when environment unset") << QString("") << "https://ini.test/u/" << 1;
+    QTest::newRow("compiled default when neither") << QString("") << "" << 2;
 }
 
 void tst_DeploymentSettings::precedence()
@@ -125,15 +121,11 @@ void tst_DeploymentSettings::trailingSlash_data()
     QTest::addColumn<QString>("base");
     QTest::addColumn<QString>("connect");
 
-    QTest::newRow("base without slash") << "https://svc.test/update"
-                                        << "https://svc.test/update/"
+    QTest::newRow("base without slash") << QString("https://svc.test/update") << QString("https://svc.test/update/")
                                         << "https://svc.test/update";
-    QTest::newRow("base with slash") << "https://svc.test/update/"
-                                     << "https://svc.test/update/"
+    QTest::newRow("base with slash") << QString("https://svc.test/update/") << QString("https://svc.test/update/")
                                      << "https://svc.test/update/";
-    QTest::newRow("host only") << "https://svc.test"
-                               << "https://svc.test/"
-                               << "https://svc.test";
+    QTest::newRow("host only") << QString("https://svc.test") << QString("https://svc.test/") << "https://svc.test";
 }
 
 void tst_DeploymentSettings::trailingSlash()
