@@ -32,7 +32,7 @@ private slots:
 namespace {
 
 const QString kPrefix = QStringLiteral("<html><head/><body><p align=\"center\">");
-const QString kSuffix = QStringLiteral("</p></body></html>");
+const QString kSuffix = "</p></body></html>";
 
 QImage render(QSvgRenderer& renderer)
 {
@@ -49,7 +49,7 @@ void tst_MiniModal::initTestCase()
 {
     initUiResources();
     QFont font = QApplication::font();
-    font.setFamily(QStringLiteral("Noto Sans"));
+    font.setFamily("Noto Sans");
     QApplication::setFont(font);
 }
 
@@ -59,25 +59,18 @@ void tst_MiniModal::message_data()
     QTest::addColumn<QString>("body");
     QTest::addColumn<int>("height");
 
-    QTest::newRow("no full stop gets one") << "Failed"
-                                           << "Failed." << 28;
-    QTest::newRow("ending full stop not doubled") << "Failed to update Orvel."
-                                                  << "Failed to update Orvel." << 28;
-    QTest::newRow("empty") << ""
-                           << "" << 10;
-    QTest::newRow("question mark ends a part") << "Are you sure?"
-                                               << "Are you sure?" << 28;
-    QTest::newRow("exclamation mark ends a part") << "Done!"
-                                                  << "Done!" << 28;
-    QTest::newRow("marks inside a part do not count") << "Why? Because! Yes"
-                                                      << "Why? Because! Yes." << 28;
-    QTest::newRow("two sentences, two lines") << "Unknown Error.Try again."
-                                              << "Unknown Error.<br>Try again." << 46;
-    QTest::newRow("empty part in the middle") << "One..Two"
-                                              << "One.<br>Two." << 46;
-    QTest::newRow("tab kept") << "Unstable.\tPlease check."
-                              << "Unstable.<br>\tPlease check." << 46;
-    QTest::newRow("markup escaped") << "Error.<b>x</b> & \"y\""
+    QTest::newRow("no full stop gets one") << QString("Failed") << "Failed." << 28;
+    QTest::newRow("ending full stop not doubled")
+        << QString("Failed to update Orvel.") << "Failed to update Orvel." << 28;
+    QTest::newRow("empty") << QString("") << "" << 10;
+    QTest::newRow("question mark ends a part") << QString("Are you sure?") << "Are you sure?" << 28;
+    QTest::newRow("exclamation mark ends a part") << QString("Done!") << "Done!" << 28;
+    QTest::newRow("marks inside a part do not count") << QString("Why? Because! Yes") << "Why? Because! Yes." << 28;
+    QTest::newRow("two sentences, two lines")
+        << QString("Unknown Error.Try again.") << "Unknown Error.<br>Try again." << 46;
+    QTest::newRow("empty part in the middle") << QString("One..Two") << "One.<br>Two." << 46;
+    QTest::newRow("tab kept") << QString("Unstable.\tPlease check.") << "Unstable.<br>\tPlease check." << 46;
+    QTest::newRow("markup escaped") << QString("Error.<b>x</b> & \"y\"")
                                     << "Error.<br>&lt;b&gt;x&lt;/b&gt; &amp; &quot;y&quot;." << 46;
 }
 
@@ -88,7 +81,7 @@ void tst_MiniModal::message()
     QFETCH(int, height);
 
     MiniModal modal(nullptr, MiniModal::Error, message, 1);
-    auto* browser = modal.findChild<QTextBrowser*>(QStringLiteral("textBrowser"));
+    auto* browser = modal.findChild<QTextBrowser*>("textBrowser");
     int lines = -1;
     QCOMPARE(MiniModal::messageHtml(message, QFontMetrics(QApplication::font()), 210, &lines),
              kPrefix + body + kSuffix);
@@ -104,12 +97,12 @@ void tst_MiniModal::longSentenceCountsMoreLines()
     const int sentenceLines = metrics.horizontalAdvance(sentence) / 210 + 1;
     QVERIFY(sentenceLines >= 3);
     int lines = 0;
-    const QString html = MiniModal::messageHtml(sentence + QStringLiteral(".Short."), metrics, 210, &lines);
-    QCOMPARE(html.count(QStringLiteral("<br>")), 1);
+    const QString html = MiniModal::messageHtml(sentence + ".Short.", metrics, 210, &lines);
+    QCOMPARE(html.count("<br>"), 1);
     QCOMPARE(lines, sentenceLines + 1);
 
     MiniModal modal(nullptr, MiniModal::Error, sentence, 12);
-    QCOMPARE(modal.findChild<QTextBrowser*>(QStringLiteral("textBrowser"))->height(), 10 + 18 * sentenceLines);
+    QCOMPARE(modal.findChild<QTextBrowser*>("textBrowser")->height(), 10 + 18 * sentenceLines);
 }
 
 void tst_MiniModal::markupInMessageShownAsText()
@@ -117,9 +110,9 @@ void tst_MiniModal::markupInMessageShownAsText()
     // SSL error texts come from outside: they must read as text, never change the dialog's markup.
     const QString message = QStringLiteral("Unknown Error.<img src=\"x\"><a href=\"https://x\">link</a>");
     MiniModal modal(nullptr, MiniModal::Error, message, 12);
-    auto* browser = modal.findChild<QTextBrowser*>(QStringLiteral("textBrowser"));
+    auto* browser = modal.findChild<QTextBrowser*>("textBrowser");
     QCOMPARE(browser->toPlainText(), QStringLiteral("Unknown Error.\n<img src=\"x\"><a href=\"https://x\">link</a>."));
-    QVERIFY(!browser->toHtml().contains(QStringLiteral("<a href")));
+    QVERIFY(!browser->toHtml().contains("<a href"));
 }
 
 void tst_MiniModal::infoLineAndIcon_data()
@@ -129,14 +122,13 @@ void tst_MiniModal::infoLineAndIcon_data()
     QTest::addColumn<QString>("info");
     QTest::addColumn<QString>("icon");
 
-    QTest::newRow("error 9") << 0 << 9 << "ErrorCode9"
+    QTest::newRow("error 9") << 0 << 9 << QString("ErrorCode9")
                              << ":/OrvelLauncher/Resources/Modal/Modal Icon Error.svg";
-    QTest::newRow("error 12") << 0 << 12 << "ErrorCode12"
+    QTest::newRow("error 12") << 0 << 12 << QString("ErrorCode12")
                               << ":/OrvelLauncher/Resources/Modal/Modal Icon Error.svg";
-    QTest::newRow("re-download") << 1 << 0 << "Please download again."
+    QTest::newRow("re-download") << 1 << 0 << QString("Please download again.")
                                  << ":/OrvelLauncher/Resources/Modal/Modal Icon Download.svg";
-    QTest::newRow("unknown kind") << 2 << 5 << ""
-                                  << "";
+    QTest::newRow("unknown kind") << 2 << 5 << QString("") << "";
 }
 
 void tst_MiniModal::infoLineAndIcon()
@@ -146,9 +138,9 @@ void tst_MiniModal::infoLineAndIcon()
     QFETCH(QString, info);
     QFETCH(QString, icon);
 
-    MiniModal modal(nullptr, kind, QStringLiteral("Message."), code);
-    QCOMPARE(modal.findChild<QLabel*>(QStringLiteral("lbInfo"))->text(), info);
-    QSvgRenderer* shown = modal.findChild<QSvgWidget*>(QStringLiteral("swLogo"))->renderer();
+    MiniModal modal(nullptr, kind, "Message.", code);
+    QCOMPARE(modal.findChild<QLabel*>("lbInfo")->text(), info);
+    QSvgRenderer* shown = modal.findChild<QSvgWidget*>("swLogo")->renderer();
     if (icon.isEmpty()) {
         QVERIFY(!shown->isValid());
         return;
@@ -178,27 +170,27 @@ void tst_MiniModal::styleSheetFromTokens()
 
 void tst_MiniModal::okAcceptsCrossRejects()
 {
-    MiniModal ok(nullptr, MiniModal::Error, QStringLiteral("Failed."), 3);
+    MiniModal ok(nullptr, MiniModal::Error, "Failed.", 3);
     ok.show();
     QVERIFY(QTest::qWaitForWindowExposed(&ok));
-    auto* button = ok.findChild<QPushButton*>(QStringLiteral("pushButton"));
-    QCOMPARE(button->text(), QStringLiteral("OK"));
+    auto* button = ok.findChild<QPushButton*>("pushButton");
+    QCOMPARE(button->text(), "OK");
     QCOMPARE(button->size(), QSize(70, 24));
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(ok.result(), int(QDialog::Accepted));
     QVERIFY(!ok.isVisible());
 
-    MiniModal cross(nullptr, MiniModal::Redownload, QStringLiteral("Again."), 0);
+    MiniModal cross(nullptr, MiniModal::Redownload, "Again.", 0);
     cross.show();
     QVERIFY(QTest::qWaitForWindowExposed(&cross));
-    QTest::mouseClick(cross.findChild<QPushButton*>(QStringLiteral("pbClose")), Qt::LeftButton);
+    QTest::mouseClick(cross.findChild<QPushButton*>("pbClose"), Qt::LeftButton);
     QCOMPARE(cross.result(), int(QDialog::Rejected));
     QVERIFY(!cross.isVisible());
 }
 
 void tst_MiniModal::draggingMovesTheDialog()
 {
-    MiniModal modal(nullptr, MiniModal::Error, QStringLiteral("Failed."), 3);
+    MiniModal modal(nullptr, MiniModal::Error, "Failed.", 3);
     modal.move(100, 100);
     modal.show();
     QVERIFY(QTest::qWaitForWindowExposed(&modal));
@@ -223,7 +215,7 @@ void tst_MiniModal::draggingMovesTheDialog()
 
 void tst_MiniModal::titleBarSpansTheCard()
 {
-    MiniModal modal(nullptr, MiniModal::Error, QStringLiteral("Failed."), 3);
+    MiniModal modal(nullptr, MiniModal::Error, "Failed.", 3);
     modal.show();
     QVERIFY(QTest::qWaitForWindowExposed(&modal));
     auto* bar = modal.findChild<ModalTitleBar*>();
@@ -231,7 +223,7 @@ void tst_MiniModal::titleBarSpansTheCard()
     QCOMPARE(bar->width(), modal.width());
     QCOMPARE(modal.width(), 250);
     // The cross sits 20 pixels from the top and the right edge.
-    auto* cross = modal.findChild<QPushButton*>(QStringLiteral("pbClose"));
+    auto* cross = modal.findChild<QPushButton*>("pbClose");
     QCOMPARE(cross->mapTo(&modal, QPoint(0, 0)), QPoint(250 - 20 - 12, 20));
     QVERIFY(modal.windowFlags().testFlag(Qt::FramelessWindowHint));
     QVERIFY(modal.testAttribute(Qt::WA_TranslucentBackground));
