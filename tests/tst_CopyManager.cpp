@@ -300,12 +300,9 @@ void tst_CopyManager::unreplaceableTargetStaysAndIsReported_data()
     QTest::addColumn<QString>("sourceFile");
     QTest::addColumn<QString>("blocker"); // what sits in the destination and must stay as it is
 
-    QTest::newRow("folder in place of a file") << "program.bin"
-                                               << "program.bin/keep.txt";
-    QTest::newRow("file in place of a folder") << "plugins/plugin.so"
-                                               << "plugins";
-    QTest::newRow("read-only file") << "readonly.txt"
-                                    << "readonly.txt";
+    QTest::newRow("folder in place of a file") << QString("program.bin") << "program.bin/keep.txt";
+    QTest::newRow("file in place of a folder") << QString("plugins/plugin.so") << "plugins";
+    QTest::newRow("read-only file") << QString("readonly.txt") << "readonly.txt";
 }
 
 void tst_CopyManager::unreplaceableTargetStaysAndIsReported()

@@ -24,26 +24,23 @@ void tst_DesignTokens::colourFragments_data()
     QTest::addColumn<QString>("rgba");
     QTest::addColumn<QColor>("color");
 
-    QTest::newRow("opaque white") << 0 << "#FFFFFFFF"
-                                  << "rgba(255, 255, 255, 255)" << QColor(255, 255, 255, 255);
-    QTest::newRow("50 % truncates to 127") << 1 << "#FFFFFF7F"
-                                           << "rgba(255, 255, 255, 127)" << QColor(255, 255, 255, 127);
-    QTest::newRow("50 % black") << 11 << "#0000007F"
-                                << "rgba(0, 0, 0, 127)" << QColor(0, 0, 0, 127);
-    QTest::newRow("20 % lavender") << 12 << "#A8ACFF33"
-                                   << "rgba(168, 172, 255, 51)" << QColor(168, 172, 255, 51);
-    QTest::newRow("80 % lavender") << 13 << "#A8ACFFCC"
-                                   << "rgba(168, 172, 255, 204)" << QColor(168, 172, 255, 204);
-    QTest::newRow("install bar fill") << 8 << "#A8ACFFFF"
-                                      << "rgba(168, 172, 255, 255)" << QColor(168, 172, 255);
-    QTest::newRow("progress text violet") << 21 << "#887DFFFF"
-                                          << "rgba(136, 125, 255, 255)" << QColor(136, 125, 255);
-    QTest::newRow("dialog text grey") << 17 << "#666668FF"
-                                      << "rgba(102, 102, 104, 255)" << QColor(102, 102, 104);
-    QTest::newRow("red") << 22 << "#F53241FF"
-                         << "rgba(245, 50, 65, 255)" << QColor(245, 50, 65);
-    QTest::newRow("last alias") << 49 << "#F0F0F2FF"
-                                << "rgba(240, 240, 242, 255)" << QColor(240, 240, 242);
+    QTest::newRow("opaque white") << 0 << QString("#FFFFFFFF") << "rgba(255, 255, 255, 255)"
+                                  << QColor(255, 255, 255, 255);
+    QTest::newRow("50 % truncates to 127")
+        << 1 << QString("#FFFFFF7F") << "rgba(255, 255, 255, 127)" << QColor(255, 255, 255, 127);
+    QTest::newRow("50 % black") << 11 << QString("#0000007F") << "rgba(0, 0, 0, 127)" << QColor(0, 0, 0, 127);
+    QTest::newRow("20 % lavender") << 12 << QString("#A8ACFF33") << "rgba(168, 172, 255, 51)"
+                                   << QColor(168, 172, 255, 51);
+    QTest::newRow("80 % lavender") << 13 << QString("#A8ACFFCC") << "rgba(168, 172, 255, 204)"
+                                   << QColor(168, 172, 255, 204);
+    QTest::newRow("install bar fill") << 8 << QString("#A8ACFFFF") << "rgba(168, 172, 255, 255)"
+                                      << QColor(168, 172, 255);
+    QTest::newRow("progress text violet")
+        << 21 << QString("#887DFFFF") << "rgba(136, 125, 255, 255)" << QColor(136, 125, 255);
+    QTest::newRow("dialog text grey") << 17 << QString("#666668FF") << "rgba(102, 102, 104, 255)"
+                                      << QColor(102, 102, 104);
+    QTest::newRow("red") << 22 << QString("#F53241FF") << "rgba(245, 50, 65, 255)" << QColor(245, 50, 65);
+    QTest::newRow("last alias") << 49 << QString("#F0F0F2FF") << "rgba(240, 240, 242, 255)" << QColor(240, 240, 242);
 }
 
 void tst_DesignTokens::colourFragments()

@@ -78,20 +78,14 @@ void tst_NetworkWorker::synchronousOutcome_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<bool>("succeeds");
 
-    QTest::newRow("200 with JSON") << "json"
-                                   << "200" << QByteArray("{\"archive\":[{\"version\":\"2.0\"}]}") << true;
-    QTest::newRow("200 empty body") << "empty"
-                                    << "200" << QByteArray() << true;
-    QTest::newRow("201 with a body") << "created"
-                                     << "201" << QByteArray("created body") << false;
-    QTest::newRow("400") << "bad"
-                         << "400" << QByteArray("bad request") << false;
-    QTest::newRow("401") << "unauthorized"
-                         << "401" << QByteArray("who are you") << false;
-    QTest::newRow("404 unknown path") << "missing"
-                                      << "404" << QByteArray("Not Found") << false;
-    QTest::newRow("500") << "broken"
-                         << "500" << QByteArray("internal") << false;
+    QTest::newRow("200 with JSON") << QString("json") << "200" << QByteArray("{\"archive\":[{\"version\":\"2.0\"}]}")
+                                   << true;
+    QTest::newRow("200 empty body") << QString("empty") << "200" << QByteArray() << true;
+    QTest::newRow("201 with a body") << QString("created") << "201" << QByteArray("created body") << false;
+    QTest::newRow("400") << QString("bad") << "400" << QByteArray("bad request") << false;
+    QTest::newRow("401") << QString("unauthorized") << "401" << QByteArray("who are you") << false;
+    QTest::newRow("404 unknown path") << QString("missing") << "404" << QByteArray("Not Found") << false;
+    QTest::newRow("500") << QString("broken") << "500" << QByteArray("internal") << false;
     QTest::newRow("closed port: no status, no body") << "@closed" << QString() << QByteArray() << false;
 }
 

@@ -301,15 +301,12 @@ void tst_Platform::writableFolderRunsDirectly_data()
     QTest::addColumn<int>("outcome");
     QTest::addColumn<int>("exitCode");
 
-    QTest::newRow("existing folder, exit 0") << "install"
-                                             << "exit 0" << int(ElevatedOutcome::Ended) << 0;
-    QTest::newRow("existing folder, exit 7") << "install"
-                                             << "exit 7" << int(ElevatedOutcome::Ended) << 7;
-    QTest::newRow("not created yet") << "new/nested/install"
-                                     << "exit 3" << int(ElevatedOutcome::Ended) << 3;
+    QTest::newRow("existing folder, exit 0") << QString("install") << "exit 0" << int(ElevatedOutcome::Ended) << 0;
+    QTest::newRow("existing folder, exit 7") << QString("install") << "exit 7" << int(ElevatedOutcome::Ended) << 7;
+    QTest::newRow("not created yet") << QString("new/nested/install") << "exit 3" << int(ElevatedOutcome::Ended) << 3;
     QTest::newRow("arguments arrive one by one")
-        << "install"
-        << "[ $# -eq 2 ] && [ \"$1\" = \"a folder/App\" ] && exit 5; exit 9" << int(ElevatedOutcome::Ended) << 5;
+        << QString("install") << "[ $# -eq 2 ] && [ \"$1\" = \"a folder/App\" ] && exit 5; exit 9"
+        << int(ElevatedOutcome::Ended) << 5;
     QTest::newRow("program missing") << "install" << QString() << int(ElevatedOutcome::NotStarted) << -1;
 }
 
