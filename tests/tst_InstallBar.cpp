@@ -20,17 +20,16 @@ private slots:
     void init();
     void faces_data();
     void faces();
-    void playEmitsOnce();
-    void signInEmitsPerClick();
+    void buttonsEmit_data();
+    void buttonsEmit();
     void storedChoiceShownWithoutRewrite_data();
     void storedChoiceShownWithoutRewrite();
     void toggleWritesAtOnce();
     void styleSheetFromTokens();
-    void fixedSize();
     void placedOnTheMainWindow();
 
 private:
-    QString settingsFile() const { return m_home.configPath() + QStringLiteral("/Orvel/App.conf"); }
+    QString settingsFile() const { return m_home.configPath() + "/Orvel/App.conf"; }
     QByteArray settingsBytes() const;
     void writeSettings(const QByteArray& bytes) const;
 
@@ -92,36 +91,41 @@ void tst_InstallBar::faces()
     // Start from another face so that every frame really changes state.
     bar.setMode(mode == 1 ? 2 : 1);
     bar.setMode(mode);
-    QCOMPARE(bar.findChild<QFrame*>(QStringLiteral("frameUpdate"))->isVisible(), update);
-    QCOMPARE(bar.findChild<QFrame*>(QStringLiteral("frameSignIn"))->isVisible(), signIn);
-    QCOMPARE(bar.findChild<QFrame*>(QStringLiteral("framePlay"))->isVisible(), play);
+    QCOMPARE(bar.findChild<QFrame*>("frameUpdate")->isVisible(), update);
+    QCOMPARE(bar.findChild<QFrame*>("frameSignIn")->isVisible(), signIn);
+    QCOMPARE(bar.findChild<QFrame*>("framePlay")->isVisible(), play);
 }
 
-void tst_InstallBar::playEmitsOnce()
+void tst_InstallBar::buttonsEmit_data()
 {
+    QTest::addColumn<int>("face");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("plays");
+    QTest::addColumn<int>("signIns");
+
+    // Three clicks each: Play starts the program once, Sign In opens the browser every time.
+    QTest::newRow("play once") << int(InstallBar::PlayFace) << "pbPlay" << 1 << 0;
+    QTest::newRow("sign in per click") << int(InstallBar::SignInFace) << "pbSignIn" << 0 << 3;
+}
+
+void tst_InstallBar::buttonsEmit()
+{
+    QFETCH(int, face);
+    QFETCH(QString, button);
+    QFETCH(int, plays);
+    QFETCH(int, signIns);
     InstallBar bar;
-    bar.setMode(InstallBar::PlayFace);
+    bar.setMode(face);
     bar.show();
     QSignalSpy play(&bar, &InstallBar::doPlay);
-    auto* button = bar.findChild<QPushButton*>(QStringLiteral("pbPlay"));
-    QTest::mouseClick(button, Qt::LeftButton);
-    QTest::mouseClick(button, Qt::LeftButton);
-    button->click();
-    QCOMPARE(play.count(), 1);
-}
-
-void tst_InstallBar::signInEmitsPerClick()
-{
-    InstallBar bar;
-    bar.setMode(InstallBar::SignInFace);
-    bar.show();
     QSignalSpy signIn(&bar, &InstallBar::doSignIn);
-    QSignalSpy play(&bar, &InstallBar::doPlay);
-    auto* button = bar.findChild<QPushButton*>(QStringLiteral("pbSignIn"));
-    QTest::mouseClick(button, Qt::LeftButton);
-    QTest::mouseClick(button, Qt::LeftButton);
-    QCOMPARE(signIn.count(), 2);
-    QCOMPARE(play.count(), 0);
+    auto* pushButton = bar.findChild<QPushButton*>(button);
+    QTest::mouseClick(pushButton, Qt::LeftButton);
+    QTest::mouseClick(pushButton, Qt::LeftButton);
+    pushButton->click();
+    QCOMPARE(play.count(), plays);
+    QCOMPARE(signIn.count(), signIns);
+    QCOMPARE(bar.size(), QSize(400, 100)); // fixed, whichever face shows
 }
 
 void tst_InstallBar::storedChoiceShownWithoutRewrite_data()
@@ -143,7 +147,7 @@ void tst_InstallBar::storedChoiceShownWithoutRewrite()
         writeSettings(stored);
 
     InstallBar bar;
-    QCOMPARE(bar.findChild<QCheckBox*>(QStringLiteral("cbStaySignedIn"))->isChecked(), checked);
+    QCOMPARE(bar.findChild<QCheckBox*>("cbStaySignedIn")->isChecked(), checked);
     QCOMPARE(settingsBytes(), stored);
     QCOMPARE(QFile::exists(settingsFile()), !stored.isEmpty());
 }
@@ -153,11 +157,10 @@ void tst_InstallBar::toggleWritesAtOnce()
     InstallBar bar;
     bar.setMode(InstallBar::SignInFace);
     bar.show();
-    auto* box = bar.findChild<QCheckBox*>(QStringLiteral("cbStaySignedIn"));
+    auto* box = bar.findChild<QCheckBox*>("cbStaySignedIn");
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(7, box->height() / 2));
     QVERIFY(box->isChecked());
-    QCOMPARE(QSettings(QStringLiteral("Orvel"), QStringLiteral("App")).value(QStringLiteral("StaySignedIn")).toBool(),
-             true);
+    QCOMPARE(QSettings("Orvel", "App").value("StaySignedIn").toBool(), true);
     QVERIFY(settingsBytes().contains("StaySignedIn=true"));
     box->toggle();
     QVERIFY(settingsBytes().contains("StaySignedIn=false"));
@@ -180,19 +183,8 @@ void tst_InstallBar::styleSheetFromTokens()
                  "QCheckBox::indicator:unchecked {image:url(:OrvelLauncher/Resources/Common/Common Icon Checkbox "
                  "White Off.svg);}"));
     // The relative resource paths of the check-box rules name existing pictures.
-    QVERIFY(QFile::exists(QStringLiteral(":OrvelLauncher/Resources/Common/Common Icon Checkbox White On.svg")));
-    QVERIFY(QFile::exists(QStringLiteral(":OrvelLauncher/Resources/Common/Common Icon Checkbox White Off.svg")));
-}
-
-void tst_InstallBar::fixedSize()
-{
-    InstallBar bar;
-    bar.setMode(InstallBar::SignInFace);
-    bar.show();
-    QCOMPARE(bar.size(), QSize(400, 100));
-    QCOMPARE(bar.minimumSize(), QSize(400, 100));
-    QCOMPARE(bar.maximumSize(), QSize(400, 100));
-    QVERIFY(bar.testAttribute(Qt::WA_TranslucentBackground));
+    QVERIFY(QFile::exists(":OrvelLauncher/Resources/Common/Common Icon Checkbox White On.svg"));
+    QVERIFY(QFile::exists(":OrvelLauncher/Resources/Common/Common Icon Checkbox White Off.svg"));
 }
 
 void tst_InstallBar::placedOnTheMainWindow()
@@ -211,6 +203,7 @@ void tst_InstallBar::placedOnTheMainWindow()
     QVERIFY(!form.lbBackground->pixmap(Qt::ReturnByValue).isNull());
     QCOMPARE(widgets.profile->geometry(), QRect(850, 0, 150, 150));
     QCOMPARE(widgets.installBar->geometry(), QRect(300, 540, 400, 100));
+    QVERIFY(widgets.installBar->testAttribute(Qt::WA_TranslucentBackground));
     QCOMPARE(widgets.quitButton->geometry(), QRect(699, 609, 30, 30));
     // Stacking: the close button lies over the bar's last pixel column.
     QCOMPARE(window.childAt(699, 620), widgets.quitButton);
