@@ -51,7 +51,14 @@ private slots:
     void bodyThatIsNoPictureEmptiesTheLabel();
 
 private:
-    QString base() const { return m_server.urlText(QStringLiteral("account/")); }
+    QString base() const { return m_server.urlText("account/"); }
+    // The artwork address answered is this path on the test server, which gives `picture` there.
+    void serveArtwork(const QString& path, const TestReply& picture)
+    {
+        m_server.setRoute("/account/api/Orvel/LauncherArtwork",
+                          TestReply::json("\"" + m_server.urlText(path).toUtf8() + "\""));
+        m_server.setRoute("/" + path, picture);
+    }
     static QImage shown(const QLabel* label)
     {
         return label->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32);
@@ -75,8 +82,7 @@ void tst_LauncherArtwork::initTestCase()
 void tst_LauncherArtwork::init()
 {
     m_server.clearRequests();
-    m_server.setRoute(QStringLiteral("/art/launcher.png"), TestReply::text(200, twoHalvesPng(), "image/png"));
-    m_form.lbBackground->setPixmap(QPixmap(QStringLiteral(":/OrvelLauncher/Resources/Launcher/Launcher BG.png")));
+    m_form.lbBackground->setPixmap(QPixmap(":/OrvelLauncher/Resources/Launcher/Launcher BG.png"));
 }
 
 void tst_LauncherArtwork::address_data()
@@ -101,10 +107,9 @@ void tst_LauncherArtwork::address()
     QFETCH(QByteArray, body);
     QFETCH(QString, url);
 
-    m_server.setRoute(QStringLiteral("/account/api/Orvel/LauncherArtwork"),
-                      TestReply::text(status, body, "application/json"));
+    m_server.setRoute("/account/api/Orvel/LauncherArtwork", TestReply::text(status, body, "application/json"));
     QCOMPARE(LauncherArtwork::artworkUrl(&m_window, base()), QUrl(url));
-    const QList<TestRequest> requests = m_server.requests(QStringLiteral("/account/api/Orvel/LauncherArtwork"));
+    const QList<TestRequest> requests = m_server.requests("/account/api/Orvel/LauncherArtwork");
     QCOMPARE(requests.size(), 1);
     QCOMPARE(requests.first().method, QByteArray("GET"));
     QVERIFY(!requests.first().hasHeader("Authorization"));
@@ -112,8 +117,7 @@ void tst_LauncherArtwork::address()
 
 void tst_LauncherArtwork::stretchedOverTheBackground()
 {
-    m_server.setRoute(QStringLiteral("/account/api/Orvel/LauncherArtwork"),
-                      TestReply::json("\"" + m_server.urlText(QStringLiteral("art/launcher.png")).toUtf8() + "\""));
+    serveArtwork("art/launcher.png", TestReply::text(200, twoHalvesPng(), "image/png"));
     QVERIFY(LauncherArtwork::loadArtwork(m_form.lbBackground, &m_window, base()));
 
     const QImage image = shown(m_form.lbBackground);
@@ -123,7 +127,7 @@ void tst_LauncherArtwork::stretchedOverTheBackground()
         QCOMPARE(image.pixel(p), qRgb(255, 0, 0));
     for (QPoint p : {QPoint(999, 0), QPoint(500, 300), QPoint(990, 599)})
         QCOMPARE(image.pixel(p), qRgb(0, 0, 255));
-    QCOMPARE(m_server.requestCount(QStringLiteral("/art/launcher.png")), 1);
+    QCOMPARE(m_server.requestCount("/art/launcher.png"), 1);
 }
 
 void tst_LauncherArtwork::builtInBackgroundKept_data()
@@ -143,16 +147,13 @@ void tst_LauncherArtwork::builtInBackgroundKept()
         // A port that was just free: nothing listens there.
         TestHttpsServer closed;
         QVERIFY(closed.start());
-        accountBase = closed.urlText(QStringLiteral("account/"));
+        accountBase = closed.urlText("account/");
         closed.stop();
     } else if (case_ == QLatin1String("no address")) {
-        m_server.setRoute(QStringLiteral("/account/api/Orvel/LauncherArtwork"), TestReply::text(404, "Not Found"));
+        m_server.setRoute("/account/api/Orvel/LauncherArtwork", TestReply::text(404, "Not Found"));
     } else {
-        m_server.setRoute(QStringLiteral("/account/api/Orvel/LauncherArtwork"),
-                          TestReply::json("\"" + m_server.urlText(QStringLiteral("art/other.png")).toUtf8() + "\""));
-        m_server.setRoute(QStringLiteral("/art/other.png"), case_ == QLatin1String("picture 404")
-                                                                ? TestReply::text(404, "Not Found")
-                                                                : TestReply::text(200, QByteArray(), "image/png"));
+        serveArtwork("art/other.png", case_ == "picture 404" ? TestReply::text(404, "Not Found")
+                                                             : TestReply::text(200, QByteArray(), "image/png"));
     }
     const QImage before = shown(m_form.lbBackground);
     QVERIFY(!before.isNull());
@@ -162,9 +163,7 @@ void tst_LauncherArtwork::builtInBackgroundKept()
 
 void tst_LauncherArtwork::bodyThatIsNoPictureEmptiesTheLabel()
 {
-    m_server.setRoute(QStringLiteral("/account/api/Orvel/LauncherArtwork"),
-                      TestReply::json("\"" + m_server.urlText(QStringLiteral("art/page.html")).toUtf8() + "\""));
-    m_server.setRoute(QStringLiteral("/art/page.html"), TestReply::text(200, "<html>busy</html>", "text/html"));
+    serveArtwork("art/page.html", TestReply::text(200, "<html>busy</html>", "text/html"));
     QVERIFY(LauncherArtwork::loadArtwork(m_form.lbBackground, &m_window, base()));
     QVERIFY(m_form.lbBackground->pixmap(Qt::ReturnByValue).isNull());
 }

@@ -15,7 +15,6 @@ private slots:
     void initTestCase();
     void text_data();
     void text();
-    void neverGoesBack();
     void fillFromPaintedPixels_data();
     void fillFromPaintedPixels();
     void idleWidgetStopsPainting();
@@ -66,19 +65,9 @@ void tst_ProgressBarWidget::text()
     QVERIFY(std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == text; }));
 }
 
-void tst_ProgressBarWidget::neverGoesBack()
-{
-    ProgressBarWidget bar;
-    bar.setTotalBytes(8 * MB);
-    bar.setProgress(4 * MB, 5 * MB);
-    bar.setProgress(1 * MB, 5 * MB);
-    QCOMPARE(bar.currentBytes(), 4 * MB);
-    QCOMPARE(bar.text(), QStringLiteral("Downloading.. 4.0 / 8.0MB"));
-}
-
 QImage tst_ProgressBarWidget::paintedBar(ProgressBarWidget& bar)
 {
-    auto* background = bar.findChild<QLabel*>(QStringLiteral("lbBackground"));
+    auto* background = bar.findChild<QLabel*>("lbBackground");
     if (!background)
         return {};
     bar.repaint();
