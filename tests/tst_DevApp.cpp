@@ -8,17 +8,14 @@
 #include <QtTest>
 
 #include "CryptoUtil.h"
+#include "TestToken.h"
 
 namespace {
 const std::string kKey = "Qz7#Lp2!Vw9$Rk4&";
 
 QByteArray jwt(const QJsonObject& claims)
 {
-    const auto segment = [](const QByteArray& json) {
-        return json.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
-    };
-    return segment(R"({"alg":"HS256","typ":"JWT"})") + '.' +
-           segment(QJsonDocument(claims).toJson(QJsonDocument::Compact)) + ".c2lnbmF0dXJl";
+    return OrvelTest::makeTestToken(QJsonDocument(claims).toJson(QJsonDocument::Compact));
 }
 
 // As the launcher hands it over: sealed, then Base64url with the padding kept.

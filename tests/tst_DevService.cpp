@@ -15,40 +15,18 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QUrlQuery>
+#include <QUuid>
 #include <QtTest>
 
 #include "DevServiceProcess.h"
 #include "HttpsFetch.h"
+#include "UpdateTestFiles.h"
 
 using namespace OrvelTest;
+using namespace UpdateTest;
 
 namespace {
 const QString kLargeFile = QStringLiteral("Data/large.bin");
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-    QCOMPARE(file.write(content), content.size());
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QByteArray pseudoRandom(int size, quint32 seed)
-{
-    QByteArray bytes(size, '\0');
-    quint32 state = seed;
-    for (char& byte : bytes) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<char>(state >> 24);
-    }
-    return bytes;
-}
 
 QJsonObject claimsOf(const QByteArray& token)
 {
@@ -135,10 +113,10 @@ void tst_DevService::initTestCase()
     m_build10 = m_dir.filePath("builds/1.0");
     m_build11 = m_dir.filePath("builds/1.1");
     const QList<QPair<QString, QByteArray>> common{
-        {"Orvel", pseudoRandom(20000, 1)},
-        {"Data/Brushes/round brush.dat", pseudoRandom(3000, 2)},
+        {"Orvel", pattern(20000, 1)},
+        {"Data/Brushes/round brush.dat", pattern(3000, 2)},
         {"Data/a+b.txt", "plus stays a plus\n"},
-        {kLargeFile, pseudoRandom(3 * 1024 * 1024 + 17, 3)},
+        {kLargeFile, pattern(3 * 1024 * 1024 + 17, 3)},
     };
     for (const auto& file : common) {
         writeFile(m_build10 + "/" + file.first, file.second);
@@ -148,7 +126,7 @@ void tst_DevService::initTestCase()
     writeFile(m_build10 + "/Data/palette.json", "{\"colours\": 8}\n");
     writeFile(m_build11 + "/version.txt", "1.1\n");
     writeFile(m_build11 + "/Data/palette.json", "{\"colours\": 16}\n");
-    writeFile(m_build11 + "/Data/Brushes/flat brush.dat", pseudoRandom(5000, 4));
+    writeFile(m_build11 + "/Data/Brushes/flat brush.dat", pattern(5000, 4));
     // The launcher keeps its own manifest here; a published build must not list it.
     writeFile(m_build11 + "/liveupdate.json", "{}");
     writeFile(m_dir.filePath("builds/secret.txt"), "outside every build\n");
@@ -194,7 +172,7 @@ FetchResult tst_DevService::submitSignIn(const QString& instanceId, const QStrin
 
 QByteArray tst_DevService::signIn(const QString& email, DevServiceProcess* service)
 {
-    const QString instanceId = QString::fromLatin1(pseudoRandom(16, qHash(email)).toHex());
+    const QString instanceId = QUuid::createUuid().toString(QUuid::Id128);
     if (submitSignIn(instanceId, email, "/account/signedin", service).status != 303)
         return {};
     const FetchResult answer = poll(instanceId, service);
