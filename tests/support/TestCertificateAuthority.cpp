@@ -14,21 +14,13 @@ namespace OrvelTest {
 
 namespace {
 
-struct KeyDeleter
+template <auto release> struct Release
 {
-    void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
+    template <typename T> void operator()(T* object) const { release(object); }
 };
-struct CertDeleter
-{
-    void operator()(X509* c) const { X509_free(c); }
-};
-struct BioDeleter
-{
-    void operator()(BIO* b) const { BIO_free(b); }
-};
-using KeyPtr = std::unique_ptr<EVP_PKEY, KeyDeleter>;
-using CertPtr = std::unique_ptr<X509, CertDeleter>;
-using BioPtr = std::unique_ptr<BIO, BioDeleter>;
+using KeyPtr = std::unique_ptr<EVP_PKEY, Release<EVP_PKEY_free>>;
+using CertPtr = std::unique_ptr<X509, Release<X509_free>>;
+using BioPtr = std::unique_ptr<BIO, Release<BIO_free>>;
 
 QByteArray bioText(BIO* bio)
 {
