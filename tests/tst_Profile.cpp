@@ -124,6 +124,8 @@ void tst_Profile::shownRoundAt120()
         return;
     }
     QCOMPARE(pixmap.size(), QSize(120, 120) * screenScale());
+    if (size.width() < 2)
+        return; // a single pixel cannot hold a circle
     const QImage shown = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
     QCOMPARE(qAlpha(shown.pixel(0, 0)), 0);
     QCOMPARE(qAlpha(shown.pixel(shown.width() - 1, shown.height() - 1)), 0);
