@@ -138,6 +138,7 @@ private:
 
     QByteArray curl(const QStringList& arguments);
     QByteArray applicationOutput() const;
+    QString appSettingsPath() const;
 
     VirtualDisplay m_display;
     QTemporaryDir m_root;
@@ -165,17 +166,26 @@ void tst_LauncherEndToEnd::initTestCase()
     QVERIFY(QFileInfo::exists(m_builds + "/1.0") && QFileInfo::exists(m_builds + "/1.1"));
 }
 
-static bool applicationRunning()
+// The launcher refuses to start beside a running launcher or application, whoever started them.
+static QByteArray runningPrograms()
 {
-    QProcess pgrep;
-    pgrep.start("pgrep", {"-x", "Orvel"});
-    return pgrep.waitForFinished(5000) && pgrep.exitCode() == 0;
+    QByteArray found;
+    for (const char* name : {"OrvelLauncher", "Orvel"}) {
+        QProcess pgrep;
+        pgrep.start("pgrep", {"-x", "-l", name});
+        if (pgrep.waitForFinished(5000))
+            found += pgrep.readAllStandardOutput();
+    }
+    return found.trimmed();
 }
 
 void tst_LauncherEndToEnd::init()
 {
     // The application may still be showing from the previous case; it ends by itself.
-    (void)QTest::qWaitFor([] { return !applicationRunning(); }, 10000);
+    QByteArray running;
+    (void)QTest::qWaitFor([&] { return (running = runningPrograms()).isEmpty(); }, 60000);
+    QVERIFY2(running.isEmpty(),
+             "already running on this machine, so the launcher would refuse to start: " + running.replace('\n', ", "));
 }
 
 void tst_LauncherEndToEnd::cleanup()
@@ -255,10 +265,15 @@ void tst_LauncherEndToEnd::startLauncher(Program& launcher)
     QVERIFY(launcher.process.waitForStarted(10000));
 }
 
-void tst_LauncherEndToEnd::writeAppSetting(const QString& key, const QVariant& value)
+QString tst_LauncherEndToEnd::appSettingsPath() const
 {
     // The launcher's ("Orvel", "App") store, as the native format keeps it under its XDG_CONFIG_HOME.
-    QSettings store(QDir(m_session->path()).filePath("config/Orvel/App.conf"), QSettings::IniFormat);
+    return QDir(m_session->path()).filePath("config/Orvel/App.conf");
+}
+
+void tst_LauncherEndToEnd::writeAppSetting(const QString& key, const QVariant& value)
+{
+    QSettings store(appSettingsPath(), QSettings::IniFormat);
     store.setValue(key, value);
 }
 
@@ -361,7 +376,12 @@ void tst_LauncherEndToEnd::freshInstallUpdatesSignsInAndPlays()
     QTest::qWait(300);
     click(window, kSignInButton);
     QVERIFY2(launcher.waitForError("successToInstanceLogin", 20000), launcher.err.constData());
-    QVERIFY(fileBytes(QDir(m_session->path()).filePath("browser.log")).contains("signed in as e2e@example.com"));
+    QVERIFY(QTest::qWaitFor(
+        [&] { return fileBytes(QDir(m_session->path()).filePath("browser.log")).contains("signed in as e2e@"); },
+        10000));
+    // The sealed token is stored right before the bar turns to Play, after the avatar's requests (whose nested
+    // event loops would otherwise take the click on the sign-in face).
+    QVERIFY(QTest::qWaitFor([&] { return fileBytes(appSettingsPath()).contains("JWT="); }, 20000));
     QTest::qWait(300);
     click(window, kPlayButton);
 
