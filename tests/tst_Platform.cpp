@@ -1,5 +1,4 @@
 // Platform layer on Linux: process list, private temporary folder, start with the rights to write a folder.
-#include <functional>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,12 +11,11 @@
 #include <QUuid>
 #include <QtTest>
 
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "Platform.h"
+#include "Unprivileged.h"
 
 using Platform::ElevatedOutcome;
 using Platform::ElevatedResult;
@@ -70,36 +68,6 @@ bool startSleeper(QProcess& child, const QString& program)
 QString uniqueName(const QString& prefix)
 {
     return prefix + QUuid::createUuid().toString(QUuid::Id128).left(8);
-}
-
-// Runs `call` as a user who cannot write root's folders: as root in a forked child that drops to "nobody",
-// otherwise right here.
-ElevatedResult asUnprivilegedUser(const std::function<ElevatedResult()>& call)
-{
-    if (::geteuid() != 0)
-        return call();
-    int channel[2];
-    if (::pipe(channel) != 0)
-        return {ElevatedOutcome::WaitFailed, -100};
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(channel[0]);
-        ElevatedResult result{ElevatedOutcome::WaitFailed, -101};
-        if (::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0)
-            result = call();
-        const int message[2] = {static_cast<int>(result.outcome), result.exitCode};
-        const bool sent = ::write(channel[1], message, sizeof(message)) == static_cast<ssize_t>(sizeof(message));
-        ::_exit(sent ? 0 : 1);
-    }
-    ::close(channel[1]);
-    int message[2] = {static_cast<int>(ElevatedOutcome::WaitFailed), -102};
-    const bool received = ::read(channel[0], message, sizeof(message)) == static_cast<ssize_t>(sizeof(message));
-    ::close(channel[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (!received)
-        return {ElevatedOutcome::WaitFailed, -103};
-    return {static_cast<ElevatedOutcome>(message[0]), message[1]};
 }
 
 } // namespace
@@ -366,12 +334,15 @@ void tst_Platform::otherFoldersGoThroughElevation()
     QCOMPARE(::chmod(QFile::encodeName(locked).constData(), 0555), 0);
     const auto elevateEnv = scopedEnv("ORVEL_ELEVATE_COMMAND", QFile::encodeName(elevatorPath));
 
-    const ElevatedResult result = asUnprivilegedUser([&] {
-        return Platform::runElevatedAndWait(program, {"a folder/App", "b"}, locked + "/App");
+    // The child's exit status carries outcome and exit code.
+    const int packed = OrvelTest::asUnprivilegedUser([&] {
+        const ElevatedResult result = Platform::runElevatedAndWait(program, {"a folder/App", "b"}, locked + "/App");
+        return int(result.outcome) * 16 + result.exitCode + 1;
     });
     QCOMPARE(::chmod(QFile::encodeName(locked).constData(), 0755), 0);
-    QCOMPARE(int(result.outcome), outcome);
-    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(packed >= 0 && packed < 255, qPrintable(QString::number(packed)));
+    QCOMPARE(packed / 16, outcome);
+    QCOMPARE(packed % 16 - 1, exitCode);
 }
 
 QTEST_GUILESS_MAIN(tst_Platform)

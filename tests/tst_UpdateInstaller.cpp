@@ -1,4 +1,3 @@
-#include <functional>
 #include <memory>
 
 #include <QCryptographicHash>
@@ -11,8 +10,6 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <grp.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "DownloadBatch.h"
@@ -21,6 +18,7 @@
 #include "TempSettingsHome.h"
 #include "TestHttpsServer.h"
 #include "UpdateInstaller.h"
+#include "Unprivileged.h"
 #include "UpdateTestFiles.h"
 
 using namespace OrvelTest;
@@ -46,23 +44,6 @@ QJsonObject manifestOf(const QString& version, const Files& files)
         total += it.value().size();
     }
     return {{"version", version}, {"totalFileSize", total}, {"fileList", list}};
-}
-
-// Runs `call` as the unprivileged user "nobody" in a child process when we are root, so that folders of root's
-// are not writable for it and the elevation path is taken.
-bool asUnprivilegedUser(const std::function<bool()>& call)
-{
-    if (::geteuid() != 0)
-        return call();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const uid_t nobody = 65534;
-        const bool ok = ::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0 && call();
-        ::_exit(ok ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 const QFile::Permissions everyoneRuns = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
@@ -301,7 +282,8 @@ void tst_UpdateInstaller::refusedElevation()
 
     // The installation folder belongs to root; the unprivileged launcher must ask for elevation.
     const bool ok = apply([](const QString& from, const QString& to) {
-        return asUnprivilegedUser([&] { return ProgramStart::startCopyManager(from, to, ORVEL_BIN_DIR); });
+        return OrvelTest::asUnprivilegedUser(
+                   [&] { return ProgramStart::startCopyManager(from, to, ORVEL_BIN_DIR) ? 0 : 1; }) == 0;
     });
     qunsetenv("ORVEL_ELEVATE_COMMAND");
     if (::geteuid() != 0)
