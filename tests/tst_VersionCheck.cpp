@@ -147,23 +147,21 @@ void tst_VersionCheck::appUpdateAnswers_data()
     QTest::addColumn<bool>("manifest");
     QTest::addColumn<QString>("message");
 
+    const QString invalid = "invalid server liveupdate.json file.";
     const QByteArray manifest = R"({"version":"2.0","fileList":[{"path":"bin/a b.dll","size":3,"hash":"x"}]})";
     QTest::newRow("empty: no update") << 200 << QByteArray() << 0 << true << false << QString();
     QTest::newRow("manifest: update needed") << 200 << manifest << 0 << false << true << QString();
     QTest::newRow("Not Found") << 200 << QByteArray("Not Found") << int(ServerManifestNotFound) << false << false
                                << QString("liveupdate.json file does not exist.");
-    QTest::newRow("Not Found and a line break") << 200 << QByteArray("Not Found\n") << int(InvalidServerManifest)
-                                                << false << false << QString("invalid server liveupdate.json file.");
+    QTest::newRow("Not Found and a line break")
+        << 200 << QByteArray("Not Found\n") << int(InvalidServerManifest) << false << false << invalid;
     QTest::newRow("invalid JSON") << 200 << QByteArray("{\"version\":") << int(InvalidServerManifest) << false << false
-                                  << QString("invalid server liveupdate.json file.");
-    QTest::newRow("JSON array") << 200 << QByteArray("[]") << int(InvalidServerManifest) << false << false
-                                << QString("invalid server liveupdate.json file.");
+                                  << invalid;
+    QTest::newRow("JSON array") << 200 << QByteArray("[]") << int(InvalidServerManifest) << false << false << invalid;
     QTest::newRow("unsafe path ..") << 200 << QByteArray(R"({"fileList":[{"path":"ok"},{"path":"../../etc/x"}]})")
-                                    << int(InvalidServerManifest) << false << false
-                                    << QString("invalid server liveupdate.json file.");
-    QTest::newRow("unsafe path absolute")
-        << 200 << QByteArray(R"({"fileList":[{"path":"/etc/x"}]})") << int(InvalidServerManifest) << false << false
-        << QString("invalid server liveupdate.json file.");
+                                    << int(InvalidServerManifest) << false << false << invalid;
+    QTest::newRow("unsafe path absolute") << 200 << QByteArray(R"({"fileList":[{"path":"/etc/x"}]})")
+                                          << int(InvalidServerManifest) << false << false << invalid;
     QTest::newRow("status 404") << 404 << QByteArray("Not Found") << int(VersionCheckFailed) << false << false
                                 << QString();
     QTest::newRow("status 500") << 500 << QByteArray() << int(VersionCheckFailed) << false << false << QString();
