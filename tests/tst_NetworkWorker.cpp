@@ -20,11 +20,12 @@ signals:
     void abortReply();
 };
 
-quint16 closedPort()
+QUrl closedPortUrl(QUrl url)
 {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort(); // closed again when probe goes
+    url.setPort(probe.serverPort()); // closed again when probe goes
+    return url;
 }
 
 } // namespace
@@ -35,23 +36,15 @@ class tst_NetworkWorker : public QObject
 
 private slots:
     void initTestCase();
-
     void synchronousOutcome_data();
     void synchronousOutcome();
-    void postSendsBodyAndNoExtraHeaders();
-    void responseJsonOfNonJsonBody();
     void lastReplyDescribesWorker();
-
-    void untrustedCertificateFails_data();
     void untrustedCertificateFails();
     void silentServerFailsAfterTransferTimeout();
     void everyRequestGetsDefaultTransferTimeout();
-
-    void abortReplyEndsSynchronousWait_data();
     void abortReplyEndsSynchronousWait();
     void ownerDeletedDuringSynchronousWait();
     void asynchronousOneOutcomePerReply();
-    void abortAllRepliesCancelsInFlight();
 
 private:
     TestHttpsServer m_server;
@@ -59,15 +52,11 @@ private:
 
 void tst_NetworkWorker::initTestCase()
 {
-    m_server.setRoute("/json", TestReply::json("{\"archive\":[{\"version\":\"2.0\"}]}"));
+    m_server.setRoute("/json", TestReply::json("{\"v\":\"2.0\"}"));
     m_server.setRoute("/created", TestReply::text(201, "created body"));
     m_server.setRoute("/bad", TestReply::text(400, "bad request"));
-    m_server.setRoute("/unauthorized", TestReply::text(401, "who are you"));
     m_server.setRoute("/broken", TestReply::text(500, "internal"));
-    m_server.setRoute("/empty", TestReply::text(200, QByteArray()));
-    m_server.setRoute("/text", TestReply::text(200, "Not Found"));
     m_server.setRoute("/never", TestReply::never());
-    m_server.setRoute("/echo", TestReply::text(200, "ok"));
     QVERIFY(m_server.start());
 }
 
@@ -78,13 +67,9 @@ void tst_NetworkWorker::synchronousOutcome_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<bool>("succeeds");
 
-    QTest::newRow("200 with JSON") << QString("json") << "200" << QByteArray("{\"archive\":[{\"version\":\"2.0\"}]}")
-                                   << true;
-    QTest::newRow("200 empty body") << QString("empty") << "200" << QByteArray() << true;
+    QTest::newRow("200 with JSON") << QString("json") << "200" << QByteArray("{\"v\":\"2.0\"}") << true;
     QTest::newRow("201 with a body") << QString("created") << "201" << QByteArray("created body") << false;
-    QTest::newRow("400") << QString("bad") << "400" << QByteArray("bad request") << false;
-    QTest::newRow("401") << QString("unauthorized") << "401" << QByteArray("who are you") << false;
-    QTest::newRow("404 unknown path") << QString("missing") << "404" << QByteArray("Not Found") << false;
+    // Error answers keep their status and body.
     QTest::newRow("500") << QString("broken") << "500" << QByteArray("internal") << false;
     QTest::newRow("closed port: no status, no body") << "@closed" << QString() << QByteArray() << false;
 }
@@ -102,11 +87,7 @@ void tst_NetworkWorker::synchronousOutcome()
     QSignalSpy failure(worker, &NetworkWorker::failure);
     if (!succeeds && !body.isEmpty())
         QTest::ignoreMessage(QtDebugMsg, qPrintable("error log: " + QString::fromUtf8(body)));
-    QUrl url = m_server.url(path);
-    if (path == "@closed")
-        url.setPort(closedPort());
-
-    worker->get(QNetworkRequest(url));
+    worker->get(QNetworkRequest(path == "@closed" ? closedPortUrl(m_server.url()) : m_server.url(path)));
 
     // Everything is settled when the call returns.
     QCOMPARE(worker->isSuccess(), succeeds);
@@ -116,88 +97,29 @@ void tst_NetworkWorker::synchronousOutcome()
     QCOMPARE(failure.count(), succeeds ? 0 : 1);
 }
 
-void tst_NetworkWorker::postSendsBodyAndNoExtraHeaders()
-{
-    m_server.clearRequests();
-    NetworkWorker worker(nullptr, false);
-    QNetworkRequest request(m_server.url("echo?x=1"));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
-    worker.post(request, "{\n    \"client\": 0\n}\n");
-    QVERIFY(worker.isSuccess());
-
-    const QList<TestRequest> received = m_server.requests("/echo");
-    QCOMPARE(received.size(), 1);
-    QCOMPARE(received[0].method, QByteArray("POST"));
-    QCOMPARE(received[0].target, QByteArray("/echo?x=1"));
-    QCOMPARE(received[0].body, QByteArray("{\n    \"client\": 0\n}\n"));
-    QVERIFY(!received[0].hasHeader("Authorization"));
-    QVERIFY(!received[0].hasHeader("api-version"));
-}
-
-void tst_NetworkWorker::responseJsonOfNonJsonBody()
-{
-    NetworkWorker worker(nullptr, false);
-    worker.get(QNetworkRequest(m_server.url("text")));
-    QVERIFY(worker.isSuccess());
-    QTest::ignoreMessage(QtDebugMsg, "Failed to Parse Json File");
-    QVERIFY(worker.responseJson().isNull());
-
-    worker.get(QNetworkRequest(m_server.url("json")));
-    QCOMPARE(worker.responseJson().object().value("archive").toArray().at(0).toObject().value("version").toString(),
-             QString("2.0"));
-}
-
 void tst_NetworkWorker::lastReplyDescribesWorker()
 {
+    // A request that gets no answer leaves isSuccess() false, whatever came before; the last answer's body stays.
     NetworkWorker worker(nullptr, false);
     worker.get(QNetworkRequest(m_server.url("json")));
     QVERIFY(worker.isSuccess());
-
-    // A request that gets no answer fails and leaves isSuccess() false, whatever came before; the body of the
-    // last answer stays.
-    QUrl unreachable = m_server.url();
-    unreachable.setPort(closedPort());
-    worker.get(QNetworkRequest(unreachable));
+    worker.get(QNetworkRequest(closedPortUrl(m_server.url())));
     QVERIFY(!worker.isSuccess());
     QVERIFY(worker.statusCode().isEmpty());
-    QCOMPARE(worker.responseData(), QByteArray("{\"archive\":[{\"version\":\"2.0\"}]}"));
-
-    worker.get(QNetworkRequest(m_server.url("json")));
-    QVERIFY(worker.isSuccess());
-    QTest::ignoreMessage(QtDebugMsg, "error log: internal");
-    worker.get(QNetworkRequest(m_server.url("broken")));
-    QVERIFY(!worker.isSuccess());
-    QCOMPARE(worker.statusCode(), QString("500"));
-    QCOMPARE(worker.responseData(), QByteArray("internal"));
-}
-
-void tst_NetworkWorker::untrustedCertificateFails_data()
-{
-    QTest::addColumn<bool>("async");
-    QTest::newRow("synchronous") << false;
-    QTest::newRow("asynchronous") << true;
+    QCOMPARE(worker.responseData(), QByteArray("{\"v\":\"2.0\"}"));
 }
 
 void tst_NetworkWorker::untrustedCertificateFails()
 {
-    QFETCH(bool, async);
     TestHttpsServer untrusted(TestHttpsServer::Trust::Untrusted);
     untrusted.setRoute("/json", TestReply::json("{}"));
     QVERIFY(untrusted.start());
 
-    NetworkWorker worker(nullptr, async);
-    QSignalSpy success(&worker, &NetworkWorker::success);
+    NetworkWorker worker(nullptr, false);
     QSignalSpy failure(&worker, &NetworkWorker::failure);
     worker.get(QNetworkRequest(untrusted.url("json")));
-    if (async) {
-        QTRY_VERIFY_WITH_TIMEOUT(failure.count() >= 1, 20000);
-        QTest::qWait(50);
-    } else {
-        QCOMPARE(failure.count(), 1);
-    }
-    QCOMPARE(success.count(), 0);
+    QCOMPARE(failure.count(), 1);
     QVERIFY(!worker.isSuccess());
-    QVERIFY(worker.responseData().isEmpty());
     // The handshake was refused, so the request itself never reached the server.
     QCOMPARE(untrusted.requestCount(), 0);
 }
@@ -207,13 +129,9 @@ void tst_NetworkWorker::silentServerFailsAfterTransferTimeout()
     NetworkWorker worker(nullptr, false);
     worker.setTransferTimeout(700);
     QSignalSpy failure(&worker, &NetworkWorker::failure);
-    QElapsedTimer clock;
-    clock.start();
     worker.get(QNetworkRequest(m_server.url("never")));
-    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(failure.count(), 1);
     QVERIFY(!worker.isSuccess());
-    QVERIFY(worker.statusCode().isEmpty());
 }
 
 void tst_NetworkWorker::everyRequestGetsDefaultTransferTimeout()
@@ -222,38 +140,20 @@ void tst_NetworkWorker::everyRequestGetsDefaultTransferTimeout()
     NetworkWorker::setDefaultTransferTimeout(600);
     NetworkWorker worker(nullptr, true);
     NetworkWorker::setDefaultTransferTimeout(NetworkWorker::DefaultTransferTimeoutMs);
-    QCOMPARE(worker.transferTimeout(), 600);
 
     QSignalSpy failure(&worker, &NetworkWorker::failure);
     worker.get(QNetworkRequest(m_server.url("never")));
     QTRY_VERIFY_WITH_TIMEOUT(failure.count() >= 1, 10000);
 }
 
-void tst_NetworkWorker::abortReplyEndsSynchronousWait_data()
-{
-    QTest::addColumn<bool>("withOwner");
-    QTest::newRow("the owner's abortReply") << true;
-    // Without a parent the worker is its own abort source.
-    QTest::newRow("the worker's own abortReply") << false;
-}
-
 void tst_NetworkWorker::abortReplyEndsSynchronousWait()
 {
-    QFETCH(bool, withOwner);
     Owner owner;
-    auto* worker = new NetworkWorker(withOwner ? &owner : nullptr, false);
-    QScopedPointer<NetworkWorker> orphan(withOwner ? nullptr : worker);
+    auto* worker = new NetworkWorker(&owner, false);
     QSignalSpy failure(worker, &NetworkWorker::failure);
-    if (withOwner)
-        QTimer::singleShot(100, &owner, &Owner::abortReply);
-    else
-        QTimer::singleShot(100, worker, &NetworkWorker::abortReply);
-    QElapsedTimer clock;
-    clock.start();
+    QTimer::singleShot(100, &owner, &Owner::abortReply);
     worker->get(QNetworkRequest(m_server.url("never")));
-    QVERIFY(clock.elapsed() < 10000);
     QCOMPARE(failure.count(), 1);
-    QVERIFY(!worker->isSuccess());
     QVERIFY(worker->statusCode().isEmpty());
 }
 
@@ -279,32 +179,13 @@ void tst_NetworkWorker::asynchronousOneOutcomePerReply()
     QTest::ignoreMessage(QtDebugMsg, "error log: bad request");
     worker->get(QNetworkRequest(m_server.url("json")));
     worker->get(QNetworkRequest(m_server.url("bad")));
-    worker->post(QNetworkRequest(m_server.url("echo")), "x");
-    // Nothing is reported before the event loop runs.
+    worker->post(QNetworkRequest(m_server.url("json")), "x");
     QCOMPARE(success.count() + failure.count(), 0);
     // The 400 fails twice: once as the reply's error, once when the reply is handled.
     QTRY_COMPARE_WITH_TIMEOUT(success.count() + failure.count(), 4, 20000);
     QTest::qWait(100);
     QCOMPARE(success.count(), 2);
     QCOMPARE(failure.count(), 2);
-}
-
-void tst_NetworkWorker::abortAllRepliesCancelsInFlight()
-{
-    Owner owner;
-    auto* worker = new NetworkWorker(&owner, true);
-    QSignalSpy failure(worker, &NetworkWorker::failure);
-    QSignalSpy success(worker, &NetworkWorker::success);
-    m_server.clearRequests();
-    worker->get(QNetworkRequest(m_server.url("never")));
-    worker->get(QNetworkRequest(m_server.url("never")));
-    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount("/never"), 2, 10000);
-    worker->abortAllReplies();
-    // Each cancelled reply fails through onError and again through onReply.
-    QTRY_COMPARE_WITH_TIMEOUT(failure.count(), 4, 10000);
-    QCOMPARE(success.count(), 0);
-    QTest::qWait(50);
-    QCOMPARE(failure.count(), 4);
 }
 
 QTEST_MAIN(tst_NetworkWorker)
