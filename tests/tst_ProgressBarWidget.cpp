@@ -18,9 +18,6 @@ private slots:
     void fillFromPaintedPixels_data();
     void fillFromPaintedPixels();
     void idleWidgetStopsPainting();
-
-private:
-    static QImage paintedBar(ProgressBarWidget& bar);
 };
 
 namespace {
@@ -40,8 +37,6 @@ void tst_ProgressBarWidget::text_data()
 
     QTest::newRow("3 MB file done, 1 MB of a 5 MB file")
         << 8 * MB << Reports{3 * MB, 3 * MB, 1 * MB, 5 * MB} << "Downloading.. 4.0 / 8.0MB";
-    QTest::newRow("one and a half of ten") << 10 * MB << Reports{MB + MB / 2, 2 * MB} << "Downloading.. 1.5 / 10.0MB";
-    QTest::newRow("no total yet") << 0LL << Reports{MB, 2 * MB} << "Downloading.. 1.0 / 0.0MB";
     QTest::newRow("late smaller report keeps the figure")
         << 8 * MB << Reports{3 * MB, 5 * MB, 2 * MB, 5 * MB} << "Downloading.. 3.0 / 8.0MB";
     // 16830259 bytes are 16.0499992 MB exactly, but 16830260 once held in single precision: 16.1.
@@ -65,16 +60,6 @@ void tst_ProgressBarWidget::text()
     QVERIFY(std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == text; }));
 }
 
-QImage tst_ProgressBarWidget::paintedBar(ProgressBarWidget& bar)
-{
-    auto* background = bar.findChild<QLabel*>("lbBackground");
-    if (!background)
-        return {};
-    bar.repaint();
-    QCoreApplication::processEvents();
-    return background->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32);
-}
-
 void tst_ProgressBarWidget::fillFromPaintedPixels_data()
 {
     QTest::addColumn<qlonglong>("total");
@@ -83,9 +68,7 @@ void tst_ProgressBarWidget::fillFromPaintedPixels_data()
 
     QTest::newRow("nothing yet") << 8 * MB << 0LL << 6;
     QTest::newRow("half") << 8 * MB << 4 * MB << 6 + 164;
-    QTest::newRow("a quarter") << 100LL << 25LL << 6 + 82;
     QTest::newRow("truncated, not rounded") << 3LL << 2LL << 6 + 218; // 328 * 2 / 3 = 218.67
-    QTest::newRow("no total draws no fill") << 0LL << 0LL << 6;
 }
 
 void tst_ProgressBarWidget::fillFromPaintedPixels()
@@ -100,7 +83,12 @@ void tst_ProgressBarWidget::fillFromPaintedPixels()
         bar.setProgress(current, current + 1);
     bar.show();
     QVERIFY(QTest::qWaitForWindowExposed(&bar));
-    const QImage image = paintedBar(bar);
+    bar.repaint();
+    QCoreApplication::processEvents();
+    const QImage image = bar.findChild<QLabel*>("lbBackground")
+                             ->pixmap(Qt::ReturnByValue)
+                             .toImage()
+                             .convertToFormat(QImage::Format_ARGB32);
     QCOMPARE(image.size(), QSize(340, 40));
 
     const int y = 20;
