@@ -3,8 +3,6 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -26,8 +24,6 @@ using namespace OrvelTest;
 using namespace UpdateTest;
 
 namespace {
-const QString kLargeFile = QStringLiteral("Data/large.bin");
-
 QJsonObject claimsOf(const QByteArray& token)
 {
     const QList<QByteArray> segments = token.split('.');
@@ -57,20 +53,18 @@ private slots:
 
     // Update service
     void manifestDescribesTheFiles();
-    void manifestOptionPrintsTheSameManifest();
     void versionPolicy_data();
     void versionPolicy();
     void downloadBytes_data();
     void downloadBytes();
     void downloadRefusals_data();
     void downloadRefusals();
-    void redirectModeAndOptions();
+    void redirectMode();
     void refusesBadOptions_data();
     void refusesBadOptions();
 
     // Account web service
     void signInRoundTrip();
-    void userIdIsStablePerEmail();
     void signInFormRejectsBadInput_data();
     void signInFormRejectsBadInput();
     void pollRejectsBadInput_data();
@@ -87,7 +81,6 @@ private slots:
     void parallelKeepAliveConnectionsAreServed();
     void stopsCleanlyOnSignals_data();
     void stopsCleanlyOnSignals();
-    void stopsWhenItsStarterGoesAway();
 
 private:
     FetchResult get(const QString& url, const HeaderList& headers = {})
@@ -98,8 +91,6 @@ private:
     FetchResult submitSignIn(const QString& instanceId, const QString& email, const QString& returnUrl,
                              DevServiceProcess* service = nullptr);
     QByteArray signIn(const QString& email, DevServiceProcess* service = nullptr);
-    QString patchUrl(const QString& query) const { return m_service.updateUrl() + "orvel/patch?" + query; }
-    QString downloadUrl(const QString& query) const { return m_service.updateUrl() + "orvel/patch/download?" + query; }
 
     QTemporaryDir m_dir;
     QString m_build10;
@@ -112,20 +103,14 @@ void tst_DevService::initTestCase()
     QVERIFY(m_dir.isValid());
     m_build10 = m_dir.filePath("builds/1.0");
     m_build11 = m_dir.filePath("builds/1.1");
-    const QList<QPair<QString, QByteArray>> common{
-        {"Orvel", pattern(20000, 1)},
-        {"Data/Brushes/round brush.dat", pattern(3000, 2)},
-        {"Data/a+b.txt", "plus stays a plus\n"},
-        {kLargeFile, pattern(3 * 1024 * 1024 + 17, 3)},
-    };
-    for (const auto& file : common) {
-        writeFile(m_build10 + "/" + file.first, file.second);
-        writeFile(m_build11 + "/" + file.first, file.second);
+    for (const QString& build : {m_build10, m_build11}) {
+        writeFile(build + "/Orvel", pattern(20000, 1));
+        writeFile(build + "/Data/Brushes/round brush.dat", pattern(3000, 2));
+        writeFile(build + "/Data/a+b.txt", "plus stays a plus\n");
+        writeFile(build + "/Data/large.bin", pattern(3 * 1024 * 1024 + 17, 3));
     }
     writeFile(m_build10 + "/version.txt", "1.0\n");
-    writeFile(m_build10 + "/Data/palette.json", "{\"colours\": 8}\n");
     writeFile(m_build11 + "/version.txt", "1.1\n");
-    writeFile(m_build11 + "/Data/palette.json", "{\"colours\": 16}\n");
     writeFile(m_build11 + "/Data/Brushes/flat brush.dat", pattern(5000, 4));
     // The launcher keeps its own manifest here; a published build must not list it.
     writeFile(m_build11 + "/liveupdate.json", "{}");
@@ -136,10 +121,7 @@ void tst_DevService::initTestCase()
     QVERIFY2(
         m_service.start(m_dir.filePath("state"), {"--publish", "1.0=" + m_build10, "--publish", "1.1=" + m_build11}),
         qPrintable(m_service.failure()));
-    QCOMPARE(m_service.updateUrl(), QString("https://127.0.0.1:%1/update/").arg(m_service.port()));
-    QCOMPARE(m_service.accountUrl(), QString("https://127.0.0.1:%1/account/").arg(m_service.port()));
     QCOMPARE(m_service.connectUrl(), QString("https://127.0.0.1:%1/account/connect").arg(m_service.port()));
-    QVERIFY(QFile::exists(m_service.caCertificatesPath()));
 }
 
 void tst_DevService::cleanupTestCase()
@@ -181,44 +163,26 @@ QByteArray tst_DevService::signIn(const QString& email, DevServiceProcess* servi
 
 void tst_DevService::manifestDescribesTheFiles()
 {
-    const FetchResult answer = get(patchUrl("version=0.0.0.0&os=1&output=json"));
-    QCOMPARE(answer.status, 200);
+    const FetchResult answer = get(m_service.updateUrl() + "orvel/patch?version=0.0.0.0&os=1&output=json");
     const QJsonObject manifest = QJsonDocument::fromJson(answer.body).object();
     QCOMPARE(manifest.value("version").toString(), QString("1.1"));
 
-    QStringList expected;
-    QDirIterator it(m_build11, QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        expected << QDir(m_build11).relativeFilePath(it.next());
-    expected.removeOne("liveupdate.json");
-    expected.sort();
-
-    QStringList listed;
+    Files expected = readTree(m_build11);
+    expected.remove("liveupdate.json");
+    expected.remove("Data/link.txt");
+    Files listed;
     qint64 total = 0;
     for (const QJsonValue& value : manifest.value("fileList").toArray()) {
-        const QJsonObject entry = value.toObject();
-        const QString path = entry.value("path").toString();
-        const QByteArray content = readFile(m_build11 + "/" + path);
-        listed << path;
-        QCOMPARE(entry.value("size").toInt(), content.size());
-        QCOMPARE(entry.value("hash").toString(),
-                 QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()));
+        const QString path = value["path"].toString();
+        const QByteArray content = expected.value(path);
+        listed.insert(path, content);
+        QCOMPARE(value["size"].toInt(), content.size());
+        QCOMPARE(value["hash"].toString(),
+                 QString(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()));
         total += content.size();
     }
-    listed.sort();
-    QCOMPARE(listed, expected);
+    QCOMPARE(listed.keys(), expected.keys());
     QCOMPARE(manifest.value("totalFileSize").toDouble(), double(total));
-}
-
-void tst_DevService::manifestOptionPrintsTheSameManifest()
-{
-    QProcess tool;
-    tool.start(ORVEL_BIN_DIR "/OrvelDevService", {"--manifest", "1.1=" + m_build11});
-    QVERIFY(tool.waitForFinished(60000));
-    QCOMPARE(tool.exitCode(), 0);
-    const QJsonDocument printed = QJsonDocument::fromJson(tool.readAllStandardOutput());
-    const FetchResult served = get(patchUrl("version=1.0&os=255&output=json"));
-    QCOMPARE(printed, QJsonDocument::fromJson(served.body));
 }
 
 void tst_DevService::versionPolicy_data()
@@ -226,31 +190,25 @@ void tst_DevService::versionPolicy_data()
     QTest::addColumn<QString>("query");
     QTest::addColumn<QString>("expected"); // "" empty body, "Not Found", or the version of the manifest
 
-    QTest::newRow("newest installed: empty") << QString("version=1.1&os=1&output=json") << "";
-    QTest::newRow("older installed: newest manifest") << QString("version=1.0&os=1&output=json") << "1.1";
-    QTest::newRow("nothing installed: newest manifest") << QString("version=0.0.0.0&os=255&output=json") << "1.1";
-    QTest::newRow("unknown version") << QString("version=0.9&os=1&output=json") << "Not Found";
-    QTest::newRow("numerically equal but unpublished text") << QString("version=1.1.0&os=1&output=json") << "Not Found";
-    QTest::newRow("daily pinned to older build") << QString("version=1.0.t&vt=daily&os=1&output=json") << "1.0";
-    QTest::newRow("daily pinned to newest build") << QString("version=1.1.t&vt=daily&os=2&output=json") << "1.1";
-    QTest::newRow("daily pinned to unknown build") << QString("version=3.0.t&vt=daily&os=1&output=json") << "Not Found";
-    QTest::newRow("daily without the .t suffix") << QString("version=1.0&vt=daily&os=1&output=json") << "Not Found";
-    QTest::newRow("daily text without the channel") << QString("version=1.0.t&os=1&output=json") << "Not Found";
+    QTest::newRow("newest installed: empty") << QString("version=1.1&os=1") << "";
+    QTest::newRow("older installed: newest manifest") << QString("version=1.0&os=1") << "1.1";
+    QTest::newRow("nothing installed: newest manifest") << QString("version=0.0.0.0&os=255") << "1.1";
+    QTest::newRow("unknown version") << QString("version=0.9&os=1") << "Not Found";
+    QTest::newRow("daily pinned to older build") << QString("version=1.0.t&vt=daily&os=1") << "1.0";
+    QTest::newRow("daily pinned to unknown build") << QString("version=3.0.t&vt=daily&os=1") << "Not Found";
+    QTest::newRow("daily text without the channel") << QString("version=1.0.t&os=1") << "Not Found";
 }
 
 void tst_DevService::versionPolicy()
 {
     QFETCH(QString, query);
     QFETCH(QString, expected);
-    const FetchResult answer = get(patchUrl(query));
+    const FetchResult answer = get(m_service.updateUrl() + "orvel/patch?" + query + "&output=json");
     QCOMPARE(answer.status, 200);
-    if (expected.isEmpty() || expected == "Not Found") {
+    if (expected.isEmpty() || expected == "Not Found")
         QCOMPARE(QString::fromUtf8(answer.body), expected);
-        return;
-    }
-    const QJsonObject manifest = QJsonDocument::fromJson(answer.body).object();
-    QCOMPARE(manifest.value("version").toString(), expected);
-    QVERIFY(!manifest.value("fileList").toArray().isEmpty());
+    else
+        QCOMPARE(QJsonDocument::fromJson(answer.body)["version"].toString(), expected);
 }
 
 void tst_DevService::downloadBytes_data()
@@ -258,27 +216,22 @@ void tst_DevService::downloadBytes_data()
     QTest::addColumn<QString>("query");
     QTest::addColumn<QString>("file");
 
-    QTest::newRow("top-level program") << "version=1.1&os=1&file=/Orvel" << m_build11 + "/Orvel";
     QTest::newRow("nested name with a blank")
-        << "version=1.1&os=1&file=/Data/Brushes/flat%20brush.dat" << m_build11 + "/Data/Brushes/flat brush.dat";
+        << "version=1.1&file=/Data/Brushes/flat%20brush.dat" << m_build11 + "/Data/Brushes/flat brush.dat";
     QTest::newRow("blank sent unencoded")
-        << "version=1.1&os=1&file=/Data/Brushes/round brush.dat" << m_build11 + "/Data/Brushes/round brush.dat";
-    QTest::newRow("plus stays a plus") << "version=1.1&os=1&file=/Data/a+b.txt" << m_build11 + "/Data/a+b.txt";
-    QTest::newRow("large file streamed") << "version=1.1&os=1&file=/" + kLargeFile << m_build11 + "/" + kLargeFile;
-    QTest::newRow("older build's own bytes")
-        << "version=1.0&os=1&file=/Data/palette.json" << m_build10 + "/Data/palette.json";
-    QTest::newRow("daily channel") << "version=1.0.t&vt=daily&os=1&file=/version.txt" << m_build10 + "/version.txt";
+        << "version=1.1&file=/Data/Brushes/round brush.dat" << m_build11 + "/Data/Brushes/round brush.dat";
+    QTest::newRow("plus stays a plus") << "version=1.1&file=/Data/a+b.txt" << m_build11 + "/Data/a+b.txt";
+    QTest::newRow("large file streamed") << "version=1.1&file=/Data/large.bin" << m_build11 + "/Data/large.bin";
+    QTest::newRow("daily channel") << "version=1.0.t&vt=daily&file=/version.txt" << m_build10 + "/version.txt";
 }
 
 void tst_DevService::downloadBytes()
 {
     QFETCH(QString, query);
     QFETCH(QString, file);
-    const FetchResult answer = get(downloadUrl(query));
+    const FetchResult answer = get(m_service.updateUrl() + "orvel/patch/download?os=1&" + query);
     QCOMPARE(answer.status, 200);
-    const QByteArray expected = readFile(file);
-    QCOMPARE(answer.body.size(), expected.size());
-    QVERIFY(answer.body == expected);
+    QVERIFY(answer.body == readFile(file));
 }
 
 void tst_DevService::downloadRefusals_data()
@@ -286,66 +239,37 @@ void tst_DevService::downloadRefusals_data()
     QTest::addColumn<QString>("query");
     QTest::addColumn<int>("status");
 
-    QTest::newRow("parent segment") << "version=1.1&os=1&file=/../secret.txt" << 400;
-    QTest::newRow("parent segment deeper") << "version=1.1&os=1&file=/Data/../../secret.txt" << 400;
-    QTest::newRow("parent segment encoded") << "version=1.1&os=1&file=/%2e%2e/secret.txt" << 400;
-    QTest::newRow("backslash") << "version=1.1&os=1&file=/Data\\palette.json" << 400;
-    QTest::newRow("backslash encoded") << "version=1.1&os=1&file=/..%5Csecret.txt" << 400;
-    QTest::newRow("control character") << "version=1.1&os=1&file=/Data/palette.json%00" << 400;
-    QTest::newRow("no leading slash") << "version=1.1&os=1&file=Orvel" << 400;
-    QTest::newRow("no file") << "version=1.1&os=1" << 400;
-    QTest::newRow("no version") << "os=1&file=/Orvel" << 400;
-    QTest::newRow("unknown file") << "version=1.1&os=1&file=/Data/missing.bin" << 404;
-    QTest::newRow("file of a later build") << "version=1.0&os=1&file=/Data/Brushes/flat%20brush.dat" << 404;
-    QTest::newRow("manifest is not published") << "version=1.1&os=1&file=/liveupdate.json" << 404;
-    QTest::newRow("unknown version") << "version=9.9&os=1&file=/Orvel" << 404;
-    QTest::newRow("folder, not a file") << "version=1.1&os=1&file=/Data" << 404;
-    QTest::newRow("symbolic link out of the build") << "version=1.1&os=1&file=/Data/link.txt" << 404;
+    QTest::newRow("parent segment") << "version=1.1&file=/Data/../../secret.txt" << 400;
+    QTest::newRow("parent segment encoded") << "version=1.1&file=/%2e%2e/secret.txt" << 400;
+    QTest::newRow("backslash encoded") << "version=1.1&file=/..%5Csecret.txt" << 400;
+    QTest::newRow("control character") << "version=1.1&file=/Data/a+b.txt%00" << 400;
+    QTest::newRow("no leading slash") << "version=1.1&file=Orvel" << 400;
+    QTest::newRow("file of a later build") << "version=1.0&file=/Data/Brushes/flat%20brush.dat" << 404;
+    QTest::newRow("manifest is not published") << "version=1.1&file=/liveupdate.json" << 404;
+    QTest::newRow("symbolic link out of the build") << "version=1.1&file=/Data/link.txt" << 404;
 }
 
 void tst_DevService::downloadRefusals()
 {
     QFETCH(QString, query);
     QFETCH(int, status);
-    const FetchResult answer = get(downloadUrl(query));
+    const FetchResult answer = get(m_service.updateUrl() + "orvel/patch/download?os=1&" + query);
     QCOMPARE(answer.status, status);
     QVERIFY(!answer.body.contains("outside every build"));
 }
 
-void tst_DevService::redirectModeAndOptions()
+void tst_DevService::redirectMode()
 {
-    const QString artwork = m_dir.filePath("artwork.png");
-    QImage picture(64, 36, QImage::Format_RGB32);
-    picture.fill(Qt::darkCyan);
-    QVERIFY(picture.save(artwork));
-
     DevServiceProcess redirecting;
     QVERIFY2(redirecting.start(m_dir.filePath("state"), {"--publish", "1.1=" + m_build11, "--redirect-downloads",
-                                                         "https://files.example.invalid/builds/", "--launcher-version",
-                                                         "2.1.0", "--artwork", artwork}),
+                                                         "https://files.example.invalid/builds/"}),
              qPrintable(redirecting.failure()));
-    const QSslConfiguration ssl = redirecting.sslConfiguration();
-
-    FetchResult answer =
-        httpsFetch(ssl, "GET",
+    const FetchResult answer =
+        httpsFetch(redirecting.sslConfiguration(), "GET",
                    QUrl(redirecting.updateUrl() + "orvel/patch/download?version=1.1.t&vt=daily&os=1&file=/Data/Brushes/"
                                                   "round%20brush.dat"));
     QCOMPARE(answer.status, 302);
     QCOMPARE(answer.location, QByteArray("https://files.example.invalid/builds/1.1/Data/Brushes/round%20brush.dat"));
-
-    answer = httpsFetch(ssl, "GET", QUrl(redirecting.updateUrl() + "orvel/patch/download?version=1.1&os=1&file=/nope"));
-    QCOMPARE(answer.status, 404);
-    answer = httpsFetch(ssl, "GET", QUrl(redirecting.updateUrl() + "orvel/patch/download?version=1.1&os=1&file=/../x"));
-    QCOMPARE(answer.status, 400);
-
-    answer = httpsFetch(ssl, "GET", QUrl(redirecting.updateUrl() + "orvel/archive/55?pagesize=1"));
-    QCOMPARE(QJsonDocument::fromJson(answer.body)["archive"][0]["version"].toString(), QString("2.1.0"));
-
-    answer = httpsFetch(ssl, "GET", QUrl(redirecting.accountUrl() + "api/Orvel/LauncherArtwork?api-version=2"));
-    answer = httpsFetch(ssl, "GET", QUrl(QString::fromUtf8(answer.body).remove('"')));
-    QCOMPARE(answer.status, 200);
-    QVERIFY(answer.body == readFile(artwork));
-
     QVERIFY(redirecting.stop());
 }
 
@@ -355,18 +279,11 @@ void tst_DevService::refusesBadOptions_data()
     QTest::addColumn<QString>("message");
 
     QTest::newRow("missing folder") << QStringList{"--publish", "1.0=" + m_dir.filePath("nowhere")} << "no such folder";
-    QTest::newRow("no version") << QStringList{"--publish", m_build10} << "VERSION=FOLDER";
-    QTest::newRow("daily suffix as version") << QStringList{"--publish", "1.0.t=" + m_build10} << "invalid version";
-    QTest::newRow("port not a number") << QStringList{"--port", "http"} << "--port";
-    QTest::newRow("missing artwork") << QStringList{"--artwork", m_dir.filePath("nowhere.png")} << "artwork";
-
     // Sizes travel as 32-bit numbers: a file of 2 GiB cannot be described (sparse, so it costs no disk).
-    const QString huge = m_dir.filePath("huge");
-    QDir().mkpath(huge);
-    QFile file(huge + "/disk.img");
-    QVERIFY(file.open(QIODevice::WriteOnly));
+    QFile file(m_dir.filePath("huge/disk.img"));
+    QVERIFY(QDir().mkpath(m_dir.filePath("huge")) && file.open(QIODevice::WriteOnly));
     QVERIFY(file.resize(qint64(1) << 31));
-    QTest::newRow("file of 2 GiB") << QStringList{"--publish", "1.0=" + huge} << "too large";
+    QTest::newRow("file of 2 GiB") << QStringList{"--publish", "1.0=" + m_dir.filePath("huge")} << "too large";
 }
 
 void tst_DevService::refusesBadOptions()
@@ -377,9 +294,7 @@ void tst_DevService::refusesBadOptions()
     service.start(ORVEL_BIN_DIR "/OrvelDevService",
                   QStringList{"--state", m_dir.filePath("state"), "--port", "0"} + arguments);
     QVERIFY(service.waitForFinished(60000));
-    QCOMPARE(service.exitStatus(), QProcess::NormalExit);
     QVERIFY(service.exitCode() != 0);
-    QVERIFY(!service.readAllStandardOutput().contains("ORVEL_DEV_SERVICE_PORT"));
     const QString errors = QString::fromUtf8(service.readAllStandardError());
     QVERIFY2(errors.contains(message), qPrintable(errors));
 }
@@ -389,13 +304,8 @@ void tst_DevService::signInRoundTrip()
     const QString instanceId = "Zq3ExampleInstance0000000000000A";
     const FetchResult page = get(m_service.accountUrl() + "Account/Login?InstanceId=" + instanceId +
                                  "&client=0&returnUrl=/account/signedin");
-    QCOMPARE(page.status, 200);
-    QVERIFY(page.contentType.startsWith("text/html"));
     QVERIFY(page.body.contains("<form method=\"post\""));
-    QVERIFY(page.body.contains("type=\"email\""));
-    QVERIFY(page.body.contains(">Sign in</button>"));
     QVERIFY(page.body.contains("value=\"" + instanceId.toLatin1() + "\""));
-
     QCOMPARE(poll(instanceId).status, 404);
 
     const qint64 before = QDateTime::currentSecsSinceEpoch();
@@ -408,33 +318,14 @@ void tst_DevService::signInRoundTrip()
     const FetchResult answer = poll(instanceId);
     QCOMPARE(answer.status, 200);
     QVERIFY(answer.body.startsWith('"') && answer.body.endsWith('"'));
-    const QByteArray token = answer.body.mid(1, answer.body.size() - 2);
-    const QJsonObject claims = claimsOf(token);
+    const QJsonObject claims = claimsOf(answer.body.mid(1, answer.body.size() - 2));
     QCOMPARE(claims.value("instanceId").toString(), instanceId);
     QCOMPARE(claims.value("email").toString(), QString("ann.example@example.com"));
-    QVERIFY(claims.value("userId").isDouble());
-    QVERIFY(claims.value("userId").toDouble() > 0);
     QVERIFY(claims.value("iat").toDouble() >= before - 1);
     QCOMPARE(claims.value("exp").toDouble() - claims.value("iat").toDouble(), 7 * 24 * 3600.0);
-
-    // Handed out once.
-    QCOMPARE(poll(instanceId).status, 404);
-}
-
-void tst_DevService::userIdIsStablePerEmail()
-{
-    const QJsonObject first = claimsOf(signIn("bo@example.com"));
-    const QJsonObject again = claimsOf(signIn("BO@example.com"));
-    const QJsonObject other = claimsOf(signIn("cy@example.com"));
-    QVERIFY(!first.isEmpty() && !again.isEmpty() && !other.isEmpty());
-    QCOMPARE(again.value("userId"), first.value("userId"));
-    QVERIFY(other.value("userId") != first.value("userId"));
-
-    // Also across a restart with another state folder.
-    DevServiceProcess restarted;
-    QVERIFY2(restarted.start(m_dir.filePath("state-other")), qPrintable(restarted.failure()));
-    QCOMPARE(claimsOf(signIn("bo@example.com", &restarted)).value("userId"), first.value("userId"));
-    QVERIFY(restarted.stop());
+    // The same address, written differently, is the same user.
+    QCOMPARE(claimsOf(signIn("ANN.example@example.com")).value("userId"), claims.value("userId"));
+    QCOMPARE(poll(instanceId).status, 404); // handed out once
 }
 
 void tst_DevService::signInFormRejectsBadInput_data()
@@ -443,20 +334,14 @@ void tst_DevService::signInFormRejectsBadInput_data()
     QTest::addColumn<QString>("email");
     QTest::addColumn<QString>("returnUrl");
     QTest::addColumn<int>("status");
-    QTest::addColumn<bool>("bSignedIn");
 
-    QTest::newRow("no e-mail") << QString("FormCase1") << "" << QString("/account/signedin") << 400 << false;
-    QTest::newRow("not an e-mail") << QString("FormCase2") << "ann" << QString("/account/signedin") << 400 << false;
-    QTest::newRow("markup in the e-mail")
-        << QString("FormCase3") << "<b>@x" << QString("/account/signedin") << 400 << false;
-    QTest::newRow("no instance id") << QString("") << "ann@example.com" << QString("/account/signedin") << 400 << false;
-    QTest::newRow("odd instance id") << QString("a/b") << "ann@example.com" << QString("/account/signedin") << 400
-                                     << false;
+    QTest::newRow("not an e-mail") << QString("FormCase1") << "<b>@x" << QString("/account/signedin") << 400;
+    QTest::newRow("no instance id") << QString("") << "ann@example.com" << QString("/account/signedin") << 400;
     // Never a redirect away from this origin; the sign-in itself counts.
     QTest::newRow("return url elsewhere")
-        << QString("FormCase4") << "ann@example.com" << QString("https://example.invalid/") << 200 << true;
+        << QString("FormCase2") << "ann@example.com" << QString("https://example.invalid/") << 200;
     QTest::newRow("return url protocol-relative")
-        << QString("FormCase5") << "ann@example.com" << QString("//example.invalid/") << 200 << true;
+        << QString("FormCase3") << "ann@example.com" << QString("//example.invalid/") << 200;
 }
 
 void tst_DevService::signInFormRejectsBadInput()
@@ -465,14 +350,13 @@ void tst_DevService::signInFormRejectsBadInput()
     QFETCH(QString, email);
     QFETCH(QString, returnUrl);
     QFETCH(int, status);
-    QFETCH(bool, bSignedIn);
     const FetchResult answer = submitSignIn(instanceId, email, returnUrl);
     QCOMPARE(answer.status, status);
     QVERIFY(answer.location.isEmpty());
     QVERIFY(!answer.body.contains("<b>"));
-    QCOMPARE(answer.body.contains("You are signed in."), bSignedIn);
-    if (!instanceId.isEmpty() && !instanceId.contains('/'))
-        QCOMPARE(poll(instanceId).status, bSignedIn ? 200 : 404);
+    QCOMPARE(answer.body.contains("You are signed in."), status == 200);
+    if (!instanceId.isEmpty())
+        QCOMPARE(poll(instanceId).status, status == 200 ? 200 : 404);
 }
 
 void tst_DevService::pollRejectsBadInput_data()
@@ -484,13 +368,8 @@ void tst_DevService::pollRejectsBadInput_data()
     const HeaderList json{{"Content-Type", "application/json"}, {"api-version", "2.0"}};
     QTest::newRow("no api-version") << HeaderList{{"Content-Type", "application/json"}}
                                     << QByteArray("{\"client\": 0, \"instanceId\": \"Abc\"}") << 400;
-    QTest::newRow("other api-version") << HeaderList{{"api-version", "1.0"}}
-                                       << QByteArray("{\"client\": 0, \"instanceId\": \"Abc\"}") << 400;
     QTest::newRow("malformed json") << json << QByteArray("{\"instanceId\": ") << 400;
-    QTest::newRow("json array") << json << QByteArray("[\"Abc\"]") << 400;
-    QTest::newRow("no instance id") << json << QByteArray("{\"client\": 0}") << 400;
     QTest::newRow("instance id not text") << json << QByteArray("{\"instanceId\": 12}") << 400;
-    QTest::newRow("empty body") << json << QByteArray() << 400;
     QTest::newRow("oversized body") << json << QByteArray(200 * 1024, ' ') << 413;
     QTest::newRow("unknown instance") << json << QByteArray("{\"client\": 0, \"instanceId\": \"Unknown1\"}") << 404;
 }
@@ -516,10 +395,6 @@ void tst_DevService::userInfo_data()
     QTest::newRow("valid") << "Bearer " + token << QByteArray("2.0") << 200;
     QTest::newRow("tampered claims") << "Bearer " + tamper(token, 1) << QByteArray("2.0") << 401;
     QTest::newRow("tampered signature") << "Bearer " + tamper(token, 2) << QByteArray("2.0") << 401;
-    QTest::newRow("signature dropped") << "Bearer " + token.left(token.lastIndexOf('.') + 1) << QByteArray("2.0")
-                                       << 401;
-    QTest::newRow("not a token") << QByteArray("Bearer nonsense") << QByteArray("2.0") << 401;
-    QTest::newRow("empty token") << QByteArray("Bearer ") << QByteArray("2.0") << 401;
     QTest::newRow("no authorization") << QByteArray() << QByteArray("2.0") << 401;
     QTest::newRow("no api-version") << "Bearer " + token << QByteArray() << 400;
 }
@@ -536,6 +411,8 @@ void tst_DevService::userInfo()
         headers.append({"api-version", apiVersion});
     const FetchResult answer = get(m_service.accountUrl() + "api/accounts/Users/Info", headers);
     QCOMPARE(answer.status, status);
+    if (status == 200)
+        QCOMPARE(QJsonDocument::fromJson(answer.body)["email"].toString(), QString("dee@example.com"));
 }
 
 void tst_DevService::expiredTokenIsRefused()
@@ -544,7 +421,6 @@ void tst_DevService::expiredTokenIsRefused()
     DevServiceProcess expiring;
     QVERIFY2(expiring.start(m_dir.filePath("state"), {"--token-lifetime", "-60"}), qPrintable(expiring.failure()));
     const QByteArray token = signIn("eve@example.com", &expiring);
-    QVERIFY(!token.isEmpty());
     QVERIFY(claimsOf(token).value("exp").toDouble() < QDateTime::currentSecsSinceEpoch());
     const HeaderList headers{{"Authorization", "Bearer " + token}, {"api-version", "2.0"}};
     QCOMPARE(get(m_service.accountUrl() + "api/accounts/Users/Info", headers).status, 401);
@@ -554,37 +430,23 @@ void tst_DevService::expiredTokenIsRefused()
 void tst_DevService::photoIsADecodableImage()
 {
     const QByteArray token = signIn("fay@example.com");
-    const QString userId = QString::number(claimsOf(token).value("userId").toInt());
-    HeaderList headers{{"Authorization", "Bearer " + token}, {"api-version", "2.0"}};
-    const FetchResult record = get(m_service.accountUrl() + "api/PCS/Users/" + userId, headers);
-    QCOMPARE(record.status, 200);
-    const QUrl photo(QJsonDocument::fromJson(record.body).object().value("photo").toString());
-    QVERIFY(photo.isValid());
-    QCOMPARE(photo.port(), m_service.port());
-
-    const FetchResult picture = get(photo.toString());
-    QCOMPARE(picture.status, 200);
+    const QString record =
+        m_service.accountUrl() + "api/PCS/Users/" + QString::number(claimsOf(token)["userId"].toInt());
+    const FetchResult answer = get(record, {{"Authorization", "Bearer " + token}, {"api-version", "2.0"}});
+    QCOMPARE(answer.status, 200);
+    const FetchResult picture = get(QJsonDocument::fromJson(answer.body)["photo"].toString());
     QCOMPARE(picture.contentType, QByteArray("image/png"));
-    const QImage image = QImage::fromData(picture.body);
-    QVERIFY(!image.isNull());
-    QVERIFY(image.width() >= 64);
-
-    QCOMPARE(get(m_service.accountUrl() + "api/PCS/Users/" + userId).status, 400);
-    QCOMPARE(get(m_service.accountUrl() + "api/PCS/Users/" + userId, {{"api-version", "2.0"}}).status, 401);
-    QCOMPARE(get(m_service.accountUrl() + "api/PCS/Users/-1", headers).status, 404);
+    QVERIFY(!QImage::fromData(picture.body).isNull());
+    QCOMPARE(get(record, {{"api-version", "2.0"}}).status, 401);
 }
 
 void tst_DevService::artworkIsADecodableImage()
 {
     const FetchResult address = get(m_service.accountUrl() + "api/Orvel/LauncherArtwork?api-version=2");
-    QCOMPARE(address.status, 200);
     QVERIFY(address.body.startsWith('"') && address.body.endsWith('"'));
-    const FetchResult picture = get(QString::fromUtf8(address.body).remove('"'));
-    QCOMPARE(picture.status, 200);
-    const QImage image = QImage::fromData(picture.body);
+    const QImage image = QImage::fromData(get(QString::fromUtf8(address.body).remove('"')).body);
     QVERIFY(!image.isNull());
     QVERIFY(image.width() > image.height());
-
     QCOMPARE(get(m_service.accountUrl() + "api/Orvel/LauncherArtwork").status, 400);
 }
 
@@ -595,9 +457,8 @@ void tst_DevService::pagesForTheBrowser_data()
     QTest::addColumn<QByteArray>("text");
 
     QTest::newRow("overview") << "/" << 200 << QByteArray("1.1");
+    QTest::newRow("archive") << "/update/orvel/archive/55?pagesize=1" << 200 << QByteArray("\"2.0.32\"");
     QTest::newRow("connect page") << "/account/connect" << 200 << QByteArray("2.0.32");
-    QTest::newRow("sign-in page without an id")
-        << "/account/Account/Login?client=0" << 400 << QByteArray("Start the sign-in from the launcher again.");
     QTest::newRow("sign-in page escapes what it echoes")
         << "/account/Account/Login?InstanceId=Abc&client=%3Cscript%3E&returnUrl=%22%3E%3Cscript%3E" << 200
         << QByteArray("&quot;&gt;&lt;script&gt;");
@@ -623,19 +484,18 @@ void tst_DevService::parallelKeepAliveConnectionsAreServed()
     QList<QNetworkReply*> replies;
     QElapsedTimer elapsed;
     elapsed.start();
+    QNetworkRequest request(QUrl(m_service.updateUrl() + "orvel/archive/55?pagesize=1"));
+    request.setSslConfiguration(m_service.sslConfiguration());
     for (int i = 0; i < 20; ++i) {
-        auto* client = new QNetworkAccessManager(this);
-        QNetworkRequest request(QUrl(m_service.updateUrl() + "orvel/archive/55?pagesize=1"));
-        request.setSslConfiguration(m_service.sslConfiguration());
-        clients << client;
-        replies << client->get(request);
+        clients << new QNetworkAccessManager(this);
+        replies << clients.last()->get(request);
     }
     for (QNetworkReply* reply : replies) {
         if (!reply->isFinished())
             QVERIFY(QSignalSpy(reply, &QNetworkReply::finished).wait(20000));
         QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
     }
-    QCOMPARE(get(m_service.updateUrl() + "orvel/archive/55?pagesize=1").status, 200);
+    QCOMPARE(get(request.url().toString()).status, 200);
     // Far below the 10 s keep-alive timeout that a starved pool would have to wait out at least once.
     QVERIFY2(elapsed.elapsed() < 8000, qPrintable(QString::number(elapsed.elapsed())));
     qDeleteAll(clients);
@@ -652,7 +512,7 @@ void tst_DevService::stopsCleanlyOnSignals()
 {
     QFETCH(int, signal);
     DevServiceProcess service;
-    QVERIFY2(service.start(m_dir.filePath("state"), {"--publish", "1.0=" + m_build10}), qPrintable(service.failure()));
+    QVERIFY2(service.start(m_dir.filePath("state")), qPrintable(service.failure()));
     // An idle keep-alive connection must not hold the exit up.
     QNetworkAccessManager client;
     QNetworkRequest request(QUrl(service.updateUrl() + "orvel/archive/55?pagesize=1"));
@@ -660,21 +520,6 @@ void tst_DevService::stopsCleanlyOnSignals()
     QNetworkReply* reply = client.get(request);
     QVERIFY(QSignalSpy(reply, &QNetworkReply::finished).wait(20000));
     QCOMPARE(service.stopWith(signal), 0);
-}
-
-void tst_DevService::stopsWhenItsStarterGoesAway()
-{
-    // As when a test that started it crashes: its standard input reaches its end.
-    QProcess service;
-    service.start(ORVEL_BIN_DIR "/OrvelDevService",
-                  {"--state", m_dir.filePath("state"), "--port", "0", "--stop-on-stdin-close"});
-    QVERIFY(service.waitForStarted());
-    QByteArray output;
-    QTRY_VERIFY_WITH_TIMEOUT((output += service.readAllStandardOutput()).contains("ORVEL_DEV_SERVICE_PORT="), 20000);
-    service.closeWriteChannel();
-    QVERIFY(service.waitForFinished(20000));
-    QCOMPARE(service.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(service.exitCode(), 0);
 }
 
 QTEST_MAIN(tst_DevService)

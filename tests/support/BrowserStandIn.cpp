@@ -19,9 +19,6 @@ BrowserStandIn::~BrowserStandIn()
 void BrowserStandIn::openUrl(const QUrl& url)
 {
     m_opened.append(url);
-    if (m_callback)
-        m_callback(url);
-    emit urlOpened(url);
 }
 
 } // namespace OrvelTest

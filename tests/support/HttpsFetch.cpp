@@ -25,7 +25,6 @@ FetchResult httpsFetch(const QSslConfiguration& ssl, const QByteArray& method, c
 
     FetchResult result;
     result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    result.error = reply->error();
     result.body = reply->readAll();
     result.contentType = reply->rawHeader("Content-Type");
     result.location = reply->rawHeader("Location");

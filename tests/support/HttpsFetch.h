@@ -12,7 +12,6 @@ namespace OrvelTest {
 struct FetchResult
 {
     int status = 0; // 0: no HTTP answer
-    QNetworkReply::NetworkError error = QNetworkReply::NoError;
     QByteArray body;
     QByteArray contentType;
     QByteArray location;

@@ -225,8 +225,6 @@ void TestHttpsServer::Private::handle(const httplib::Request& req, httplib::Resp
     }
 
     res.status = reply.status;
-    for (const auto& h : reply.headers)
-        res.set_header(toStd(h.first), toStd(h.second));
     if (!reply.redirectTo.isEmpty())
         res.set_redirect(toStd(reply.redirectTo), reply.status >= 300 && reply.status < 400 ? reply.status : 302);
     setBody(reply, res, fd);
@@ -242,34 +240,26 @@ void TestHttpsServer::Private::setBody(const TestReply& reply, httplib::Response
 
     // Always streamed through a provider: the bytes on the wire are exactly the body (no compression), and
     // stalls and drops happen at exact offsets.
-    auto stalled = std::make_shared<bool>(false);
-    const QByteArray body = reply.body;
     const TestReply shape = reply;
-    res.set_content_provider(
-        static_cast<size_t>(size), toStd(reply.contentType),
-        [this, stalled, body, shape, fd](size_t offset, size_t remaining, httplib::DataSink& sink) {
-            qint64 chunk = std::min<qint64>(shape.chunkSize, static_cast<qint64>(remaining));
-            const qint64 at = static_cast<qint64>(offset);
-            if (shape.dropAfterBytes >= 0) {
-                if (at >= shape.dropAfterBytes) {
-                    dropConnection(fd);
-                    return false;
-                }
-                chunk = std::min(chunk, shape.dropAfterBytes - at);
-            }
-            if (shape.stallAfterBytes >= 0 && !*stalled) {
-                if (at >= shape.stallAfterBytes) {
-                    if (!waitFor(shape.stallMs, fd)) {
-                        dropConnection(fd);
-                        return false;
-                    }
-                    *stalled = true;
-                } else {
-                    chunk = std::min(chunk, shape.stallAfterBytes - at);
-                }
-            }
-            return sink.write(body.constData() + offset, static_cast<size_t>(chunk));
-        });
+    res.set_content_provider(static_cast<size_t>(size), toStd(reply.contentType),
+                             [this, shape, fd](size_t offset, size_t remaining, httplib::DataSink& sink) {
+                                 const qint64 at = static_cast<qint64>(offset);
+                                 qint64 end = at + static_cast<qint64>(remaining);
+                                 for (const qint64 limit : {shape.dropAfterBytes, shape.stallAfterBytes}) {
+                                     if (limit >= 0)
+                                         end = std::min(end, limit);
+                                 }
+                                 if (at >= end) {
+                                     // A stall holds the connection until the client leaves or the server stops; a drop
+                                     // ends it now.
+                                     if (shape.dropAfterBytes < 0 || at < shape.dropAfterBytes)
+                                         waitFor(TestReply::Forever, fd);
+                                     dropConnection(fd);
+                                     return false;
+                                 }
+                                 const qint64 chunk = std::min<qint64>(shape.chunkSize, end - at);
+                                 return sink.write(shape.body.constData() + offset, static_cast<size_t>(chunk));
+                             });
 }
 
 TestHttpsServer::TestHttpsServer(Trust trust) : d(new Private)
@@ -303,10 +293,6 @@ bool TestHttpsServer::start()
     const auto handler = [p](const httplib::Request& req, httplib::Response& res) { p->handle(req, res); };
     d->server->Get(".*", handler);
     d->server->Post(".*", handler);
-    d->server->Put(".*", handler);
-    d->server->Patch(".*", handler);
-    d->server->Delete(".*", handler);
-    d->server->Options(".*", handler);
 
     d->port = d->server->bind_to_any_port("127.0.0.1");
     if (d->port <= 0)
@@ -339,11 +325,6 @@ void TestHttpsServer::stop()
 bool TestHttpsServer::isRunning() const
 {
     return d->running;
-}
-
-quint16 TestHttpsServer::port() const
-{
-    return static_cast<quint16>(d->port);
 }
 
 QUrl TestHttpsServer::url(const QString& pathAndQuery) const

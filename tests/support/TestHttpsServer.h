@@ -36,7 +36,6 @@ public:
     void stop();
     bool isRunning() const;
 
-    quint16 port() const;
     // "https://127.0.0.1:PORT/" followed by pathAndQuery (given without a leading "/").
     QUrl url(const QString& pathAndQuery = QString()) const;
     QString urlText(const QString& pathAndQuery = QString()) const;

@@ -10,22 +10,19 @@ namespace OrvelTest {
 // What a route of TestHttpsServer answers. Defaults give "200, empty body".
 struct TestReply
 {
-    static constexpr int Forever = -1; // for delayMs / stallMs: until the client leaves or the server stops
+    static constexpr int Forever = -1; // for delayMs: until the client leaves or the server stops
 
     int status = 200;
     QByteArray body;
     QByteArray contentType = "application/octet-stream";
-    QList<QPair<QByteArray, QByteArray>> headers;
 
     // Answer a redirect (status 302 unless status is already a 3xx) with this Location.
     QByteArray redirectTo;
 
     // Hold everything, headers included, for this long first. Forever: never answer, then drop.
     int delayMs = 0;
-    // Send the headers and this many body bytes, then pause for stallMs (Forever: until the client leaves or the
-    // server stops, then drop). After a finite pause the rest of the body follows.
+    // Send the headers and this many body bytes, then pause until the client leaves or the server stops.
     qint64 stallAfterBytes = -1;
-    int stallMs = Forever;
     // Send the headers and this many body bytes, then close the connection.
     qint64 dropAfterBytes = -1;
     // Body bytes per write.
