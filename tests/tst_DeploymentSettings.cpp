@@ -36,9 +36,7 @@ private slots:
     void cleanup() { init(); }
     void precedence_data();
     void precedence();
-    void trailingSlash_data();
-    void trailingSlash();
-    void caPathRelativeToLauncherFolder();
+    void trailingSlashAndRelativeCaPath();
     void caFileTrustsServer_data();
     void caFileTrustsServer();
     void applyToProcessUsesSystemProxy();
@@ -92,34 +90,18 @@ void tst_DeploymentSettings::precedence()
         QCOMPARE(actual[i], winner.isEmpty() ? defaults[i] : value(winner, i));
 }
 
-void tst_DeploymentSettings::trailingSlash_data()
+void tst_DeploymentSettings::trailingSlashAndRelativeCaPath()
 {
-    QTest::addColumn<QString>("given");
-    QTest::addColumn<QString>("base");
-
-    QTest::newRow("base without slash") << QString("https://svc.test/update") << QString("https://svc.test/update/");
-    QTest::newRow("base with slash") << QString("https://svc.test/update/") << QString("https://svc.test/update/");
-}
-
-void tst_DeploymentSettings::trailingSlash()
-{
-    QFETCH(QString, given);
-    QFETCH(QString, base);
-
-    // From the file as from the environment.
-    writeIni(m_folder.path(), {{"update", given}, {"connect", given}});
-    qputenv("ORVEL_ACCOUNT_SERVICE_URL", given.toUtf8());
+    writeIni(m_folder.path(),
+             {{"update", "https://svc.test/u"}, {"connect", "https://svc.test/c"}, {"caCertificates", "certs/a.pem"}});
+    qputenv("ORVEL_ACCOUNT_SERVICE_URL", "https://svc.test/a/");
     const DeploymentSettings s = DeploymentSettings::load(m_folder.path());
-    QCOMPARE(s.updateServiceUrl(), base);
-    QCOMPARE(s.accountServiceUrl(), base);
-    // The connect page is opened as given.
-    QCOMPARE(s.connectUrl(), given);
-}
-
-void tst_DeploymentSettings::caPathRelativeToLauncherFolder()
-{
-    writeIni(m_folder.path(), {{"caCertificates", "certs/extra.pem"}});
-    QCOMPARE(DeploymentSettings::load(m_folder.path()).caCertificatesPath(), m_folder.filePath("certs/extra.pem"));
+    // Base URLs end with one "/"; the connect page is opened as given.
+    QCOMPARE(s.updateServiceUrl(), QString("https://svc.test/u/"));
+    QCOMPARE(s.accountServiceUrl(), QString("https://svc.test/a/"));
+    QCOMPARE(s.connectUrl(), QString("https://svc.test/c"));
+    // A relative CA path is taken from the launcher's folder.
+    QCOMPARE(s.caCertificatesPath(), m_folder.filePath("certs/a.pem"));
 }
 
 void tst_DeploymentSettings::caFileTrustsServer_data()
