@@ -42,7 +42,6 @@ private slots:
     void verifyStoredToken_data();
     void verifyStoredToken();
     void signInStoresSealedToken();
-    void photoUrl();
 
 private:
     QString base() const { return m_server.urlText("account/"); }
@@ -89,7 +88,6 @@ void tst_AccountFlows::verifyStoredToken_data()
 
     QTest::newRow("valid token accepted") << kToken << true;
     QTest::newRow("nothing stored: Bearer and no token") << QByteArray() << false;
-    QTest::newRow("token the service rejects") << makeTestToken("{\"userId\":7}") << false;
 }
 
 void tst_AccountFlows::verifyStoredToken()
@@ -130,19 +128,6 @@ void tst_AccountFlows::signInStoresSealedToken()
     AccountSession::release();
     Owner owner;
     QVERIFY(Account::verifyStoredToken(&owner, base()));
-}
-
-void tst_AccountFlows::photoUrl()
-{
-    // A record without "photo" and a refused record: tst_Profile::refreshAvatar.
-    AccountSession::instance()->setToken(kToken);
-    Owner owner;
-    QCOMPARE(Account::fetchUserPhotoUrl(&owner, base()), QUrl("https://127.0.0.1:1/p.png"));
-
-    const QList<TestRequest> sent = m_server.requests();
-    QCOMPARE(sent.size(), 1);
-    QCOMPARE(sent[0].target, QByteArray("/account/api/PCS/Users/42"));
-    checkCommonHeaders(sent[0], kToken);
 }
 
 QTEST_MAIN(tst_AccountFlows)
