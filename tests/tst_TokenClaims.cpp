@@ -32,13 +32,11 @@ void tst_TokenClaims::decode_data()
     QVERIFY(padded.endsWith("=="));
 
     QTest::newRow("unpadded Base64url") << makeTestToken(payload) << full;
-    QTest::newRow("padded Base64url") << QByteArray("h." + padded + ".s") << full;
     // "~~~" and "???" encode to characters that differ between the two alphabets.
     const QByteArray urlSafe = makeTestToken("{\"a\":\"~~~\?\?\?>>>\"}");
     QVERIFY(urlSafe.contains('-') || urlSafe.contains('_'));
     QTest::newRow("url-safe alphabet") << urlSafe << QVariantMap({{"a", "~~~\?\?\?>>>"}});
     QTest::newRow("two segments") << QByteArray("h." + padded) << QVariantMap();
-    QTest::newRow("empty token") << QByteArray() << QVariantMap();
 }
 
 void tst_TokenClaims::decode()
@@ -56,7 +54,6 @@ void tst_TokenClaims::sessionReadsClaims_data()
 
     QTest::newRow("userId as text 42") << makeTestToken("{\"userId\":\"42\",\"email\":\"a@b.c\"}") << 42
                                        << QString("a@b.c");
-    QTest::newRow("userId as number") << makeTestToken("{\"userId\":1234567}") << 1234567 << QString();
     QTest::newRow("missing claims") << makeTestToken("{}") << -1 << QString();
 }
 
