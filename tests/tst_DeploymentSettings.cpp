@@ -1,5 +1,4 @@
 // Where the services are: environment over deployment.ini over compiled defaults, and extra CA certificates.
-#include <QNetworkProxyFactory>
 #include <QSettings>
 #include <QSslConfiguration>
 #include <QTemporaryDir>
@@ -39,7 +38,6 @@ private slots:
     void trailingSlashAndRelativeCaPath();
     void caFileTrustsServer_data();
     void caFileTrustsServer();
-    void applyToProcessUsesSystemProxy();
 
 private:
     QTemporaryDir m_folder;
@@ -143,13 +141,6 @@ void tst_DeploymentSettings::caFileTrustsServer()
         QVERIFY(trusted.contains(root));
     settings.installCaCertificates();
     QCOMPARE(QSslConfiguration::defaultConfiguration().caCertificates().size(), trusted.size());
-}
-
-void tst_DeploymentSettings::applyToProcessUsesSystemProxy()
-{
-    QNetworkProxyFactory::setUseSystemConfiguration(false);
-    DeploymentSettings::applyToProcess();
-    QVERIFY(QNetworkProxyFactory::usesSystemConfiguration());
 }
 
 QTEST_MAIN(tst_DeploymentSettings)
