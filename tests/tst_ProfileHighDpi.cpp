@@ -14,7 +14,6 @@ class tst_ProfileHighDpi : public QObject
 private slots:
     void initTestCase();
     void avatarAtDoubleResolution();
-    void scaledForScreenKeepsAspect();
 };
 
 void tst_ProfileHighDpi::initTestCase()
@@ -31,13 +30,6 @@ void tst_ProfileHighDpi::avatarAtDoubleResolution()
     profile.setAvatarImage(photo);
     const QPixmap pixmap = profile.findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly)->pixmap(Qt::ReturnByValue);
     QCOMPARE(pixmap.size(), QSize(240, 240));
-    QCOMPARE(pixmap.devicePixelRatio(), 2.0);
-}
-
-void tst_ProfileHighDpi::scaledForScreenKeepsAspect()
-{
-    const QPixmap pixmap = scaledForScreen(QImage(400, 100, QImage::Format_ARGB32), 340, 40);
-    QCOMPARE(pixmap.size(), QSize(320, 80));
     QCOMPARE(pixmap.devicePixelRatio(), 2.0);
 }
 
