@@ -38,14 +38,13 @@ private slots:
     void initTestCase();
     void synchronousOutcome_data();
     void synchronousOutcome();
-    void untrustedCertificateFails();
     void silentServerFailsAfterTransferTimeout();
-    void abortReplyEndsSynchronousWait();
     void ownerDeletedDuringSynchronousWait();
     void asynchronousOneOutcomePerReply();
 
 private:
     TestHttpsServer m_server;
+    TestHttpsServer m_untrusted{TestHttpsServer::Trust::Untrusted};
 };
 
 void tst_NetworkWorker::initTestCase()
@@ -56,26 +55,31 @@ void tst_NetworkWorker::initTestCase()
     m_server.setRoute("/broken", TestReply::text(500, "internal"));
     m_server.setRoute("/never", TestReply::never());
     QVERIFY(m_server.start());
+    QVERIFY(m_untrusted.start());
 }
 
 void tst_NetworkWorker::synchronousOutcome_data()
 {
-    QTest::addColumn<QString>("path");
+    QTest::addColumn<QUrl>("url");
     QTest::addColumn<QString>("status");
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<bool>("succeeds");
 
-    QTest::newRow("200 with JSON") << QString("json") << "200" << QByteArray("{\"v\":\"2.0\"}") << true;
-    QTest::newRow("201 with a body") << QString("created") << "201" << QByteArray("created body") << false;
+    // Rows without an answer keep the body of the worker's earlier 200.
+    const QByteArray earlier = "{\"v\":\"2.0\"}";
+    QTest::newRow("200 with JSON") << m_server.url("json") << "200" << earlier << true;
+    QTest::newRow("201 with a body") << m_server.url("created") << "201" << QByteArray("created body") << false;
     // Error answers keep their status and body.
-    QTest::newRow("500") << QString("broken") << "500" << QByteArray("internal") << false;
-    // No answer: no status; the last answer's body stays.
-    QTest::newRow("closed port") << "@closed" << QString() << QByteArray("{\"v\":\"2.0\"}") << false;
+    QTest::newRow("500") << m_server.url("broken") << "500" << QByteArray("internal") << false;
+    QTest::newRow("closed port") << closedPortUrl(m_server.url()) << QString() << earlier << false;
+    // The handshake is refused, so the request never reaches the server.
+    QTest::newRow("untrusted certificate") << m_untrusted.url("json") << QString() << earlier << false;
+    QTest::newRow("no answer, owner's abortReply") << m_server.url("never") << QString() << earlier << false;
 }
 
 void tst_NetworkWorker::synchronousOutcome()
 {
-    QFETCH(QString, path);
+    QFETCH(QUrl, url);
     QFETCH(QString, status);
     QFETCH(QByteArray, body);
     QFETCH(bool, succeeds);
@@ -88,7 +92,9 @@ void tst_NetworkWorker::synchronousOutcome()
     QSignalSpy failure(worker, &NetworkWorker::failure);
     if (!succeeds && !status.isEmpty())
         QTest::ignoreMessage(QtDebugMsg, qPrintable("error log: " + QString::fromUtf8(body)));
-    worker->get(QNetworkRequest(path == "@closed" ? closedPortUrl(m_server.url()) : m_server.url(path)));
+    if (url.path() == "/never")
+        QTimer::singleShot(100, &owner, &Owner::abortReply);
+    worker->get(QNetworkRequest(url));
 
     // Everything is settled when the call returns.
     QCOMPARE(worker->isSuccess(), succeeds);
@@ -96,21 +102,7 @@ void tst_NetworkWorker::synchronousOutcome()
     QCOMPARE(worker->responseData(), body);
     QCOMPARE(success.count(), succeeds ? 1 : 0);
     QCOMPARE(failure.count(), succeeds ? 0 : 1);
-}
-
-void tst_NetworkWorker::untrustedCertificateFails()
-{
-    TestHttpsServer untrusted(TestHttpsServer::Trust::Untrusted);
-    untrusted.setRoute("/json", TestReply::json("{}"));
-    QVERIFY(untrusted.start());
-
-    NetworkWorker worker(nullptr, false);
-    QSignalSpy failure(&worker, &NetworkWorker::failure);
-    worker.get(QNetworkRequest(untrusted.url("json")));
-    QCOMPARE(failure.count(), 1);
-    QVERIFY(!worker.isSuccess());
-    // The handshake was refused, so the request itself never reached the server.
-    QCOMPARE(untrusted.requestCount(), 0);
+    QCOMPARE(m_untrusted.requestCount(), 0);
 }
 
 void tst_NetworkWorker::silentServerFailsAfterTransferTimeout()
@@ -124,17 +116,6 @@ void tst_NetworkWorker::silentServerFailsAfterTransferTimeout()
     worker.get(QNetworkRequest(m_server.url("never")));
     QCOMPARE(failure.count(), 1);
     QVERIFY(!worker.isSuccess());
-}
-
-void tst_NetworkWorker::abortReplyEndsSynchronousWait()
-{
-    Owner owner;
-    auto* worker = new NetworkWorker(&owner, false);
-    QSignalSpy failure(worker, &NetworkWorker::failure);
-    QTimer::singleShot(100, &owner, &Owner::abortReply);
-    worker->get(QNetworkRequest(m_server.url("never")));
-    QCOMPARE(failure.count(), 1);
-    QVERIFY(worker->statusCode().isEmpty());
 }
 
 void tst_NetworkWorker::ownerDeletedDuringSynchronousWait()
