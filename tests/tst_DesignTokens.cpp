@@ -13,7 +13,6 @@ private slots:
     void colourFragments();
     void fontFragments_data();
     void fontFragments();
-    void everyAliasIsWellFormed();
 };
 
 void tst_DesignTokens::colourFragments_data()
@@ -59,19 +58,6 @@ void tst_DesignTokens::fontFragments()
     const FontData font = Typography::instance().font(style);
     QCOMPARE(font.styleSheet(), fragment);
     QCOMPARE(font.lineHeight(), lineHeight);
-}
-
-void tst_DesignTokens::everyAliasIsWellFormed()
-{
-    const QRegularExpression hex(QStringLiteral("^#[0-9A-F]{8}$"));
-    // One space after each comma and no leading zeros.
-    const QRegularExpression rgba(QStringLiteral("^rgba\\(((0|[1-9]\\d{0,2}), ){3}(0|[1-9]\\d{0,2})\\)$"));
-    const AliasToken& tokens = AliasToken::instance();
-    for (int i = 0; i < AliasToken::Count; ++i) {
-        QVERIFY2(tokens.token(i).hex != nullptr, qPrintable(QString::number(i)));
-        QVERIFY2(hex.match(tokens.token(i).hexString()).hasMatch(), qPrintable(tokens.token(i).hexString()));
-        QVERIFY2(rgba.match(tokens.rgba(i)).hasMatch(), qPrintable(tokens.rgba(i)));
-    }
 }
 
 QTEST_APPLESS_MAIN(tst_DesignTokens)
