@@ -45,7 +45,6 @@ private slots:
 
 private:
     QString base() const { return m_server.urlText("account/"); }
-    void checkCommonHeaders(const TestRequest& request, const QByteArray& token);
 
     TestHttpsServer m_server;
     std::unique_ptr<TempSettingsHome> m_home;
@@ -58,7 +57,6 @@ void tst_AccountFlows::initTestCase()
         return r.header("Authorization") == "Bearer " + kToken ? TestReply::json("{\"name\":\"Ana\"}")
                                                                : TestReply::text(401, "invalid token");
     });
-    m_server.setRoute("/account/api/PCS/Users/*", TestReply::json("{\"photo\":\"https://127.0.0.1:1/p.png\"}"));
     QVERIFY(m_server.start());
 }
 
@@ -71,39 +69,31 @@ void tst_AccountFlows::init()
     m_server.clearRequests();
 }
 
-void tst_AccountFlows::checkCommonHeaders(const TestRequest& request, const QByteArray& token)
-{
-    QCOMPARE(request.method, QByteArray("GET"));
-    QCOMPARE(request.header("Content-Type"), QByteArray("application/json"));
-    // Servers drop whitespace at the end of a header value, so "Bearer " with no token arrives as "Bearer"
-    // (tst_TokenClaims checks the exact value on the request).
-    QCOMPARE(request.header("Authorization"), QByteArray("Bearer " + token).trimmed());
-    QCOMPARE(request.header("api-version"), QByteArray("2.0"));
-}
-
 void tst_AccountFlows::verifyStoredToken_data()
 {
-    QTest::addColumn<QByteArray>("storedToken"); // empty: nothing stored
-    QTest::addColumn<bool>("accepted");
-
-    QTest::newRow("valid token accepted") << kToken << true;
-    QTest::newRow("nothing stored: Bearer and no token") << QByteArray() << false;
+    QTest::addColumn<QByteArray>("storedToken"); // empty: nothing stored, and the service refuses "Bearer"
+    QTest::newRow("valid token accepted") << kToken;
+    QTest::newRow("nothing stored: Bearer and no token") << QByteArray();
 }
 
 void tst_AccountFlows::verifyStoredToken()
 {
     QFETCH(QByteArray, storedToken);
-    QFETCH(bool, accepted);
 
     if (!storedToken.isEmpty())
         writeAppSetting("JWT", sealed(storedToken));
     Owner owner;
-    QCOMPARE(Account::verifyStoredToken(&owner, base()), accepted);
+    QCOMPARE(Account::verifyStoredToken(&owner, base()), !storedToken.isEmpty());
     QCOMPARE(AccountSession::instance()->token(), storedToken);
 
     const QList<TestRequest> sent = m_server.requests("/account/api/accounts/Users/Info");
     QCOMPARE(sent.size(), 1);
-    checkCommonHeaders(sent[0], storedToken);
+    QCOMPARE(sent[0].method, QByteArray("GET"));
+    QCOMPARE(sent[0].header("Content-Type"), QByteArray("application/json"));
+    // Servers drop whitespace at the end of a header value, so "Bearer " with no token arrives as "Bearer"
+    // (tst_TokenClaims checks the exact value on the request).
+    QCOMPARE(sent[0].header("Authorization"), QByteArray("Bearer " + storedToken).trimmed());
+    QCOMPARE(sent[0].header("api-version"), QByteArray("2.0"));
 }
 
 void tst_AccountFlows::signInStoresSealedToken()
