@@ -6,6 +6,8 @@
 #include <QJsonDocument>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace UpdateTest {
 
 QByteArray pattern(int size, int seed)
@@ -16,12 +18,14 @@ QByteArray pattern(int size, int seed)
     return bytes;
 }
 
-void writeFile(const QString& path, const QByteArray& content)
+void writeFile(const QString& path, const QByteArray& content, int mode)
 {
     QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
     QCOMPARE(file.write(content), qint64(content.size()));
+    file.close();
+    QCOMPARE(::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(mode)), 0);
 }
 
 QByteArray readFile(const QString& path)

@@ -12,8 +12,8 @@ using Files = QMap<QString, QByteArray>;
 
 // Deterministic bytes that differ by seed and do not repeat within a few hundred bytes.
 QByteArray pattern(int size, int seed);
-// Creates the missing folders; a failure is a test failure.
-void writeFile(const QString& path, const QByteArray& content);
+// Creates the missing folders and sets the mode; a failure is a test failure.
+void writeFile(const QString& path, const QByteArray& content, int mode = 0644);
 // The file's bytes, or "<missing>".
 QByteArray readFile(const QString& path);
 // Every file below root (hidden ones too) by relative path.
