@@ -1,2 +1,2 @@
 # Process list, private temporary folder, start with the rights to write a folder.
-orvel_add_test(tst_Platform LIBS orvel_platform orvel_testsupport)
+orvel_add_test(tst_Platform SOURCES UpdateTestFiles.cpp LIBS orvel_platform orvel_testsupport)
