@@ -117,12 +117,6 @@ void tst_CryptoUtil::freshVectorAndMacKeyPerBlob()
     QVERIFY(first.macKey != second.macKey);
     QVERIFY(first.iv != first.macKey); // two draws, not one value used twice
     QVERIFY(first.cipherText != second.cipherText);
-
-    unsigned char a[16];
-    unsigned char b[16];
-    crypto.randomBytes16(a);
-    crypto.randomBytes16(b);
-    QVERIFY(QByteArray(reinterpret_cast<char*>(a), 16) != QByteArray(reinterpret_cast<char*>(b), 16));
 }
 
 void tst_CryptoUtil::roundTrip_data()
@@ -131,15 +125,9 @@ void tst_CryptoUtil::roundTrip_data()
     QTest::addColumn<int>("blobLength");
 
     QTest::newRow("empty: empty blob") << QByteArray() << 0;
-    QTest::newRow("one byte") << QByteArray("a") << 80;
-    QTest::newRow("one zero byte") << QByteArray(1, '\0') << 80;
     QTest::newRow("15 bytes") << QByteArray(15, 'x') << 80;
-    QTest::newRow("16 bytes: a full padding block") << QByteArray("0123456789ab\0\0\0\0", 16) << 96;
-    QTest::newRow("17 bytes") << QByteArray(17, 'x') << 96;
-    QTest::newRow("32 bytes") << QByteArray(32, 'x') << 112;
-    QTest::newRow("embedded zeros") << QByteArray("ab\0cd\0\0ef", 9) << 80;
+    QTest::newRow("16 bytes with zeros: a full padding block") << QByteArray("0123456789ab\0\0\0\0", 16) << 96;
     QTest::newRow("every byte value") << allByteValues() << 64 + 272;
-    QTest::newRow("a long token") << QByteArray(1000, 'x') << 64 + 16 * (1000 / 16 + 1);
 }
 
 void tst_CryptoUtil::roundTrip()
@@ -177,17 +165,9 @@ void tst_CryptoUtil::damagedBlobRejectedWithoutDecrypting_data()
     QTest::addColumn<QByteArray>("append");
 
     QTest::newRow("first ciphertext byte") << 32 << -1 << QByteArray();
-    QTest::newRow("last ciphertext byte") << -33 << -1 << QByteArray();
-    QTest::newRow("MAC key byte") << 20 << -1 << QByteArray();
-    QTest::newRow("first tag byte") << -32 << -1 << QByteArray();
     QTest::newRow("last tag byte") << -1 << -1 << QByteArray();
     QTest::newRow("cut by one byte") << 0 << 79 << QByteArray();
-    QTest::newRow("cut to 64 bytes") << 0 << 64 << QByteArray();
     QTest::newRow("cut to 63 bytes") << 0 << 63 << QByteArray();
-    QTest::newRow("cut to 48 bytes") << 0 << 48 << QByteArray();
-    QTest::newRow("cut to 47 bytes") << 0 << 47 << QByteArray();
-    QTest::newRow("cut to nothing") << 0 << 0 << QByteArray();
-    QTest::newRow("one byte appended") << 0 << -1 << QByteArray("x");
     QTest::newRow("a block appended") << 0 << -1 << QByteArray(16, '\0');
 }
 
@@ -239,7 +219,6 @@ void tst_CryptoUtil::opensslReadsOurBlob_data()
 {
     QTest::addColumn<QByteArray>("plain");
 
-    QTest::newRow("short text") << QByteArray("token");
     QTest::newRow("exactly one block") << QByteArray("0123456789abcdef");
     QTest::newRow("binary with zeros") << allByteValues();
 }
