@@ -28,6 +28,12 @@ void writeFile(const QString& path, const QByteArray& content, int mode)
     QCOMPARE(::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(mode)), 0);
 }
 
+void writeTree(const QString& root, const Files& files)
+{
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        writeFile(root + '/' + it.key(), it.value());
+}
+
 QByteArray readFile(const QString& path)
 {
     QFile file(path);

@@ -14,6 +14,7 @@ using Files = QMap<QString, QByteArray>;
 QByteArray pattern(int size, int seed);
 // Creates the missing folders and sets the mode; a failure is a test failure.
 void writeFile(const QString& path, const QByteArray& content, int mode = 0644);
+void writeTree(const QString& root, const Files& files);
 // The file's bytes, or "<missing>".
 QByteArray readFile(const QString& path);
 // Every file below root (hidden ones too) by relative path.

@@ -55,14 +55,7 @@ int runCopyManager(const QStringList& arguments)
     return QProcess::execute(kProgram, arguments);
 }
 
-
 const QByteArray kElf = QByteArray::fromHex("7f454c46020101") + QByteArray(200, '\0');
-
-void writeTree(const QString& root, const Tree& tree)
-{
-    for (auto it = tree.cbegin(); it != tree.cend(); ++it)
-        writeFile(root + '/' + it.key(), it.value());
-}
 
 } // namespace
 
