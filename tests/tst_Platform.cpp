@@ -225,7 +225,6 @@ void tst_Platform::otherFoldersGoThroughElevation_data()
     QTest::addColumn<int>("exitCode");
 
     QTest::newRow("prompt refused (126)") << "exit 126" << int(ElevatedOutcome::NotStarted) << -1;
-    QTest::newRow("no elevation command") << QString() << int(ElevatedOutcome::NotStarted) << -1;
     QTest::newRow("granted: program runs with its arguments")
         << "[ \"$2\" = \"a folder/App\" ] && [ \"$3\" = \"b\" ] && exec \"$@\"; exit 9" << int(ElevatedOutcome::Ended)
         << 4;
