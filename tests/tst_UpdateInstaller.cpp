@@ -27,12 +27,6 @@ using namespace UpdateTest;
 
 namespace {
 
-void writeTree(const QString& root, const Files& files)
-{
-    for (auto it = files.cbegin(); it != files.cend(); ++it)
-        writeFile(root + "/" + it.key(), it.value());
-}
-
 // The manifest the update service publishes for a build (hash: SHA-256 as lower-case hex).
 QJsonObject manifestOf(const QString& version, const Files& files)
 {
@@ -46,8 +40,6 @@ QJsonObject manifestOf(const QString& version, const Files& files)
     return {{"version", version}, {"totalFileSize", total}, {"fileList", list}};
 }
 
-const QFile::Permissions everyoneRuns = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
-                                        QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
 } // namespace
 
 class tst_UpdateInstaller : public QObject
@@ -61,13 +53,10 @@ private slots:
     void fullUpdateMatchesPublishedBuild();
     void leftoverDownloadRootIsRemoved();
     void noChangedFilesInstallsManifestOnly();
-    void sizeMismatchInstallsNothing();
-    void cancelledDownloadInstallsNothing();
-    void noResponseKeepsItsCode();
+    void failedDownloadInstallsNothing_data();
+    void failedDownloadInstallsNothing();
     void partialCopyIsAFailure();
     void refusedElevation();
-    void unsafePathDownloadsNothing();
-    void downloadFolderUnavailable();
 
 private:
     // Publishes `files` as build 2.0 and installs `installed` as build 1.0 (with its own local manifest).
@@ -79,7 +68,6 @@ private:
     QByteArray savedRuntimeDir;
     std::unique_ptr<TestHttpsServer> server;
     std::unique_ptr<QTemporaryDir> install;
-    Files published;
     QJsonObject localManifest;
     QJsonObject serverManifest;
     LauncherError launcherError = NoError;
@@ -118,16 +106,14 @@ void tst_UpdateInstaller::cleanup()
         qputenv("XDG_RUNTIME_DIR", savedRuntimeDir);
 }
 
-void tst_UpdateInstaller::setUpBuilds(const Files& publishedFiles, const Files& installed)
+void tst_UpdateInstaller::setUpBuilds(const Files& published, const Files& installed)
 {
-    published = publishedFiles;
     serverManifest = manifestOf("2.0", published);
     localManifest = manifestOf("1.0", installed);
     writeTree(installPath(), installed);
     writeFile(installPath() + "/liveupdate.json", QJsonDocument(localManifest).toJson());
 
-    const Files served = published;
-    server->setHandler("/orvel/patch/download", [served](const TestRequest& request) {
+    server->setHandler("/orvel/patch/download", [served = published](const TestRequest& request) {
         if (request.query().queryItemValue("version") != "2.0")
             return TestReply::text(404, "unknown version");
         const QString file = request.query().queryItemValue("file", QUrl::FullyDecoded);
@@ -206,48 +192,58 @@ void tst_UpdateInstaller::noChangedFilesInstallsManifestOnly()
              QJsonDocument(serverManifest).toJson(QJsonDocument::Indented));
 }
 
-void tst_UpdateInstaller::sizeMismatchInstallsNothing()
+void tst_UpdateInstaller::failedDownloadInstallsNothing_data()
 {
-    setUpBuilds({{"a.txt", "new a"}, {"b.txt", "new b"}}, {{"a.txt", "old"}, {"b.txt", "old"}});
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("error");
+
     // The service announces one byte more than it serves for b.txt.
+    QTest::newRow("size mismatch") << "downloaded file has the wrong size: b.txt expected 6 bytes, got 5"
+                                   << int(DownloadFailed);
+    QTest::newRow("cancelled by the user") << QString() << int(DownloadFailed);
+    // The first error recorded is the one reported.
+    QTest::newRow("no response") << QString() << int(NoResponse);
+    QTest::newRow("unsafe path") << QString() << int(InvalidServerManifest);
+    // A private temporary folder that others could write is refused, and with it the download.
+    QTest::newRow("download folder unavailable") << "Failed to create download directory." << int(DownloadDirFailed);
+}
+
+void tst_UpdateInstaller::failedDownloadInstallsNothing()
+{
+    QFETCH(QString, message);
+    QFETCH(int, error);
+    const QByteArray tag = QTest::currentDataTag();
+    setUpBuilds({{"a.txt", "new a"}, {"b.txt", "new b"}}, {{"a.txt", "old"}, {"b.txt", "old"}});
     QJsonArray list = serverManifest["fileList"].toArray();
-    QJsonObject entry = list.at(1).toObject();
-    entry["size"] = 6;
-    list[1] = entry;
+    if (tag == "size mismatch") {
+        QJsonObject entry = list.at(1).toObject();
+        entry["size"] = 6;
+        list[1] = entry;
+    } else if (tag == "unsafe path") {
+        list.append(QJsonObject{{"path", "../../outside.txt"}, {"size", 3}, {"hash", "x"}});
+    } else if (tag == "cancelled by the user") {
+        TestReply stall = TestReply::text(200, pattern(300000, 1));
+        stall.stallAfterBytes = 20000;
+        server->setRoute("/orvel/patch/download", stall);
+        QTimer::singleShot(400, batch.get(), [this] { batch->cancelByUser(); });
+    } else if (tag == "no response") {
+        server->setRoute("/orvel/patch/download", TestReply::never());
+        batch->setResponseInterval(200);
+    } else {
+        QVERIFY(QFile::setPermissions(Platform::privateTempFolder(), QFile::Permissions(0x7777)));
+    }
     serverManifest["fileList"] = list;
     const Files before = readTree(installPath());
+    if (!message.isEmpty())
+        QTest::ignoreMessage(QtDebugMsg, qPrintable(message));
 
-    QTest::ignoreMessage(QtDebugMsg, "downloaded file has the wrong size: b.txt expected 6 bytes, got 5");
     QVERIFY(!apply());
-    QCOMPARE(launcherError, DownloadFailed);
+    QCOMPARE(int(launcherError), error);
     QCOMPARE(copyRuns, 0);
     QCOMPARE(readTree(installPath()), before);
+    if (error == InvalidServerManifest || error == DownloadDirFailed)
+        QCOMPARE(server->requestCount(), 0);
     QVERIFY(!QFileInfo::exists(UpdateInstaller::downloadRoot()));
-}
-
-void tst_UpdateInstaller::cancelledDownloadInstallsNothing()
-{
-    setUpBuilds({{"a.bin", pattern(300000, 1)}, {"b.bin", pattern(300000, 2)}}, {});
-    TestReply stall = TestReply::text(200, pattern(300000, 1));
-    stall.stallAfterBytes = 20000;
-    server->setRoute("/orvel/patch/download", stall);
-    QTimer::singleShot(400, batch.get(), [this] { batch->cancelByUser(); });
-
-    QVERIFY(!apply());
-    QCOMPARE(launcherError, DownloadFailed);
-    QCOMPARE(copyRuns, 0);
-    QVERIFY(!QFileInfo::exists(UpdateInstaller::downloadRoot()));
-    QVERIFY(!QFileInfo::exists(installPath() + "/a.bin"));
-}
-
-void tst_UpdateInstaller::noResponseKeepsItsCode()
-{
-    setUpBuilds({{"a.bin", "a"}}, {});
-    server->setRoute("/orvel/patch/download", TestReply::never());
-    batch->setResponseInterval(200);
-    QVERIFY(!apply());
-    QCOMPARE(launcherError, NoResponse);
-    QCOMPARE(copyRuns, 0);
 }
 
 void tst_UpdateInstaller::partialCopyIsAFailure()
@@ -272,11 +268,10 @@ void tst_UpdateInstaller::refusedElevation()
     // An elevation command that leaves a mark and reports the refused prompt, where "nobody" can run it (the
     // test's own temporary folders are private to root).
     QTemporaryDir tools(QStringLiteral("/tmp/tst_UpdateInstaller-elevate-XXXXXX"));
-    QVERIFY(QFile::setPermissions(tools.path(), everyoneRuns | QFile::WriteGroup | QFile::WriteOther));
-    QVERIFY(QFile::setPermissions(install->path(), everyoneRuns));
+    QVERIFY(QFile::setPermissions(tools.path(), QFile::Permissions(0x7777)));
+    QVERIFY(QFile::setPermissions(install->path(), QFile::Permissions(0x7755)));
     const QString elevate = tools.filePath("elevate");
-    writeFile(elevate, "#!/bin/sh\ntouch \"$0.used\"\nexit 126\n");
-    QVERIFY(QFile::setPermissions(elevate, everyoneRuns));
+    writeFile(elevate, "#!/bin/sh\ntouch \"$0.used\"\nexit 126\n", 0755);
     qputenv("ORVEL_ELEVATE_COMMAND", QFile::encodeName(elevate));
     const QByteArray before = readTree(installPath()).value("a.txt");
 
@@ -293,32 +288,6 @@ void tst_UpdateInstaller::refusedElevation()
     QCOMPARE(launcherError, CopyFilesFailed);
     QCOMPARE(readTree(installPath()).value("a.txt"), before);
     QVERIFY(!QFileInfo::exists(UpdateInstaller::downloadRoot()));
-}
-
-void tst_UpdateInstaller::unsafePathDownloadsNothing()
-{
-    setUpBuilds({{"a.txt", "new"}}, {{"a.txt", "old"}});
-    QJsonArray list = serverManifest["fileList"].toArray();
-    list.append(QJsonObject{{"path", "../../outside.txt"}, {"size", 3}, {"hash", "x"}});
-    serverManifest["fileList"] = list;
-
-    QVERIFY(!apply());
-    QCOMPARE(launcherError, InvalidServerManifest);
-    QCOMPARE(server->requestCount(), 0);
-    QCOMPARE(copyRuns, 0);
-}
-
-void tst_UpdateInstaller::downloadFolderUnavailable()
-{
-    setUpBuilds({{"a.txt", "new"}}, {{"a.txt", "old"}});
-    // A private temporary folder that others could write is refused, and with it the download.
-    const QString temp = Platform::privateTempFolder();
-    QVERIFY(QFile::setPermissions(temp, QFile::Permissions(0x7777)));
-    QTest::ignoreMessage(QtDebugMsg, "Failed to create download directory.");
-    QVERIFY(!apply());
-    QCOMPARE(launcherError, DownloadDirFailed);
-    QCOMPARE(server->requestCount(), 0);
-    QCOMPARE(copyRuns, 0);
 }
 
 QTEST_GUILESS_MAIN(tst_UpdateInstaller)
