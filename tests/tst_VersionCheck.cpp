@@ -22,15 +22,13 @@ private slots:
 
     void archiveAnswers_data();
     void archiveAnswers();
+    void retriesUntilAnswered_data();
     void retriesUntilAnswered();
-    void noAnswerAfterAllAttempts_data();
-    void noAnswerAfterAllAttempts();
 
     void appUpdateAnswers_data();
     void appUpdateAnswers();
     void appUpdateRequest_data();
     void appUpdateRequest();
-    void earlierErrorIsKept();
 
 private:
     std::unique_ptr<TestHttpsServer> server;
@@ -58,31 +56,16 @@ void tst_VersionCheck::archiveAnswers_data()
     auto archive = [](const char* version) { return QByteArray(R"({"archive":[{"version":")") + version + "\"}]}"; };
     // The launcher is 2.0: only major and minor count.
     QTest::newRow("2.0.99 is current") << archive("2.0.99") << true << 0;
-    QTest::newRow("2.0 is current") << archive("2.0") << true << 0;
     QTest::newRow("2.1.0 is newer") << archive("2.1.0") << false << 0;
-    QTest::newRow("3.0 is newer") << archive("3.0") << false << 0;
     QTest::newRow("1.9 is current") << archive("1.9") << true << 0;
-    QTest::newRow("0.1 is current") << archive("0.1") << true << 0;
     QTest::newRow("two non-numeric parts: major 0") << archive("beta.rc") << true << 0;
-    QTest::newRow("negative major is newer") << archive("-1.0") << false << 0;
-    QTest::newRow("2..5: empty minor reads 0") << archive("2..5") << true << 0;
     QTest::newRow("only the first entry counts")
         << QByteArray(R"({"archive":[{"version":"2.0"},{"version":"9.9"}]})") << true << 0;
     QTest::newRow("3 has one part") << archive("3") << false << int(LauncherVersionCheckFailed);
-    QTest::newRow("empty version") << archive("") << false << int(LauncherVersionCheckFailed);
-    QTest::newRow("version not text") << QByteArray(R"({"archive":[{"version":2.1}]})") << false
-                                      << int(LauncherVersionCheckFailed);
     QTest::newRow("empty archive") << QByteArray(R"({"archive":[]})") << false << int(LauncherVersionCheckFailed);
-    QTest::newRow("archive not an array")
-        << QByteArray(R"({"archive":{"version":"2.0"}})") << false << int(LauncherVersionCheckFailed);
-    QTest::newRow("archive missing") << QByteArray(R"({"versions":[]})") << false << int(LauncherVersionCheckFailed);
     QTest::newRow("first entry not an object")
         << QByteArray(R"({"archive":["2.0"]})") << false << int(LauncherVersionCheckFailed);
-    QTest::newRow("first entry empty") << QByteArray(R"({"archive":[{}]})") << false << int(LauncherVersionCheckFailed);
-    QTest::newRow("empty object") << QByteArray("{}") << false << int(LauncherVersionCheckFailed);
-    QTest::newRow("array") << QByteArray(R"([{"archive":[]}])") << false << int(LauncherVersionCheckFailed);
     QTest::newRow("not JSON") << QByteArray("<html>") << false << int(LauncherVersionCheckFailed);
-    QTest::newRow("empty body") << QByteArray() << false << int(LauncherVersionCheckFailed);
 }
 
 void tst_VersionCheck::archiveAnswers()
@@ -101,41 +84,31 @@ void tst_VersionCheck::archiveAnswers()
     QVERIFY(server->requests().first().header("Authorization").isEmpty());
 }
 
+void tst_VersionCheck::retriesUntilAnswered_data()
+{
+    QTest::addColumn<int>("failures"); // answers of 503 before the archive
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<int>("error");
+
+    QTest::newRow("answered on the third attempt") << 2 << 3 << int(NoError);
+    QTest::newRow("100 failed attempts") << 1000 << 100 << int(NetworkUnstable);
+}
+
 void tst_VersionCheck::retriesUntilAnswered()
 {
+    QFETCH(int, failures);
+    QFETCH(int, requests);
+    QFETCH(int, error);
     auto calls = std::make_shared<std::atomic<int>>(0);
-    server->setHandler("/orvel/archive/55", [calls](const TestRequest&) {
-        return calls->fetch_add(1) < 2 ? TestReply::text(503, "busy")
-                                       : TestReply::json(R"({"archive":[{"version":"2.0.1"}]})");
+    server->setHandler("/orvel/archive/55", [calls, failures](const TestRequest&) {
+        return calls->fetch_add(1) < failures ? TestReply::text(503, "busy")
+                                              : TestReply::json(R"({"archive":[{"version":"2.0.1"}]})");
     });
     VersionCheck check(server->urlText(), launcherError);
-    check.setRetry(100, 10);
-    QVERIFY(check.checkLauncherVersion());
-    QCOMPARE(server->requestCount(), 3);
-    QCOMPARE(launcherError, NoError);
-}
-
-void tst_VersionCheck::noAnswerAfterAllAttempts_data()
-{
-    QTest::addColumn<bool>("reachable");
-    QTest::newRow("server answers 500") << true;
-    QTest::newRow("connection refused") << false;
-}
-
-void tst_VersionCheck::noAnswerAfterAllAttempts()
-{
-    QFETCH(bool, reachable);
-    server->setRoute("/orvel/archive/55", TestReply::text(500, "down"));
-    const QString base = server->urlText();
-    if (!reachable)
-        server->stop();
-
-    VersionCheck check(base, launcherError);
     check.setRetry(100, 2);
-    QVERIFY(!check.checkLauncherVersion());
-    QCOMPARE(launcherError, NetworkUnstable);
-    if (reachable)
-        QCOMPARE(server->requestCount(), 100);
+    QCOMPARE(check.checkLauncherVersion(), error == NoError);
+    QCOMPARE(server->requestCount(), requests);
+    QCOMPARE(int(launcherError), error);
 }
 
 void tst_VersionCheck::appUpdateAnswers_data()
@@ -157,14 +130,12 @@ void tst_VersionCheck::appUpdateAnswers_data()
         << 200 << QByteArray("Not Found\n") << int(InvalidServerManifest) << false << false << invalid;
     QTest::newRow("invalid JSON") << 200 << QByteArray("{\"version\":") << int(InvalidServerManifest) << false << false
                                   << invalid;
-    QTest::newRow("JSON array") << 200 << QByteArray("[]") << int(InvalidServerManifest) << false << false << invalid;
     QTest::newRow("unsafe path ..") << 200 << QByteArray(R"({"fileList":[{"path":"ok"},{"path":"../../etc/x"}]})")
                                     << int(InvalidServerManifest) << false << false << invalid;
     QTest::newRow("unsafe path absolute") << 200 << QByteArray(R"({"fileList":[{"path":"/etc/x"}]})")
                                           << int(InvalidServerManifest) << false << false << invalid;
     QTest::newRow("status 404") << 404 << QByteArray("Not Found") << int(VersionCheckFailed) << false << false
                                 << QString();
-    QTest::newRow("status 500") << 500 << QByteArray() << int(VersionCheckFailed) << false << false << QString();
 }
 
 void tst_VersionCheck::appUpdateAnswers()
@@ -198,8 +169,6 @@ void tst_VersionCheck::appUpdateRequest_data()
     const QByteArray os = QByteArray::number(255);
     QTest::newRow("release channel") << QByteArray(R"({"version":"5.1.20.0"})")
                                      << "version=5.1.20.0&os=" + os + "&output=json";
-    QTest::newRow("daily channel") << QByteArray(R"({"version":"5.1.20.0","targetVersion":"7.3.100"})")
-                                   << "version=7.3.100.t&vt=daily&os=" + os + "&output=json";
     QTest::newRow("daily channel, number")
         << QByteArray(R"({"targetVersion":7})") << "version=.t&vt=daily&os=" + os + "&output=json";
     QTest::newRow("no local manifest") << QByteArray("{}") << "version=0.0.0.0&os=" + os + "&output=json";
@@ -215,15 +184,6 @@ void tst_VersionCheck::appUpdateRequest()
     QCOMPARE(server->requestCount(), 1);
     QCOMPARE(server->requests().first().target, "/orvel/patch?" + query);
     QCOMPARE(server->requests().first().method, QByteArray("GET"));
-}
-
-void tst_VersionCheck::earlierErrorIsKept()
-{
-    server->setRoute("/orvel/patch", TestReply::text(200, "Not Found"));
-    launcherError = NetworkUnstable;
-    VersionCheck check(server->urlText(), launcherError);
-    check.checkAppVersion({});
-    QCOMPARE(launcherError, NetworkUnstable);
 }
 
 QTEST_GUILESS_MAIN(tst_VersionCheck)
