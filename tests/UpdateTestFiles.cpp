@@ -1,9 +1,5 @@
 #include "UpdateTestFiles.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QJsonDocument>
 #include <QtTest>
 
 #include <sys/stat.h>

@@ -1,11 +1,4 @@
 // Runs the real OrvelFileCopyManager program on temporary trees and checks what lands on disk.
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
-#include <QMap>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <sys/inotify.h>

@@ -4,7 +4,6 @@
 #include <sstream>
 #include <string>
 
-#include <QProcess>
 #include <QtTest>
 
 #include "CryptoUtil.h"

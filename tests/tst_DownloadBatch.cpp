@@ -1,10 +1,5 @@
 #include <memory>
 
-#include <QDir>
-#include <QFile>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include "DownloadBatch.h"

@@ -2,11 +2,6 @@
 #include <functional>
 #include <memory>
 
-#include <QDir>
-#include <QFile>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include "Downloader.h"

@@ -1,8 +1,4 @@
 // ensureDirectory: what exists afterwards, and what it leaves alone.
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "FileSystem.h"

@@ -1,8 +1,3 @@
-#include <QDir>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "Manifest.h"

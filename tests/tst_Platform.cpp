@@ -1,14 +1,5 @@
 // Platform layer on Linux: process list, private temporary folder, start with the rights to write a folder.
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QScopeGuard>
-#include <QUuid>
 #include <QtTest>
 
 #include <sys/stat.h>

@@ -1,7 +1,6 @@
 #include <atomic>
 #include <memory>
 
-#include <QJsonDocument>
 #include <QtTest>
 
 #include "TestHttpsServer.h"
