@@ -4,6 +4,7 @@
 
 #include "Startup.h"
 
+// The fonts beside the program (the single-instance refusal is checked end to end, with real processes).
 class tst_Startup : public QObject
 {
     Q_OBJECT
@@ -11,8 +12,6 @@ class tst_Startup : public QObject
 private slots:
     void fonts_data();
     void fonts();
-    void anotherCopy_data();
-    void anotherCopy();
 };
 
 void tst_Startup::fonts_data()
@@ -26,7 +25,6 @@ void tst_Startup::fonts_data()
                        "NotoSans-Italic.ttf"}
         << 1;
     QTest::newRow("a damaged file is ignored") << QStringList{"Font/broken.ttf", "Font/NotoSans-Bold.ttf"} << 1;
-    QTest::newRow("empty folder") << QStringList{"dir:Font"} << 0;
     QTest::newRow("no folder") << QStringList() << 0;
 }
 
@@ -59,38 +57,6 @@ void tst_Startup::fonts()
     // The family is asked for even when nothing was registered.
     QCOMPARE(QApplication::font().family(), QStringLiteral("Noto Sans"));
     QCOMPARE(QApplication::font("QPushButton").family(), QStringLiteral("Noto Sans"));
-}
-
-void tst_Startup::anotherCopy_data()
-{
-    QTest::addColumn<QStringList>("running");
-    QTest::addColumn<bool>("refused");
-    QTest::addColumn<int>("asked");
-
-    QTest::newRow("nothing running") << QStringList() << false << 2;
-    QTest::newRow("another launcher") << QStringList{"OrvelLauncher"} << true << 1;
-    QTest::newRow("the application") << QStringList{"Orvel"} << true << 2;
-    QTest::newRow("similar names do not count") << QStringList{"orvel", "OrvelLauncher2", "Orvel "} << false << 2;
-}
-
-void tst_Startup::anotherCopy()
-{
-    QFETCH(QStringList, running);
-    QFETCH(bool, refused);
-    QFETCH(int, asked);
-
-    QStringList names;
-    const bool result = Startup::anotherCopyRunning([&](const QString& name) {
-        names << name;
-        return running.contains(name);
-    });
-    QCOMPARE(result, refused);
-    QCOMPARE(names.size(), asked);
-#ifdef Q_OS_WIN
-    QCOMPARE(names.first(), QStringLiteral("OrvelLauncher.exe"));
-#else
-    QCOMPARE(names.first(), QStringLiteral("OrvelLauncher"));
-#endif
 }
 
 QTEST_MAIN(tst_Startup)
