@@ -19,7 +19,6 @@ struct Run
     QList<bool> results;
     int noResponse = 0;
     QList<QSslError> sslErrors;
-    QList<QPair<qint64, qint64>> progress;
 };
 
 void watch(Downloader& downloader, Run& run)
@@ -28,9 +27,6 @@ void watch(Downloader& downloader, Run& run)
     QObject::connect(&downloader, &Downloader::noResponse, [&run] { ++run.noResponse; });
     QObject::connect(&downloader, &Downloader::mySslErrors,
                      [&run](const QList<QSslError>& errors) { run.sslErrors += errors; });
-    QObject::connect(&downloader, &Downloader::updateDownloadProgress, [&run](qint64 received, qint64 total) {
-        run.progress.append({received, total});
-    });
 }
 // Runs one Download() of `files`; `before` adjusts the downloader first.
 Run download(const QStringList& files, const QString& base, const QString& dir,
