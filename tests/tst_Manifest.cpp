@@ -1,7 +1,6 @@
 #include <QtTest>
 
 #include "Manifest.h"
-#include "ServiceUrls.h"
 #include "UpdateTestFiles.h"
 
 using namespace UpdateTest;
@@ -15,8 +14,6 @@ private slots:
     void collectChangedFiles();
     void unsafePaths_data();
     void unsafePaths();
-    void downloadUrl_data();
-    void downloadUrl();
     void expectedSizesLastEntryWins();
 };
 
@@ -104,25 +101,6 @@ void tst_Manifest::unsafePaths()
         QJsonArray{QJsonObject{{"path", "ok.txt"}}, QJsonObject{{"path", path}}, QJsonObject{{"path", "../second"}}};
     const QStringList expected = unsafe ? QStringList{path, "../second"} : QStringList{"../second"};
     QCOMPARE(Manifest::unsafePaths(manifest), expected);
-}
-
-void tst_Manifest::downloadUrl_data()
-{
-    QTest::addColumn<QByteArray>("local");
-    QTest::addColumn<QString>("download");
-
-    // The update check's address is checked on the wire (tst_VersionCheck::appUpdateRequest).
-    QTest::newRow("release channel") << QByteArray(R"({"version": "5.1.20.0"})")
-                                     << "https://u/orvel/patch/download?version=5.2.0.0&os=255&file=/";
-    QTest::newRow("daily channel") << QByteArray(R"({"version": "5.1.20.0", "targetVersion": "7.3.100"})")
-                                   << "https://u/orvel/patch/download?version=7.3.100.t&vt=daily&os=255&file=/";
-}
-
-void tst_Manifest::downloadUrl()
-{
-    QFETCH(QByteArray, local);
-    QFETCH(QString, download);
-    QCOMPARE(ServiceUrls::download("https://u/", json(local), json(R"({"version": "5.2.0.0"})")), download);
 }
 
 void tst_Manifest::expectedSizesLastEntryWins()
