@@ -1,39 +1,32 @@
 #pragma once
 
-#include <memory>
-
-#include <QByteArray>
 #include <QString>
+#include <QTemporaryDir>
 
 namespace OrvelTest {
 
-// A throwaway certificate authority made in-process for one test run (EC P-256, valid for a day), which issues
-// server certificates for 127.0.0.1 and localhost. Keys never leave the temporary folder of the object.
+// A throwaway certificate authority made with the openssl tool for one test run (EC P-256, valid for a day), with
+// one server certificate for 127.0.0.1 and localhost. Keys never leave the temporary folder of the object.
 class TestCertificateAuthority
 {
 public:
-    explicit TestCertificateAuthority(const QString& commonName = QStringLiteral("Orvel Test CA"));
-    ~TestCertificateAuthority();
+    explicit TestCertificateAuthority(const QString& commonName);
     TestCertificateAuthority(const TestCertificateAuthority&) = delete;
     TestCertificateAuthority& operator=(const TestCertificateAuthority&) = delete;
 
-    bool isValid() const;
-    QByteArray caCertificatePem() const;
-    // PEM file of the CA certificate, alive as long as this object.
+    // PEM file of the CA certificate, alive as long as this object; empty when the CA could not be made.
     QString caCertificatePath() const;
+    // PEM files of the server certificate, signed by this CA, and of its private key.
+    QString serverCertificatePath() const { return m_dir.filePath(QStringLiteral("server.pem")); }
+    QString serverKeyPath() const { return m_dir.filePath(QStringLiteral("server-key.pem")); }
 
-    // A server certificate and its private key (both PEM) for 127.0.0.1 / localhost, signed by this CA.
-    bool issueServerCertificate(QByteArray* certificatePem, QByteArray* privateKeyPem) const;
-
-    // Adds the CA to QSslConfiguration::defaultConfiguration() (idempotent per object).
-    void trustInDefaultConfiguration();
-
-    // The process-wide CA that test servers use unless told otherwise; trusted on first use.
+    // The process-wide CA that test servers use unless told otherwise; added to
+    // QSslConfiguration::defaultConfiguration() on first use.
     static TestCertificateAuthority& trusted();
 
 private:
-    struct Private;
-    std::unique_ptr<Private> d;
+    QTemporaryDir m_dir;
+    bool m_valid = false;
 };
 
 } // namespace OrvelTest

@@ -13,7 +13,6 @@
 #include <sys/socket.h>
 
 #include <httplib.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
 
 #include "TestCertificateAuthority.h"
@@ -113,8 +112,6 @@ struct TestHttpsServer::Private
 {
     std::unique_ptr<TestCertificateAuthority> ownCa;
     TestCertificateAuthority* ca = nullptr;
-    QByteArray certificatePem;
-    QByteArray privateKeyPem;
 
     ConnectionRegistry registry;
     std::unique_ptr<Server> server;
@@ -132,34 +129,12 @@ struct TestHttpsServer::Private
     mutable std::mutex requestsMutex;
     QList<TestRequest> recorded;
 
-    bool setupContext(SSL_CTX& ctx);
     void handle(const httplib::Request& req, httplib::Response& res);
     Handler findHandler(const QString& path) const;
     // Waits ms (TestReply::Forever: no limit); false when the server stops or the client leaves first.
     bool waitFor(int ms, int fd);
     void setBody(const TestReply& reply, httplib::Response& res, int fd);
 };
-
-bool TestHttpsServer::Private::setupContext(SSL_CTX& ctx)
-{
-    std::unique_ptr<BIO, decltype(&BIO_free)> certBio(
-        BIO_new_mem_buf(certificatePem.constData(), certificatePem.size()), &BIO_free);
-    std::unique_ptr<BIO, decltype(&BIO_free)> keyBio(BIO_new_mem_buf(privateKeyPem.constData(), privateKeyPem.size()),
-                                                     &BIO_free);
-    std::unique_ptr<X509, decltype(&X509_free)> cert(PEM_read_bio_X509(certBio.get(), nullptr, nullptr, nullptr),
-                                                     &X509_free);
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
-        PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr), &EVP_PKEY_free);
-    if (!cert || !key)
-        return false;
-    SSL_CTX_set_min_proto_version(&ctx, TLS1_2_VERSION);
-    if (SSL_CTX_use_certificate(&ctx, cert.get()) != 1 || SSL_CTX_use_PrivateKey(&ctx, key.get()) != 1 ||
-        SSL_CTX_check_private_key(&ctx) != 1)
-        return false;
-    SSL_CTX_set_app_data(&ctx, &registry);
-    SSL_CTX_set_info_callback(&ctx, &onSslInfo);
-    return true;
-}
 
 TestHttpsServer::Handler TestHttpsServer::Private::findHandler(const QString& path) const
 {
@@ -281,13 +256,17 @@ bool TestHttpsServer::start()
 {
     if (d->running)
         return true;
-    if (d->server || !d->ca->issueServerCertificate(&d->certificatePem, &d->privateKeyPem))
+    if (d->server || d->ca->caCertificatePath().isEmpty())
         return false;
     registryIndex();
     Private* p = d.get();
-    d->server.reset(new Server([p](SSL_CTX& ctx) { return p->setupContext(ctx); }));
+    d->server.reset(new Server(d->ca->serverCertificatePath().toLocal8Bit().constData(),
+                               d->ca->serverKeyPath().toLocal8Bit().constData()));
     if (!d->server->is_valid())
         return false;
+    SSL_CTX_set_min_proto_version(d->server->ssl_context(), TLS1_2_VERSION);
+    SSL_CTX_set_app_data(d->server->ssl_context(), &d->registry);
+    SSL_CTX_set_info_callback(d->server->ssl_context(), &onSslInfo);
     d->server->new_task_queue = [] { return new httplib::ThreadPool(kThreadCount); };
     d->server->set_keep_alive_max_count(1000);
     const auto handler = [p](const httplib::Request& req, httplib::Response& res) { p->handle(req, res); };
