@@ -1,5 +1,7 @@
 #include "TestRequest.h"
 
+#include <algorithm>
+
 namespace OrvelTest {
 
 QByteArray TestRequest::header(const QByteArray& name) const
@@ -13,11 +15,8 @@ QByteArray TestRequest::header(const QByteArray& name) const
 
 bool TestRequest::hasHeader(const QByteArray& name) const
 {
-    for (const auto& h : headers) {
-        if (h.first.compare(name, Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
+    return std::any_of(headers.cbegin(), headers.cend(),
+                       [&name](const auto& h) { return h.first.compare(name, Qt::CaseInsensitive) == 0; });
 }
 
 QUrlQuery TestRequest::query() const
