@@ -10,6 +10,12 @@ namespace OrvelTest {
 
 namespace {
 
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 bool openssl(const QString& folder, const QStringList& arguments)
 {
     QProcess tool;
@@ -46,6 +52,8 @@ TestCertificateAuthority::TestCertificateAuthority(const QString& commonName)
                               "basicConstraints=critical,CA:FALSE\nsubjectAltName=IP:127.0.0.1,DNS:localhost\n"
                               "extendedKeyUsage=serverAuth\n",
                               {"-CA", "ca.pem", "-CAkey", "ca-key.pem"});
+    m_serverCertificate = fileBytes(m_dir.filePath(QStringLiteral("server.pem")));
+    m_serverKey = fileBytes(m_dir.filePath(QStringLiteral("server-key.pem")));
 }
 
 QString TestCertificateAuthority::caCertificatePath() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -16,9 +17,10 @@ public:
 
     // PEM file of the CA certificate, alive as long as this object; empty when the CA could not be made.
     QString caCertificatePath() const;
-    // PEM files of the server certificate, signed by this CA, and of its private key.
-    QString serverCertificatePath() const { return m_dir.filePath(QStringLiteral("server.pem")); }
-    QString serverKeyPath() const { return m_dir.filePath(QStringLiteral("server-key.pem")); }
+    // The server certificate, signed by this CA, and its private key (both PEM). Kept in memory: the folder may be
+    // gone by then when the CA was made inside a TempSettingsHome (TMPDIR) that has ended since.
+    QByteArray serverCertificatePem() const { return m_serverCertificate; }
+    QByteArray serverKeyPem() const { return m_serverKey; }
 
     // The process-wide CA that test servers use unless told otherwise; added to
     // QSslConfiguration::defaultConfiguration() on first use.
@@ -27,6 +29,8 @@ public:
 private:
     QTemporaryDir m_dir;
     bool m_valid = false;
+    QByteArray m_serverCertificate;
+    QByteArray m_serverKey;
 };
 
 } // namespace OrvelTest

@@ -15,6 +15,9 @@
 #include <httplib.h>
 #include <openssl/ssl.h>
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include "TestCertificateAuthority.h"
 
 namespace OrvelTest {
@@ -99,6 +102,12 @@ void dropConnection(int fd)
 QByteArray toBytes(const std::string& s)
 {
     return QByteArray(s.data(), static_cast<int>(s.size()));
+}
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    return !content.isEmpty() && file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 std::string toStd(const QByteArray& b)
@@ -246,12 +255,15 @@ bool TestHttpsServer::start()
 {
     if (d->running)
         return true;
-    if (d->server || d->ca->caCertificatePath().isEmpty())
+    // httplib reads the certificate and its key from files, once, while it is made.
+    QTemporaryDir files;
+    const QString certificate = files.filePath(QStringLiteral("server.pem"));
+    const QString key = files.filePath(QStringLiteral("server-key.pem"));
+    if (d->server || !writeFile(certificate, d->ca->serverCertificatePem()) || !writeFile(key, d->ca->serverKeyPem()))
         return false;
     registryIndex();
     Private* p = d.get();
-    d->server.reset(new Server(d->ca->serverCertificatePath().toLocal8Bit().constData(),
-                               d->ca->serverKeyPath().toLocal8Bit().constData()));
+    d->server.reset(new Server(QFile::encodeName(certificate).constData(), QFile::encodeName(key).constData()));
     if (!d->server->is_valid())
         return false;
     SSL_CTX_set_min_proto_version(d->server->ssl_context(), TLS1_2_VERSION);
