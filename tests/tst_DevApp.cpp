@@ -1,5 +1,4 @@
 // The stand-in design application, started the way the launcher starts it: "Orvel /token TEXT".
-#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -9,6 +8,7 @@
 
 #include "CryptoUtil.h"
 #include "TestToken.h"
+#include "UpdateTestFiles.h"
 
 namespace {
 const std::string kKey = "Qz7#Lp2!Vw9$Rk4&";
@@ -46,9 +46,7 @@ void tst_DevApp::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     QVERIFY(QFile::copy(ORVEL_BIN_DIR "/Orvel", m_dir.filePath("Orvel")));
-    QFile version(m_dir.filePath("version.txt"));
-    QVERIFY(version.open(QIODevice::WriteOnly));
-    version.write("1.1\n");
+    UpdateTest::writeFile(m_dir.filePath("version.txt"), "1.1\n");
 }
 
 QString tst_DevApp::run(const QString& folder, const QStringList& arguments, int* exitCode)
@@ -99,6 +97,7 @@ void tst_DevApp::statusLine()
 }
 
 namespace {
+// The manifest OrvelDevService publishes the folder with.
 QJsonObject manifestOf(const QString& version, const QString& folder)
 {
     QProcess tool;
@@ -107,13 +106,6 @@ QJsonObject manifestOf(const QString& version, const QString& folder)
     return QJsonDocument::fromJson(tool.readAllStandardOutput()).object();
 }
 
-QMap<QString, QString> hashesOf(const QJsonObject& manifest)
-{
-    QMap<QString, QString> hashes;
-    for (const QJsonValue& entry : manifest.value("fileList").toArray())
-        hashes.insert(entry["path"].toString(), entry["hash"].toString());
-    return hashes;
-}
 } // namespace
 
 void tst_DevApp::demoBuilds()
@@ -124,19 +116,17 @@ void tst_DevApp::demoBuilds()
     QVERIFY(script.waitForFinished(120000));
     QVERIFY2(script.exitCode() == 0, script.readAllStandardError().constData());
 
-    const QMap<QString, QString> first = hashesOf(manifestOf("1.0", out + "/1.0"));
-    const QMap<QString, QString> second = hashesOf(manifestOf("1.1", out + "/1.1"));
+    const UpdateTest::Files first = UpdateTest::readTree(out + "/1.0");
+    const UpdateTest::Files second = UpdateTest::readTree(out + "/1.1");
     // 1.1 keeps the program, changes the version and the palette, adds a brush (nested, with a blank).
     QVERIFY(first.contains("Orvel"));
     QCOMPARE(second.value("Orvel"), first.value("Orvel"));
     QVERIFY(second.value("version.txt") != first.value("version.txt"));
     QVERIFY(second.value("Data/palette.json") != first.value("Data/palette.json"));
     QVERIFY(!first.contains("Data/Brushes/flat brush.dat") && second.contains("Data/Brushes/flat brush.dat"));
-
     // The installation is build 1.0 with the manifest the service itself would publish for it.
-    QFile installed(out + "/installed/liveupdate.json");
-    QVERIFY(installed.open(QIODevice::ReadOnly));
-    QCOMPARE(QJsonDocument::fromJson(installed.readAll()).object(), manifestOf("1.0", out + "/1.0"));
+    QCOMPARE(UpdateTest::json(UpdateTest::readFile(out + "/installed/liveupdate.json").constData()),
+             manifestOf("1.0", out + "/1.0"));
     int exitCode = -1;
     QCOMPARE(run(out + "/installed", {"/token", ""}, &exitCode), QString("Orvel 1.0: not signed in\n"));
 }
