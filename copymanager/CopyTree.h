@@ -1,10 +1,26 @@
 #pragma once
 
+#include <functional>
+
 #include <QString>
 
-// Installs every non-hidden file and folder of `source` into `destination`, creating folders as needed and
-// replacing files atomically (a target is always the old or the new file). Nothing else in `destination` is
-// removed and `source` is left as it is. A regular file "liveupdate.json" at the top of `source` is installed last,
-// and only when everything else was: a partial copy keeps the old manifest, so the launcher downloads again.
+// Installs every file and folder of `source` into `destination`, creating folders as needed and replacing files
+// atomically (a target is always the old or the new file). Nothing else in `destination` is removed and `source` is
+// left as it is. A regular file "liveupdate.json" at the top of `source` is installed last, and only when everything
+// else was: a partial copy keeps the old manifest, so the launcher downloads again.
+//
+// The source is the launcher's download folder, which its user owns while this program may run with more rights,
+// so nothing in it is trusted:
+// - only regular files and folders are installed; links, FIFOs, sockets and devices are named and count as failures;
+// - when the run has more rights than its caller (started through pkexec, or by another user than the source's
+//   owner), the source and every entry in it must belong to the caller and the source must not be writable by group
+//   or others; otherwise nothing is installed;
+// - nothing in the destination is followed through a link, and a link where the update has an entry stays as it is.
+// Names starting with ".orvel-" are reserved (this program's temporary files, the launcher's own files) and are
+// neither installed nor replaced; leftover ".orvel-copy.*" temporary files of an interrupted run are removed.
 // Returns true when every entry was installed; entries that fail do not stop the others.
 bool copyTree(const QString& source, const QString& destination);
+
+// The same; `afterListing` runs once the source has been listed and checked, before anything is installed (tests
+// change the source at that moment).
+bool copyTree(const QString& source, const QString& destination, const std::function<void()>& afterListing);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "CopyTree.h"
 #include "UpdateTestFiles.h"
 
 using namespace UpdateTest;
@@ -74,6 +75,11 @@ private slots:
     void unreplaceableTargetStaysAndIsReported_data();
     void unreplaceableTargetStaysAndIsReported();
     void manifestInstalledLast();
+    void interruptedRunLeavesNothingBehind();
+
+    // A download folder whose owner plants what the run must not follow or install
+    void hostileEntries_data();
+    void hostileEntries();
 
     // Permission bits
     void permissionBits_data();
@@ -130,13 +136,18 @@ void tst_CopyManager::installsTree_data()
     // An empty "installed" tree leaves the destination missing: the run must create it and every folder below.
     QTest::newRow("missing destination, top-level files only")
         << Tree{{"top.txt", "1"}, {"Orvel", "2"}} << Tree{} << QString() << Tree{{"top.txt", "1"}, {"Orvel", "2"}};
-    QTest::newRow("missing destination, nested folders, hidden entries skipped")
+    QTest::newRow("missing destination, nested and dot-named folders, reserved names left out")
         << Tree{{"visible.txt", "v"},
-                {".hidden folder/inside.txt", "h"},
-                {"sub/.also hidden", "h"},
-                {"sub/shown.txt", "s"},
+                {".config/inside.txt", "h"},
+                {"sub/.keep", "k"},
+                {"sub/.orvel-copy.x1", "reserved"},
+                {".orvel-manifest", "reserved"},
                 {"a/b/c/d/ünïcode name.txt", "u"}}
-        << Tree{} << QString() << Tree{{"visible.txt", "v"}, {"sub/shown.txt", "s"}, {"a/b/c/d/ünïcode name.txt", "u"}};
+        << Tree{} << QString()
+        << Tree{{"visible.txt", "v"},
+                {".config/inside.txt", "h"},
+                {"sub/.keep", "k"},
+                {"a/b/c/d/ünïcode name.txt", "u"}};
     QTest::newRow("destination inside source") << Tree{{"file.txt", "f"}, {"a/b/deep.txt", "d"}} << Tree{}
                                                << "a/installed" << Tree{{"file.txt", "f"}, {"a/b/deep.txt", "d"}};
 }
@@ -246,6 +257,102 @@ void tst_CopyManager::manifestInstalledLast()
     QCOMPARE(order.last(), "liveupdate.json");
     QCOMPARE(readFile(m_destination + "/liveupdate.json"), QByteArray("{\"new\": true}"));
     QCOMPARE(readFile(m_destination + "/sub/liveupdate.json"), QByteArray("not the manifest"));
+}
+
+void tst_CopyManager::interruptedRunLeavesNothingBehind()
+{
+    for (int i = 0; i < 16; ++i)
+        writeFile(m_source + QString("/big%1.bin").arg(i), pattern(4 << 20, i));
+    writeFile(m_source + "/sub/liveupdate.json", "not the manifest");
+    writeFile(m_source + "/liveupdate.json", "{}");
+    writeFile(m_destination + "/sub/.orvel-copy.AbC123", "left by an earlier run");
+    QVERIFY(QDir().mkpath(m_destination + "/.orvel-copy.folder")); // not a file: not ours to remove
+
+    QProcess helper;
+    helper.start(kProgram, {m_source, m_destination});
+    QElapsedTimer waited;
+    waited.start();
+    const auto temporaries = [&] {
+        return QDir(m_destination).entryList({".orvel-copy.*"}, QDir::Files | QDir::Hidden).size();
+    };
+    while (temporaries() == 0 && helper.state() != QProcess::NotRunning && waited.elapsed() < 10000)
+        QThread::usleep(200);
+    helper.kill();
+    QVERIFY(helper.waitForFinished(10000));
+
+    QCOMPARE(runCopyManager({m_source, m_destination}), 0);
+    Tree expected = snapshot(m_source);
+    expected.insert(".orvel-copy.folder/", QByteArray());
+    QVERIFY(snapshot(m_destination) == expected); // QCOMPARE would print megabytes
+}
+
+void tst_CopyManager::hostileEntries_data()
+{
+    QTest::addColumn<QString>("planted");
+    QTest::addColumn<bool>("refusesAll"); // else everything but the planted entry is installed
+
+    QTest::newRow("link to a root-only file") << "secret link" << false;
+    QTest::newRow("link to /dev/zero") << "zero link" << false;
+    QTest::newRow("FIFO in place of a file") << "fifo" << false;
+    QTest::newRow("FIFO swapped in after listing") << "late fifo" << false;
+    QTest::newRow("link planted in the destination") << "destination link" << false;
+    QTest::newRow("group-writable source") << "group-writable" << true;
+    QTest::newRow("hard link to a root-only file") << "hard link" << true;
+}
+
+void tst_CopyManager::hostileEntries()
+{
+    QFETCH(QString, planted);
+    QFETCH(bool, refusesAll);
+    // As root, the tree belongs to nobody and the run works for nobody, as under pkexec; otherwise the run is told
+    // it works for this user, which puts it under the same rules.
+    const bool root = ::geteuid() == 0;
+    if (planted == "hard link" && !root)
+        QSKIP("only root can plant another user's file here");
+    const QString outside = m_dir->filePath("outside");
+    writeFile(outside + "/secret", "root only", 0600);
+    writeFile(m_source + "/good.txt", "good");
+    writeFile(m_source + "/data/late.bin", "listed as a file");
+    writeFile(m_destination + "/keep.txt", "kept");
+    const QByteArray late = QFile::encodeName(m_source + "/data/late.bin");
+    if (planted == "secret link")
+        QVERIFY(QFile::link(outside + "/secret", m_source + "/data/secret"));
+    else if (planted == "zero link")
+        QVERIFY(QFile::link("/dev/zero", m_source + "/zero"));
+    else if (planted == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(m_source + "/pipe").constData(), 0644), 0);
+    else if (planted == "destination link")
+        QVERIFY(QFile::link(outside, m_destination + "/data"));
+    else if (planted == "group-writable")
+        QCOMPARE(::chmod(QFile::encodeName(m_source).constData(), 0775), 0);
+    if (root)
+        QCOMPARE(QProcess::execute("chown", {"-hR", "65534:65534", m_source}), 0);
+    if (planted == "hard link")
+        QCOMPARE(::link(QFile::encodeName(outside + "/secret").constData(), late + ".secret"), 0);
+    qputenv("PKEXEC_UID", QByteArray::number(root ? 65534 : ::getuid()));
+    const Tree outsideBefore = snapshot(outside);
+
+    bool installedAll = true;
+    QScopedPointer<QThread> run(QThread::create([&] {
+        installedAll = copyTree(m_source, m_destination, [&] {
+            if (planted == "late fifo" && (::unlink(late) != 0 || ::mkfifo(late, 0644) != 0))
+                qFatal("cannot swap in the FIFO");
+        });
+    }));
+    run->start();
+    if (!run->wait(20000))
+        qFatal("the copy hangs");
+    qunsetenv("PKEXEC_UID");
+
+    QVERIFY(!installedAll);
+    QCOMPARE(snapshot(outside), outsideBefore);
+    const Tree installed = snapshot(m_destination);
+    for (const QByteArray& content : installed)
+        QVERIFY(content != "root only");
+    QCOMPARE(installed.value("keep.txt"), QByteArray("kept"));
+    QCOMPARE(installed.value("good.txt", "<missing>"), refusesAll ? "<missing>" : "good");
+    if (planted == "destination link")
+        QVERIFY(QFileInfo(m_destination + "/data").isSymLink());
 }
 
 void tst_CopyManager::permissionBits_data()
