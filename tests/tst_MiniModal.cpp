@@ -22,7 +22,6 @@ private slots:
     void longSentenceCountsMoreLines();
     void infoLineAndIcon_data();
     void infoLineAndIcon();
-    void styleSheetFromTokens();
     void draggingMovesTheDialog();
 };
 
@@ -122,24 +121,6 @@ void tst_MiniModal::infoLineAndIcon()
     QCOMPARE(shown->isValid(), !icon.isEmpty());
     QSvgRenderer expected(icon);
     QCOMPARE(render(*shown), render(expected)); // both empty for an unknown kind
-}
-
-void tst_MiniModal::styleSheetFromTokens()
-{
-    MiniModal modal(nullptr, MiniModal::Error, QString(), 1);
-    QCOMPARE(modal.styleSheet(),
-             QStringLiteral(
-                 "QFrame#contentsFrame {background-color:rgba(255, 255, 255, 255); border-bottom-right-radius: 14px; "
-                 "border-bottom-left-radius: 14px;}"
-                 "QFrame#btnFrame {border: none; border-top: 1px solid rgba(225, 225, 227, 255);}"
-                 "QTextBrowser#textBrowser {background: transparent; color: rgba(102, 102, 104, 255); font-family : "
-                 "Noto Sans;font-size : 12px;font-weight : 400;}"
-                 "QLabel#lbInfo {color: rgba(102, 102, 104, 255); font-family : Noto Sans;font-size : 10px;font-weight "
-                 ": 500;}"
-                 "QPushButton {color: rgba(255, 255, 255, 255); font-family : Noto Sans;font-size : 10px;font-weight : "
-                 "700; background: rgba(163, 167, 255, 255); border: none; border-radius: 12px;}"
-                 "QPushButton:hover, QPushButton:pressed {background: rgba(145, 140, 255, 255); margin: 0px;}"
-                 "QPushButton:disabled {color: rgba(210, 210, 212, 255); background: rgba(240, 240, 242, 255);}"));
 }
 
 void tst_MiniModal::draggingMovesTheDialog()
