@@ -1,7 +1,6 @@
 #include "BuildCatalog.h"
 
 #include <algorithm>
-#include <limits>
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -14,7 +13,8 @@
 namespace {
 const char* const kManifestName = "liveupdate.json";
 const QString kDailySuffix = QStringLiteral(".t");
-constexpr qint64 kManifestSizeLimit = std::numeric_limits<qint32>::max();
+// Sizes travel as JSON numbers: whole numbers are exact up to 2^53.
+constexpr qint64 kManifestSizeLimit = qint64(1) << 53;
 
 QString sha256Hex(const QString& path, QString* error)
 {
@@ -66,9 +66,8 @@ bool BuildCatalog::computeManifest(const QString& version, const QString& folder
         const QString absolute = root.absoluteFilePath(relative);
         const qint64 size = QFileInfo(absolute).size();
         total += size;
-        // Sizes travel as 32-bit numbers; anything larger would reach the launcher as 0.
         if (size > kManifestSizeLimit || total > kManifestSizeLimit) {
-            *error = QStringLiteral("%1 is too large: the manifest carries sizes below 2 GiB").arg(relative);
+            *error = QStringLiteral("%1 is too large: the manifest carries sizes up to 2^53 bytes").arg(relative);
             return false;
         }
         const QString hash = sha256Hex(absolute, error);
