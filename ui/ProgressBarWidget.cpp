@@ -88,7 +88,7 @@ QImage ProgressBarWidget::composeBar() const
     QImage fillLayer(size(), QImage::Format_ARGB32);
     fillLayer.fill(Qt::transparent);
     if (shownTotal() != 0) {
-        // Both at most 2^53 (the manifest's limit): the product stays far inside 64 bits.
+        // The count is at most the total, and a total at most 2^53 (the manifest's limit): no 64-bit overflow.
         const qint64 fillWidth = (static_cast<qint64>(width()) - 12) * shownCurrent() / shownTotal();
         QPainter fill(&fillLayer);
         fill.fillRect(QRect(6, 0, static_cast<int>(fillWidth), height()), m_fillColor);

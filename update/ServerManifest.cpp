@@ -67,22 +67,22 @@ std::optional<ServerManifest> ServerManifest::parse(const QJsonObject& document,
     const QJsonArray elements = fileList.toArray();
     manifest.fileList.reserve(elements.size());
     for (int i = 0; i < elements.size(); ++i) {
-        const QString where = QStringLiteral("fileList[%1]").arg(i);
+        const auto where = [i] { return QStringLiteral("fileList[%1]").arg(i); };
         if (!elements.at(i).isObject())
-            return refuse(where + QStringLiteral(" is not an object"));
+            return refuse(where() + QStringLiteral(" is not an object"));
         const QJsonObject element = elements.at(i).toObject();
         ManifestEntry entry;
         const QJsonValue path = element.value(QLatin1String("path"));
         if (!path.isString())
-            return refuse(where + QStringLiteral(": \"path\" is not a string"));
+            return refuse(where() + QStringLiteral(": \"path\" is not a string"));
         entry.path = path.toString();
         if (!entry.path.isEmpty() && !isSafePath(entry.path))
-            return refuse(where + QStringLiteral(": unsafe path \"%1\"").arg(entry.path));
+            return refuse(where() + QStringLiteral(": unsafe path \"%1\"").arg(entry.path));
         if (!readSize(element.value(QLatin1String("size")), &entry.size))
-            return refuse(where + QStringLiteral(": \"size\" is not a whole number from 0 to 2^53"));
+            return refuse(where() + QStringLiteral(": \"size\" is not a whole number from 0 to 2^53"));
         const QJsonValue hash = element.value(QLatin1String("hash"));
         if (!hash.isUndefined() && !hash.isString())
-            return refuse(where + QStringLiteral(": \"hash\" is not a string"));
+            return refuse(where() + QStringLiteral(": \"hash\" is not a string"));
         entry.hash = hash.toString();
         manifest.fileList.append(entry);
     }
