@@ -7,6 +7,7 @@
 
 #include "LauncherError.h"
 #include "Manifest.h"
+#include "ServerManifest.h"
 #include "OrvelLauncherForm.h"
 
 class DownloadBatch;
@@ -70,7 +71,7 @@ private:
     bool noUpdateAvailable = false;
     bool signedIn = false;
     QJsonObject localManifest;
-    QJsonObject serverManifest;
+    ServerManifest serverManifest;
     InstanceLogin* loginClient = nullptr;
     Profile* profile = nullptr;
     InstallBar* installBar = nullptr;

@@ -7,7 +7,6 @@
 #include <QUrl>
 
 #include "LauncherLogging.h"
-#include "Manifest.h"
 #include "NetworkWorker.h"
 #include "ServiceUrls.h"
 
@@ -108,17 +107,17 @@ void VersionCheck::successCheckOrvelLatestVersion()
         recordError(m_launcherError, InvalidServerManifest);
         return;
     }
-    // Paths are appended to the download tree and to the installation folder, and the copy runs elevated: a
-    // manifest that points anywhere else is refused before anything is downloaded.
-    const QStringList unsafe = Manifest::unsafePaths(document.object());
-    if (!unsafe.isEmpty()) {
-        for (const QString& path : unsafe)
-            qCDebug(lcLauncher) << "unsafe path in server liveupdate.json:" << path;
+    // Checked here, once, before anything is downloaded: a member of the wrong type would otherwise read as a default
+    // and install a build that differs from its manifest; an unsafe path would point outside the installation.
+    QString error;
+    std::optional<ServerManifest> manifest = ServerManifest::parse(document.object(), &error);
+    if (!manifest) {
+        qCDebug(lcLauncher).noquote() << "server liveupdate.json refused:" << error;
         qCDebug(lcLauncher) << "invalid server liveupdate.json file.";
         recordError(m_launcherError, InvalidServerManifest);
         return;
     }
-    m_serverManifest = document.object();
+    m_serverManifest = std::move(*manifest);
 }
 
 void VersionCheck::failureCheckOrvelLatestVersion()

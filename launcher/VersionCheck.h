@@ -5,6 +5,7 @@
 #include <QString>
 
 #include "LauncherError.h"
+#include "ServerManifest.h"
 
 // The two questions put to the update service before the launcher's window is shown: is a newer launcher published
 // (decided here from the newest listed version), and does the installed application need an update (decided by the
@@ -28,13 +29,15 @@ public:
     // LauncherVersionCheckFailed for an unusable answer. Returns launcherLatest().
     bool checkLauncherVersion();
     // Asks whether the build described by localManifest needs an update. Afterwards noUpdateAvailable() or
-    // serverManifest() is set, or VersionCheckFailed, ServerManifestNotFound or InvalidServerManifest is recorded.
+    // serverManifest() is set (checked: see ServerManifest::parse), or VersionCheckFailed, ServerManifestNotFound or
+    // InvalidServerManifest is recorded.
     void checkAppVersion(const QJsonObject& localManifest);
 
     // No newer launcher is published: its major.minor is 0.x, 1.x or 2.0.
     bool launcherLatest() const { return m_launcherLatest; }
     bool noUpdateAvailable() const { return m_noUpdateAvailable; }
-    QJsonObject serverManifest() const { return m_serverManifest; }
+    // Empty (no document) until a valid manifest arrived.
+    const ServerManifest& serverManifest() const { return m_serverManifest; }
 
 signals:
     // Raising it cancels the requests in flight (the request workers are children of this object).
@@ -51,5 +54,5 @@ private:
     int m_pauseMs = defaultPauseMs;
     bool m_launcherLatest = false;
     bool m_noUpdateAvailable = false;
-    QJsonObject m_serverManifest;
+    ServerManifest m_serverManifest;
 };

@@ -112,6 +112,12 @@ void tst_Downloader::failureRemovesFileAndStops_data()
     QTest::newRow("404") << "404" << QStringList{reply, "^while downloading 404$"} << 1 << 0;
     QTest::newRow("connection dropped in the body") << "cut" << QStringList{reply, "^while downloading cut$"} << 1 << 0;
     QTest::newRow("stall after data") << "stalls" << QStringList{"^no data for 700 ms, giving up on stalls$"} << 1 << 0;
+    // Fails at its first bytes, although the body is far longer and then stalls.
+    QTest::newRow("longer than its size")
+        << "long" << QStringList{"^downloaded file has the wrong size: long expected 1000 bytes, got \\d+$"} << 1 << 0;
+    // 20 bytes every 50 ms: data keeps coming, but at 400 bytes/s.
+    QTest::newRow("slower than 1 KiB/s")
+        << "trickle" << QStringList{"^transfer slower than 1024 bytes/s for 600 ms, giving up on trickle$"} << 1 << 0;
     QTest::newRow("no data ever: 10 requests")
         << "silent" << QStringList{"^no data after 10 requests for silent$"} << 10 << 1;
     // A file where the folder of the entry would go.
@@ -133,6 +139,11 @@ void tst_Downloader::failureRemovesFileAndStops()
     stall.stallAfterBytes = 100000;
     server->setRoute("/files/stalls", stall);
     server->setRoute("/files/silent", TestReply::never());
+    server->setRoute("/files/long", stall);
+    TestReply trickle = TestReply::text(200, pattern(4000, 11));
+    trickle.chunkSize = 20;
+    trickle.chunkPauseMs = 50;
+    server->setRoute("/files/trickle", trickle);
     server->setRoute("/files/last", TestReply::text(200, "last"));
     writeFile(dir() + "blocker", QByteArray());
     for (const QString& message : messages)
@@ -141,6 +152,8 @@ void tst_Downloader::failureRemovesFileAndStops()
     const Run run = download({"first", failing, "last"}, base(), dir(), [](Downloader& d) {
         d.setResponseInterval(600);
         d.setStallTimeout(700);
+        d.setSlowTransferWindow(600);
+        d.setExpectedSizes({{"first", 5}, {"long", 1000}});
     });
     QCOMPARE(run.results, QList<bool>{false});
     QCOMPARE(run.noResponse, noResponse);

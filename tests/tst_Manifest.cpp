@@ -12,9 +12,8 @@ class tst_Manifest : public QObject
 private slots:
     void collectChangedFiles_data();
     void collectChangedFiles();
-    void unsafePaths_data();
-    void unsafePaths();
-    void expectedSizesLastEntryWins();
+    void parseServerManifest_data();
+    void parseServerManifest();
 };
 
 void tst_Manifest::collectChangedFiles_data()
@@ -68,47 +67,66 @@ void tst_Manifest::collectChangedFiles()
         QTest::ignoreMessage(QtDebugMsg, "Could not open local liveupdate.json file.");
 
     const QJsonObject local = Manifest::loadLocalManifest(install.path());
+    QString error;
+    const std::optional<ServerManifest> server = ServerManifest::parse(json(serverManifest), &error);
+    QVERIFY2(server, qPrintable(error));
     QStringList paths{"kept"};
     const qint64 total =
-        Manifest::collectChangedFiles(json(serverManifest), Manifest::indexLocalHashes(local), install.path(), paths);
+        Manifest::collectChangedFiles(*server, Manifest::indexLocalHashes(local), install.path(), paths);
     QCOMPARE(paths, QStringList{"kept"} + expectedPaths);
     QCOMPARE(total, expectedTotal);
 }
 
-void tst_Manifest::unsafePaths_data()
+void tst_Manifest::parseServerManifest_data()
 {
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("unsafe");
+    QTest::addColumn<QByteArray>("manifest");
+    QTest::addColumn<QString>("refusal"); // empty: accepted
 
-    QTest::newRow("plain") << "Orvel.exe" << false;
-    QTest::newRow("dots inside a name") << "a..b/..c" << false;
-    QTest::newRow("empty keeps its download failure") << "" << false;
-    QTest::newRow("parent segment inside") << "data/../../evil" << true;
-    QTest::newRow("parent segment last") << "data/.." << true;
-    QTest::newRow("current segment") << "./a" << true;
-    QTest::newRow("absolute") << "/etc/cron.d/x" << true;
-    QTest::newRow("drive letter") << "C:/Windows/x.dll" << true;
-    QTest::newRow("backslash") << "data\\..\\x" << true;
-    QTest::newRow("NUL") << QString("a") + QChar(0) + "b" << true;
+    const auto entry = [](const char* path, const char* size) {
+        return QByteArray(R"({"fileList": [{"path": "ok", "size": 1}, {"path": )") + path + R"(, "size": )" + size +
+               "}]}";
+    };
+    QTest::newRow("dot-named segments") << entry(R"(".config/x")", "0") << QString();
+    QTest::newRow("dot-named last segment") << entry(R"("data/.keep")", "0") << QString();
+    QTest::newRow("dots inside a name") << entry(R"("a..b/..c")", "0") << QString();
+    QTest::newRow("empty path keeps its download failure") << entry(R"("")", "0") << QString();
+    QTest::newRow("size 2^31 + 1") << entry(R"("a")", "2147483649") << QString();
+    QTest::newRow("size 2^53") << entry(R"("a")", "9007199254740992") << QString();
+    QTest::newRow("parent segment inside") << entry(R"("data/../../evil")", "0") << "unsafe path";
+    QTest::newRow("parent segment last") << entry(R"("data/..")", "0") << "unsafe path";
+    QTest::newRow("current segment") << entry(R"("./a")", "0") << "unsafe path";
+    QTest::newRow("absolute") << entry(R"("/etc/cron.d/x")", "0") << "unsafe path";
+    QTest::newRow("drive letter") << entry(R"("C:/Windows/x.dll")", "0") << "unsafe path";
+    QTest::newRow("backslash") << entry(R"("data\\..\\x")", "0") << "unsafe path";
+    QTest::newRow("NUL") << entry(R"("a\u0000b")", "0") << "unsafe path";
+    QTest::newRow("path not a string") << entry("7", "0") << R"(fileList[1]: "path" is not a string)";
+    QTest::newRow("size negative") << entry(R"("a")", "-1") << R"(fileList[1]: "size" is not a whole number)";
+    QTest::newRow("size fractional") << entry(R"("a")", "1.5") << R"("size" is not a whole number)";
+    QTest::newRow("size as text") << entry(R"("a")", R"("12")") << R"("size" is not a whole number)";
+    QTest::newRow("size beyond 2^53") << entry(R"("a")", "9007199254740994") << R"("size" is not a whole number)";
+    QTest::newRow("size missing") << QByteArray(R"({"fileList": [{"path": "a"}]})") << R"("size" is not)";
+    QTest::newRow("entry not an object") << QByteArray(R"({"fileList": ["a"]})") << "fileList[0] is not an object";
+    QTest::newRow("fileList an object") << QByteArray(R"({"fileList": {"a": {"path": "a", "size": 1}}})")
+                                        << R"("fileList" is not an array)";
+    QTest::newRow("version not a string") << QByteArray(R"({"version": 2})") << R"("version" is not a string)";
+    QTest::newRow("total not a number") << QByteArray(R"({"totalFileSize": "9"})") << R"("totalFileSize" is not)";
 }
 
-void tst_Manifest::unsafePaths()
+void tst_Manifest::parseServerManifest()
 {
-    QFETCH(QString, path);
-    QFETCH(bool, unsafe);
-    QJsonObject manifest;
-    manifest["fileList"] =
-        QJsonArray{QJsonObject{{"path", "ok.txt"}}, QJsonObject{{"path", path}}, QJsonObject{{"path", "../second"}}};
-    const QStringList expected = unsafe ? QStringList{path, "../second"} : QStringList{"../second"};
-    QCOMPARE(Manifest::unsafePaths(manifest), expected);
-}
-
-void tst_Manifest::expectedSizesLastEntryWins()
-{
-    const QJsonObject server = json(R"({"fileList": [{"path": "a", "size": 1}, {"path": "b", "size": 2},
-        {"path": "a", "size": 3}, {"path": "c", "size": "x"}]})");
-    const QMap<QString, qint64> sizes = Manifest::expectedSizes(server, {"a", "c"});
-    QCOMPARE(sizes, (QMap<QString, qint64>{{"a", 3}, {"c", 0}}));
+    QFETCH(QByteArray, manifest);
+    QFETCH(QString, refusal);
+    const QJsonDocument document = QJsonDocument::fromJson(manifest);
+    QVERIFY(document.isObject());
+    QString error;
+    const std::optional<ServerManifest> parsed = ServerManifest::parse(document.object(), &error);
+    QCOMPARE(bool(parsed), refusal.isEmpty());
+    QVERIFY2(error.contains(refusal), qPrintable(error));
+    if (parsed && document["fileList"].isArray()) {
+        const QJsonObject last = document["fileList"].toArray().last().toObject();
+        QCOMPARE(parsed->fileList.last().path, last["path"].toString());
+        QCOMPARE(parsed->fileList.last().size, qint64(last["size"].toDouble()));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Manifest)

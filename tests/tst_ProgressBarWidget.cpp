@@ -50,6 +50,11 @@ void tst_ProgressBarWidget::text_data()
         << 8 * MB << Reports{3 * MB, 3 * MB, 1 * MB, 5 * MB} << "Downloading.. 4.0 / 8.0MB";
     QTest::newRow("late smaller report keeps the figure")
         << 8 * MB << Reports{3 * MB, 5 * MB, 2 * MB, 5 * MB} << "Downloading.. 3.0 / 8.0MB";
+    // Totals from a manifest that disagrees with its files: the figures stay within 0 and the total.
+    QTest::newRow("reports beyond the total")
+        << 8 * MB << Reports{6 * MB, 6 * MB, 5 * MB, 5 * MB} << "Downloading.. 8.0 / 8.0MB";
+    QTest::newRow("total below 0") << -5 * MB << Reports{1 * MB, 2 * MB} << "Downloading.. 0.0 / 0.0MB";
+    QTest::newRow("beyond 2 GiB") << 3072 * MB << Reports{2049 * MB, 2049 * MB} << "Downloading.. 2049.0 / 3072.0MB";
     // 16830259 bytes are 16.0499992 MB exactly, but 16830260 once held in single precision: 16.1.
     QTest::newRow("single precision") << 16830259LL << Reports{0, MB} << "Downloading.. 0.0 / 16.1MB";
 }

@@ -1,10 +1,13 @@
+#include <functional>
 #include <memory>
 
 #include <QtTest>
 
 #include <unistd.h>
 
+#include "DevServiceProcess.h"
 #include "DownloadBatch.h"
+#include "HttpsFetch.h"
 #include "Platform.h"
 #include "ProgramStart.h"
 #include "TempSettingsHome.h"
@@ -12,6 +15,7 @@
 #include "UpdateInstaller.h"
 #include "Unprivileged.h"
 #include "UpdateTestFiles.h"
+#include "VersionCheck.h"
 
 using namespace OrvelTest;
 
@@ -46,13 +50,16 @@ private slots:
     void noChangedFilesInstallsManifestOnly();
     void failedDownloadInstallsNothing_data();
     void failedDownloadInstallsNothing();
+    void outcomesAgainstDevService_data();
+    void outcomesAgainstDevService();
     void partialCopyIsAFailure();
     void refusedElevation();
 
 private:
     // Publishes `files` as build 2.0 and installs `installed` as build 1.0 (with its own local manifest).
     void setUpBuilds(const Files& published, const Files& installed);
-    bool apply(const UpdateInstaller::CopyStep& copy = {});
+    // Applies serverManifest, downloading from serviceUrl (default: the test server).
+    bool apply(const UpdateInstaller::CopyStep& copy = {}, const QString& serviceUrl = QString());
     QString installPath() const { return install->path() + "/App"; }
 
     std::unique_ptr<TempSettingsHome> home;
@@ -66,6 +73,8 @@ private:
     std::unique_ptr<DownloadBatch> batch;
     int copyRuns = 0;
     QList<qint64> totals;
+    std::function<void()> beforeDownload; // run when the total is announced, in the fresh download tree
+    QTemporaryDir serviceState;           // the dev service's certificates, made once for every row
 };
 
 void tst_UpdateInstaller::init()
@@ -85,6 +94,7 @@ void tst_UpdateInstaller::init()
     batch.reset(new DownloadBatch(launcherError, errorDetails));
     copyRuns = 0;
     totals.clear();
+    beforeDownload = nullptr;
 }
 
 void tst_UpdateInstaller::cleanup()
@@ -113,7 +123,7 @@ void tst_UpdateInstaller::setUpBuilds(const Files& published, const Files& insta
     });
 }
 
-bool tst_UpdateInstaller::apply(const UpdateInstaller::CopyStep& copy)
+bool tst_UpdateInstaller::apply(const UpdateInstaller::CopyStep& copy, const QString& serviceUrl)
 {
     const UpdateInstaller::CopyStep realCopy = [](const QString& from, const QString& to) {
         return ProgramStart::startCopyManager(from, to, ORVEL_BIN_DIR);
@@ -123,9 +133,18 @@ bool tst_UpdateInstaller::apply(const UpdateInstaller::CopyStep& copy)
         ++copyRuns;
         return chosen(from, to);
     });
-    connect(&installer, &UpdateInstaller::totalBytes, this, [this](qint64 total) { totals.append(total); });
+    connect(&installer, &UpdateInstaller::totalBytes, this, [this](qint64 total) {
+        totals.append(total);
+        if (beforeDownload)
+            beforeDownload();
+    });
     const Manifest::LocalHashes hashes = Manifest::indexLocalHashes(Manifest::loadLocalManifest(installPath()));
-    return installer.applyUpdate({localManifest, serverManifest, hashes, installPath(), server->urlText()});
+    QString error;
+    const std::optional<ServerManifest> manifest = ServerManifest::parse(serverManifest, &error);
+    if (!manifest)
+        qWarning().noquote() << "server manifest refused:" << error;
+    return manifest && installer.applyUpdate({localManifest, *manifest, hashes, installPath(),
+                                              serviceUrl.isEmpty() ? server->urlText() : serviceUrl});
 }
 
 void tst_UpdateInstaller::fullUpdateMatchesPublishedBuild()
@@ -186,7 +205,6 @@ void tst_UpdateInstaller::failedDownloadInstallsNothing_data()
     QTest::newRow("cancelled by the user") << QString() << int(DownloadFailed);
     // The first error recorded is the one reported.
     QTest::newRow("no response") << QString() << int(NoResponse);
-    QTest::newRow("unsafe path") << QString() << int(InvalidServerManifest);
     // A private temporary folder that others could write is refused, and with it the download.
     QTest::newRow("download folder unavailable") << "Failed to create download directory." << int(DownloadDirFailed);
 }
@@ -202,11 +220,9 @@ void tst_UpdateInstaller::failedDownloadInstallsNothing()
         QJsonObject entry = list.at(1).toObject();
         entry["size"] = 6;
         list[1] = entry;
-    } else if (tag == "unsafe path") {
-        list.append(QJsonObject{{"path", "../../outside.txt"}, {"size", 3}, {"hash", "x"}});
     } else if (tag == "cancelled by the user") {
         TestReply stall = TestReply::text(200, pattern(300000, 1));
-        stall.stallAfterBytes = 20000;
+        stall.stallAfterBytes = 3; // fewer than the manifest says, so the files stay in transfer
         server->setRoute("/orvel/patch/download", stall);
         QTimer::singleShot(400, batch.get(), [this] { batch->cancelByUser(); });
     } else if (tag == "no response") {
@@ -224,8 +240,96 @@ void tst_UpdateInstaller::failedDownloadInstallsNothing()
     QCOMPARE(int(launcherError), error);
     QCOMPARE(copyRuns, 0);
     QCOMPARE(readTree(installPath()), before);
-    if (error == InvalidServerManifest || error == DownloadDirFailed)
+    if (error == DownloadDirFailed)
         QCOMPARE(server->requestCount(), 0);
+    QVERIFY(!QFileInfo::exists(UpdateInstaller::downloadRoot()));
+}
+
+void tst_UpdateInstaller::outcomesAgainstDevService_data()
+{
+    QTest::addColumn<Files>("build"); // published by the dev service
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("error");
+
+    const Files plain{{"Orvel", pattern(30000, 1)}, {"data/a.bin", pattern(5000, 2)}};
+    const QString success = "^Success for auto-update.$";
+    QTest::newRow("names needing encoding") << Files{{"Orvel", pattern(30000, 1)},
+                                                     {"data/a b#c&d?e%41f+g=h.txt", pattern(7000, 3)},
+                                                     {QString::fromUtf8("Ünïcödé/日本 語.dat"), pattern(100, 4)}}
+                                            << success << 0;
+    QTest::newRow("dot-named segments") << Files{{"Orvel", pattern(30000, 1)},
+                                                 {".config/x", "settings"},
+                                                 {"data/.keep", ""}}
+                                        << success << 0;
+    // The next rows change the manifest on its way to the launcher; the files still come from the dev service.
+    QTest::newRow("fileList is an object")
+        << plain << "^invalid server liveupdate.json file.$" << int(InvalidServerManifest);
+    QTest::newRow("body longer than its size")
+        << plain << "^downloaded file has the wrong size: Orvel expected 29999 bytes, got \\d+$" << int(DownloadFailed);
+    QTest::newRow("size 2^31 + 1") << plain
+                                   << "^downloaded file has the wrong size: Orvel expected 2147483649 bytes, got 30000$"
+                                   << int(DownloadFailed);
+    QTest::newRow("disk full while saving the manifest")
+        << plain << "^Failed to save liveupdate.json File.$" << int(DownloadFailed);
+}
+
+void tst_UpdateInstaller::outcomesAgainstDevService()
+{
+    QFETCH(Files, build);
+    QFETCH(QString, message);
+    QFETCH(int, error);
+    const QByteArray tag = QTest::currentDataTag();
+    const QString version = "2.0+b #1&x%41"; // needs encoding as well
+    writeTree(install->filePath("build"), build);
+    OrvelTest::DevServiceProcess service;
+    QVERIFY2(service.start(serviceState.path(), {"--publish", version + "=" + install->filePath("build")}),
+             qPrintable(service.failure()));
+    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+    ssl.addCaCertificates(service.caCertificatesPath());
+    QSslConfiguration::setDefaultConfiguration(ssl);
+
+    QString checkUrl = service.updateUrl();
+    const qint64 orvelSize = tag == "body longer than its size" ? 29999 : tag == "size 2^31 + 1" ? (1LL << 31) + 1 : 0;
+    if (orvelSize || tag == "fileList is an object") {
+        const QUrl patch(service.updateUrl() + "orvel/patch?version=0.0.0.0&os=255&output=json");
+        QJsonObject manifest =
+            QJsonDocument::fromJson(httpsFetch(service.sslConfiguration(), "GET", patch).body).object();
+        QJsonArray list = manifest["fileList"].toArray();
+        QJsonObject orvel = list.first().toObject();
+        QCOMPARE(orvel["path"].toString(), QString("Orvel"));
+        orvel["size"] = orvelSize;
+        list[0] = orvel;
+        manifest["fileList"] = orvelSize ? QJsonValue(list) : QJsonObject{{"Orvel", orvel}};
+        manifest["totalFileSize"] = orvelSize + 5000;
+        server->setRoute("/orvel/patch", TestReply::json(QJsonDocument(manifest).toJson()));
+        checkUrl = server->urlText();
+    }
+    if (tag == "disk full while saving the manifest")
+        beforeDownload = [] { QFile::link("/dev/full", UpdateInstaller::downloadAppDir() + "/liveupdate.json"); };
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(message));
+
+    // As the launcher does: the check first (nothing installed yet), the update only when it found no fault.
+    VersionCheck check(checkUrl, launcherError);
+    check.checkAppVersion(QJsonObject());
+    serverManifest = check.serverManifest().document;
+    // What the launcher hands the copy manager (installing dot-named entries is the copy manager's own part).
+    Files handed;
+    const auto capture = [&handed](const QString& from, const QString&) {
+        handed = readTree(from);
+        return true;
+    };
+    const bool ok = launcherError == NoError && apply(capture, service.updateUrl());
+
+    QCOMPARE(int(launcherError), error);
+    QCOMPARE(ok, error == NoError);
+    QCOMPARE(copyRuns, ok ? 1 : 0);
+    if (ok) {
+        Files expected = build;
+        expected.insert("liveupdate.json", QJsonDocument(serverManifest).toJson(QJsonDocument::Indented));
+        QCOMPARE(handed, expected);
+    }
+    if (orvelSize)
+        QCOMPARE(totals, QList<qint64>{orvelSize + 5000});
     QVERIFY(!QFileInfo::exists(UpdateInstaller::downloadRoot()));
 }
 

@@ -53,8 +53,18 @@ void ProgressBarWidget::setProgress(qint64 received, qint64 total)
         m_completedBytes += total;
     if (!m_label)
         return;
-    m_text = progressText(m_currentBytes, m_totalBytes);
+    m_text = progressText(shownCurrent(), shownTotal());
     m_label->setText(m_text);
+}
+
+qint64 ProgressBarWidget::shownTotal() const
+{
+    return qMax<qint64>(m_totalBytes, 0);
+}
+
+qint64 ProgressBarWidget::shownCurrent() const
+{
+    return qBound<qint64>(0, m_currentBytes, shownTotal());
 }
 
 QString ProgressBarWidget::progressText(qint64 current, qint64 total)
@@ -77,8 +87,9 @@ QImage ProgressBarWidget::composeBar() const
 
     QImage fillLayer(size(), QImage::Format_ARGB32);
     fillLayer.fill(Qt::transparent);
-    if (m_totalBytes != 0) {
-        const qint64 fillWidth = (static_cast<qint64>(width()) - 12) * m_currentBytes / m_totalBytes;
+    if (shownTotal() != 0) {
+        // The count is at most the total, and a total at most 2^53 (the manifest's limit): no 64-bit overflow.
+        const qint64 fillWidth = (static_cast<qint64>(width()) - 12) * shownCurrent() / shownTotal();
         QPainter fill(&fillLayer);
         fill.fillRect(QRect(6, 0, static_cast<int>(fillWidth), height()), m_fillColor);
     }

@@ -13,7 +13,8 @@ class ProgressBarWidget;
 }
 
 // Overall progress of an update download: a white fill inside a rounded frame picture and the text
-// "Downloading.. X / YMB". Adds up per-file reports; the figures never go back and are never reset.
+// "Downloading.. X / YMB". Adds up per-file reports; the figures never go back and are never reset. What is shown
+// stays between 0 and the total, whatever the reports and the total (a manifest's figure) say.
 class ProgressBarWidget : public QWidget
 {
     Q_OBJECT
@@ -38,6 +39,9 @@ protected:
 
 private:
     QImage composeBar() const;
+    // The total and the count as shown: the total not below 0, the count within 0 and that total.
+    qint64 shownTotal() const;
+    qint64 shownCurrent() const;
 
     std::unique_ptr<Ui::ProgressBarWidget> ui;
     QLabel* m_label = nullptr;

@@ -9,7 +9,8 @@
 
 DownloadBatch::DownloadBatch(LauncherError& launcherError, QStringList& errorDetails, QObject* parent)
     : QObject(parent), launcherError(launcherError), errorDetails(errorDetails),
-      responseIntervalMs(Downloader::defaultResponseIntervalMs), stallTimeoutMs(Downloader::defaultStallTimeoutMs)
+      responseIntervalMs(Downloader::defaultResponseIntervalMs), stallTimeoutMs(Downloader::defaultStallTimeoutMs),
+      slowTransferWindowMs(Downloader::defaultSlowTransferWindowMs)
 {}
 
 DownloadBatch::~DownloadBatch() = default;
@@ -27,7 +28,7 @@ QList<QStringList> DownloadBatch::buckets(const QStringList& paths)
 }
 
 bool DownloadBatch::downloadInParallel(const QStringList& paths, const QString& downloadUrl,
-                                       const QString& downloadAppDir)
+                                       const QString& downloadAppDir, const QHash<QString, qint64>& expectedSizes)
 {
     downloadSucceeded = true;
     downloaderThreads.clear();
@@ -43,6 +44,8 @@ bool DownloadBatch::downloadInParallel(const QStringList& paths, const QString& 
         auto* downloader = new Downloader(nullptr, bucket, downloadUrl, downloadAppDir + QLatin1Char('/'));
         downloader->setResponseInterval(responseIntervalMs);
         downloader->setStallTimeout(stallTimeoutMs);
+        downloader->setSlowTransferWindow(slowTransferWindowMs);
+        downloader->setExpectedSizes(expectedSizes);
         downloaderThreads.insert(downloader, thread);
         threads.append(thread);
         downloader->moveToThread(thread);
@@ -92,6 +95,11 @@ void DownloadBatch::setResponseInterval(int milliseconds)
 void DownloadBatch::setStallTimeout(int milliseconds)
 {
     stallTimeoutMs = milliseconds;
+}
+
+void DownloadBatch::setSlowTransferWindow(int milliseconds)
+{
+    slowTransferWindowMs = milliseconds;
 }
 
 void DownloadBatch::onUpdateDownloadProgress(qint64 _bytesReceived, qint64 _bytesTotal)

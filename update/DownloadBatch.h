@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -27,9 +28,11 @@ public:
     DownloadBatch(LauncherError& launcherError, QStringList& errorDetails, QObject* parent = nullptr);
     ~DownloadBatch() override;
 
-    // Fetches every path (downloadUrl + path) into downloadAppDir + "/" + path. True when every downloader
-    // succeeded and nobody cancelled. Returns only after every worker thread has ended.
-    bool downloadInParallel(const QStringList& paths, const QString& downloadUrl, const QString& downloadAppDir);
+    // Fetches every path (downloadUrl + encoded path) into downloadAppDir + "/" + path; a path listed in
+    // expectedSizes must arrive with exactly that many bytes. True when every downloader succeeded and nobody
+    // cancelled. Returns only after every worker thread has ended.
+    bool downloadInParallel(const QStringList& paths, const QString& downloadUrl, const QString& downloadAppDir,
+                            const QHash<QString, qint64>& expectedSizes = {});
 
     // Path i goes to bucket i mod n, keeping list order inside each bucket; n = min(paths, 16).
     static QList<QStringList> buckets(const QStringList& paths);
@@ -42,6 +45,7 @@ public:
     // Applied to the downloaders of later runs; tests shorten them.
     void setResponseInterval(int milliseconds);
     void setStallTimeout(int milliseconds);
+    void setSlowTransferWindow(int milliseconds);
 
 signals:
     void operate();
@@ -63,4 +67,5 @@ private:
     QMap<Downloader*, QThread*> downloaderThreads;
     int responseIntervalMs;
     int stallTimeoutMs;
+    int slowTransferWindowMs;
 };

@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include "FileSystem.h"
+#include "ServiceUrls.h"
 #include "UpdateLogging.h"
 
 Downloader::Downloader(QObject* parent, const QStringList& relativePaths, const QString& baseUrl,
@@ -28,6 +29,9 @@ Downloader::Downloader(QObject* parent, const QStringList& relativePaths, const 
     stallTimer = new QTimer(this);
     stallTimer->setSingleShot(true);
     connect(stallTimer, &QTimer::timeout, this, &Downloader::onTransferStalled);
+
+    slowTransferTimer = new QTimer(this);
+    connect(slowTransferTimer, &QTimer::timeout, this, &Downloader::onSlowTransferCheck);
 }
 
 Downloader::~Downloader()
@@ -49,6 +53,16 @@ void Downloader::setResponseInterval(int milliseconds)
 void Downloader::setStallTimeout(int milliseconds)
 {
     stallTimeoutMs = milliseconds;
+}
+
+void Downloader::setSlowTransferWindow(int milliseconds)
+{
+    slowTransferWindowMs = milliseconds;
+}
+
+void Downloader::setExpectedSizes(const QHash<QString, qint64>& sizes)
+{
+    expectedSizes = sizes;
 }
 
 void Downloader::Download()
@@ -86,10 +100,12 @@ void Downloader::Download()
             break;
         }
         currentPath = entry;
+        expectedSize = expectedSizes.value(entry, -1);
+        receivedBytes = 0;
         progressComplete = false;
         dataReceived = false;
         requestCount = 0;
-        request.setUrl(QUrl(baseUrl + entry, QUrl::TolerantMode));
+        request.setUrl(QUrl(baseUrl + ServiceUrls::encodePath(entry), QUrl::TolerantMode));
         sendRequest();
         responseTimer->start(responseIntervalMs);
 
@@ -118,6 +134,10 @@ void Downloader::noteTransferActivity()
     sinceLastData.start();
     if (!stallTimer->isActive())
         stallTimer->start(stallTimeoutMs);
+    if (!slowTransferTimer->isActive()) {
+        windowBytes = 0;
+        slowTransferTimer->start(slowTransferWindowMs);
+    }
 }
 
 void Downloader::stopTimers()
@@ -125,6 +145,7 @@ void Downloader::stopTimers()
     if (responseTimer->isActive())
         responseTimer->stop();
     stallTimer->stop();
+    slowTransferTimer->stop();
 }
 
 void Downloader::onReadyRead()
@@ -144,6 +165,13 @@ bool Downloader::writeAvailable()
         const qint64 read = reply->read(chunk.data(), chunk.size());
         if (read <= 0)
             return true;
+        receivedBytes += read;
+        windowBytes += read;
+        // Whatever the body still holds, it is not the published file.
+        if (expectedSize >= 0 && receivedBytes > expectedSize) {
+            failWrongSize();
+            return false;
+        }
         if (file->write(chunk.constData(), read) != read)
             break;
     }
@@ -151,6 +179,13 @@ bool Downloader::writeAvailable()
     qCDebug(lcUpdate).noquote() << "Failed to write" << file->fileName() << ":" << file->errorString();
     Cancel();
     return false;
+}
+
+void Downloader::failWrongSize()
+{
+    qCDebug(lcUpdate).noquote() << "downloaded file has the wrong size:" << currentPath << "expected" << expectedSize
+                                << "bytes, got" << receivedBytes;
+    Cancel();
 }
 
 void Downloader::onDownloadProgress(qint64 _bytesReceived, qint64 _bytesTotal)
@@ -181,6 +216,10 @@ void Downloader::onDownloadFinished()
     // Whatever arrived after the last readyRead belongs to the file too.
     if (!writeAvailable())
         return;
+    if (expectedSize >= 0 && receivedBytes != expectedSize) {
+        failWrongSize();
+        return;
+    }
     if (!file->flush()) {
         qCDebug(lcUpdate).noquote() << "Failed to write" << file->fileName() << ":" << file->errorString();
         Cancel();
@@ -233,6 +272,17 @@ void Downloader::onTransferStalled()
         return;
     }
     qCDebug(lcUpdate).noquote() << "no data for" << stallTimeoutMs << "ms, giving up on" << currentPath;
+    Cancel();
+}
+
+void Downloader::onSlowTransferCheck()
+{
+    if (windowBytes >= minBytesPerSecond * slowTransferWindowMs / 1000) {
+        windowBytes = 0;
+        return;
+    }
+    qCDebug(lcUpdate).noquote() << "transfer slower than" << minBytesPerSecond << "bytes/s for" << slowTransferWindowMs
+                                << "ms, giving up on" << currentPath;
     Cancel();
 }
 

@@ -1,8 +1,5 @@
 #include "Manifest.h"
 
-#include <cmath>
-#include <limits>
-
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -99,30 +96,19 @@ LocalHashes indexLocalHashes(const QJsonObject& localManifest)
     return hashes;
 }
 
-qint32 readSize(const QJsonValue& value)
-{
-    if (!value.isDouble())
-        return 0;
-    const double number = value.toDouble();
-    if (!std::isfinite(number) || std::trunc(number) != number || number < std::numeric_limits<qint32>::min() ||
-        number > std::numeric_limits<qint32>::max())
-        return 0;
-    return static_cast<qint32>(number);
-}
-
 bool isDailyChannel(const QJsonObject& localManifest)
 {
     return localManifest.contains(QLatin1String("targetVersion"));
 }
 
-QString manifestVersion(const QJsonObject& localManifest, const QJsonObject& serverManifest, int source)
+QString manifestVersion(const QJsonObject& localManifest, const ServerManifest& serverManifest, int source)
 {
     if (isDailyChannel(localManifest))
         return localManifest.value(QLatin1String("targetVersion")).toString() + QLatin1String(".t");
     const QString fallback = QStringLiteral("0.0.0.0");
     switch (source) {
     case 0:
-        return serverManifest.value(QLatin1String("version")).toString(fallback);
+        return serverManifest.version;
     case 1:
         return localManifest.value(QLatin1String("version")).toString(fallback);
     default:
@@ -130,72 +116,32 @@ QString manifestVersion(const QJsonObject& localManifest, const QJsonObject& ser
     }
 }
 
-qint64 collectChangedFiles(const QJsonObject& serverManifest, const LocalHashes& localHashes,
+qint64 collectChangedFiles(const ServerManifest& serverManifest, const LocalHashes& localHashes,
                            const QString& installPath, QStringList& paths)
 {
-    qint64 total = readSize(serverManifest.value(QLatin1String("totalFileSize")));
+    qint64 total = serverManifest.totalFileSize;
     const FolderFiles installed(installPath);
-    const QJsonArray fileList = serverManifest.value(QLatin1String("fileList")).toArray();
-    for (const QJsonValue& element : fileList) {
-        const QJsonObject entry = element.toObject();
-        const QString path = entryText(entry, QLatin1String("path"));
-        const qint32 size = readSize(entry.value(QLatin1String("size")));
-        const QString hash = entryText(entry, QLatin1String("hash"));
-
+    for (const ManifestEntry& entry : serverManifest.fileList) {
         // The hash text is compared first: it is free, and a mismatch spares the file system call.
-        const bool current = !path.isEmpty() && localHashes.value(path) == hash && installed.hasSize(path, size);
+        const bool current = !entry.path.isEmpty() && localHashes.value(entry.path) == entry.hash &&
+                             installed.hasSize(entry.path, entry.size);
         if (current)
-            total -= size;
+            total -= entry.size;
         else
-            paths.append(path);
+            paths.append(entry.path);
     }
     return total;
 }
 
-QStringList unsafePaths(const QJsonObject& serverManifest)
-{
-    QStringList unsafe;
-    const QJsonArray fileList = serverManifest.value(QLatin1String("fileList")).toArray();
-    for (const QJsonValue& element : fileList) {
-        const QString path = entryText(element.toObject(), QLatin1String("path"));
-        if (path.isEmpty())
-            continue;
-        bool bad = path.startsWith(QLatin1Char('/')) || path.contains(QLatin1Char(':')) ||
-                   path.contains(QLatin1Char('\\')) || path.contains(QChar(0));
-        if (!bad) {
-            const QStringList segments = path.split(QLatin1Char('/'));
-            bad = segments.contains(QLatin1String(".")) || segments.contains(QLatin1String(".."));
-        }
-        if (bad)
-            unsafe.append(path);
-    }
-    return unsafe;
-}
-
-QMap<QString, qint64> expectedSizes(const QJsonObject& serverManifest, const QStringList& paths)
-{
-    QMap<QString, qint64> sizes;
-    for (const QString& path : paths)
-        sizes.insert(path, 0);
-    const QJsonArray fileList = serverManifest.value(QLatin1String("fileList")).toArray();
-    for (const QJsonValue& element : fileList) {
-        const QJsonObject entry = element.toObject();
-        const auto it = sizes.find(entryText(entry, QLatin1String("path")));
-        if (it != sizes.end())
-            it.value() = readSize(entry.value(QLatin1String("size")));
-    }
-    return sizes;
-}
-
-bool saveServerManifest(const QJsonObject& serverManifest, const QString& downloadAppDir)
+bool saveServerManifest(const ServerManifest& serverManifest, const QString& downloadAppDir)
 {
     QFile file(downloadAppDir + QLatin1Char('/') + QLatin1String(fileName));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         qCDebug(lcUpdate) << "Could not open liveupdate.json file.";
         return false;
     }
-    const QByteArray text = QJsonDocument(serverManifest).toJson(QJsonDocument::Indented);
-    // A short write (full disk) would install a truncated manifest; report it like a file that cannot be opened.
+    const QByteArray text = QJsonDocument(serverManifest.document).toJson(QJsonDocument::Indented);
+    // A short write (full disk) leaves a truncated manifest that must not be installed.
     const bool written = file.write(text) == text.size() && file.flush();
     file.close();
     if (!written)

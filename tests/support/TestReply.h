@@ -25,8 +25,9 @@ struct TestReply
     qint64 stallAfterBytes = -1;
     // Send the headers and this many body bytes, then close the connection.
     qint64 dropAfterBytes = -1;
-    // Body bytes per write.
+    // Body bytes per write, and a pause before each write after the first (a slow transfer).
     int chunkSize = 16 * 1024;
+    int chunkPauseMs = 0;
 
     static TestReply text(int status, const QByteArray& body, const QByteArray& contentType = "text/plain");
     static TestReply json(const QByteArray& body, int status = 200);
