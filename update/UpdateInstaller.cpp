@@ -1,6 +1,7 @@
 #include "UpdateInstaller.h"
 
 #include <QDir>
+#include <QFile>
 
 #include "DownloadBatch.h"
 #include "FileSystem.h"
@@ -37,7 +38,10 @@ bool UpdateInstaller::applyUpdate(const Inputs& inputs)
     // An empty root would make QDir("") the working folder: never remove that.
     if (!root.isEmpty())
         QDir(root).removeRecursively();
-    if (root.isEmpty() || !ensureDirectory(appDir)) {
+    // The copy manager refuses a tree that others could write to (it may run with more rights than we have), so the
+    // folder must not depend on the umask.
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    if (root.isEmpty() || !ensureDirectory(appDir) || !QFile::setPermissions(appDir, ownerOnly)) {
         qCDebug(lcUpdate) << "Failed to create download directory.";
         recordError(launcherError, DownloadDirFailed);
         return false;
