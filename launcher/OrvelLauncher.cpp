@@ -14,6 +14,7 @@
 #include "AppSettings.h"
 #include "DeploymentSettings.h"
 #include "DownloadBatch.h"
+#include "ErrorMessage.h"
 #include "InstallBar.h"
 #include "InstanceLogin.h"
 #include "LauncherArtwork.h"

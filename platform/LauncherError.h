@@ -30,6 +30,3 @@ inline void recordError(LauncherError& recorded, LauncherError error)
     if (recorded == NoError)
         recorded = error;
 }
-
-// The message the error dialog shows for a code ("Unknown Error." for codes outside 1 to 14).
-QString launcherErrorMessage(qint32 code);

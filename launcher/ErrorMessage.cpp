@@ -1,4 +1,4 @@
-#include "LauncherError.h"
+#include "ErrorMessage.h"
 
 QString launcherErrorMessage(qint32 code)
 {
@@ -26,4 +26,10 @@ QString launcherErrorMessage(qint32 code)
     default:
         return QStringLiteral("Unknown Error.");
     }
+}
+
+QString failureMessage(const Failure& failure)
+{
+    const QString message = launcherErrorMessage(failure.code);
+    return failure.detail.isEmpty() ? message : message + QLatin1Char(' ') + failure.detail;
 }
