@@ -16,6 +16,7 @@
 #include "DownloadBatch.h"
 #include "ErrorMessage.h"
 #include "InstallBar.h"
+#include "InstallLayout.h"
 #include "InstanceLogin.h"
 #include "LauncherArtwork.h"
 #include "LauncherLogging.h"
@@ -125,12 +126,12 @@ void OrvelLauncher::showWindow()
 
 QString OrvelLauncher::installPath() const
 {
-    const QString ownFolder = QDir::fromNativeSeparators(QCoreApplication::applicationDirPath());
-    const QString stored =
-        QDir::fromNativeSeparators(readAppSetting(QStringLiteral("OrvelPath"), ownFolder).toString());
+    // Without a usable setting: the launcher's own folder, or the per-user data folder of an installed launcher.
+    const QString fallback = InstallLayout::defaultApplicationFolder(QCoreApplication::applicationDirPath());
+    const QString stored = QDir::fromNativeSeparators(readAppSetting(QStringLiteral("OrvelPath"), fallback).toString());
     if (!stored.isEmpty() && QFileInfo(stored).isDir())
         return stored + QStringLiteral("/App");
-    return ownFolder + QStringLiteral("/App");
+    return fallback + QStringLiteral("/App");
 }
 
 void OrvelLauncher::checkLauncherVersion()

@@ -34,7 +34,8 @@ public:
     void startFlow();
 
     // The folder the application is installed in and started from: "OrvelPath" when it names an existing folder,
-    // else the launcher's own folder; followed by "/App".
+    // else the launcher's own folder (an installed launcher on Linux: the per-user $XDG_DATA_HOME/orvel); followed
+    // by "/App".
     QString installPath() const;
 
     LauncherError error() const { return launcherError; }

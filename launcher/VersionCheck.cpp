@@ -7,6 +7,7 @@
 #include <QUrl>
 
 #include "LauncherLogging.h"
+#include "OrvelVersion.h"
 #include "NetworkWorker.h"
 #include "ServiceUrls.h"
 
@@ -69,10 +70,12 @@ bool VersionCheck::checkLauncherVersion()
         recordError(m_launcherError, LauncherVersionCheckFailed);
         return m_launcherLatest;
     }
-    // Text that is not a number counts as 0. This launcher is 2.0: anything from 2.1 or 3 on is newer.
+    // Text that is not a number counts as 0. Only major and minor count: with this launcher at 2.0, anything from 2.1
+    // or 3 on is newer (and a negative number is no version this launcher knows).
     const int major = parts.at(0).toInt();
     const int minor = parts.at(1).toInt();
-    m_launcherLatest = major == 0 || major == 1 || (major == 2 && minor == 0);
+    m_launcherLatest = (major >= 0 && major < ORVEL_VERSION_MAJOR) ||
+                       (major == ORVEL_VERSION_MAJOR && minor >= 0 && minor <= ORVEL_VERSION_MINOR);
     return m_launcherLatest;
 }
 

@@ -1,10 +1,12 @@
-// Platform layer on Linux: process list, private temporary folder, start with the rights to write a folder.
+// Platform layer on Linux: process list, private temporary folder, start with the rights to write a folder, where the
+// launcher's own files are.
 
 #include <QtTest>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "InstallLayout.h"
 #include "Platform.h"
 #include "Unprivileged.h"
 #include "UpdateTestFiles.h"
@@ -80,6 +82,10 @@ private slots:
     // Start with the rights to write a folder
     void otherFoldersGoThroughElevation_data();
     void otherFoldersGoThroughElevation();
+
+    // The launcher's files, from its own folder
+    void installLayout_data();
+    void installLayout();
 
 private:
     QTemporaryDir m_dir;
@@ -249,6 +255,51 @@ void tst_Platform::otherFoldersGoThroughElevation()
     QVERIFY2(packed >= 0 && packed < 255, qPrintable(QString::number(packed)));
     QCOMPARE(packed / 16, outcome);
     QCOMPARE(packed % 16 - 1, exitCode);
+}
+
+void tst_Platform::installLayout_data()
+{
+    QTest::addColumn<QStringList>("files");   // under a fresh root; the program's folder is bin/
+    QTest::addColumn<QString>("copyManager"); // found paths, relative to the root
+    QTest::addColumn<QString>("fonts");
+    QTest::addColumn<QString>("applicationFolder"); // "<data>": $XDG_DATA_HOME/orvel
+
+    QTest::newRow("build tree: beside the program")
+        << QStringList{"bin/OrvelFileCopyManager", "bin/Font/a.ttf"} << "bin/OrvelFileCopyManager"
+        << "bin/Font"
+        << "bin";
+    QTest::newRow("installed prefix") << QStringList{"libexec/orvel/OrvelFileCopyManager", "share/orvel/Font/a.ttf"}
+                                      << "libexec/orvel/OrvelFileCopyManager"
+                                      << "share/orvel/Font"
+                                      << "<data>";
+    QTest::newRow("installed prefix, copy manager beside the program wins")
+        << QStringList{"bin/OrvelFileCopyManager", "libexec/orvel/OrvelFileCopyManager", "share/orvel/Font/a.ttf"}
+        << "bin/OrvelFileCopyManager"
+        << "share/orvel/Font"
+        << "<data>";
+    QTest::newRow("nothing there: beside the program") << QStringList{} << "bin/OrvelFileCopyManager"
+                                                       << "bin/Font"
+                                                       << "bin";
+}
+
+void tst_Platform::installLayout()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QString, copyManager);
+    QFETCH(QString, fonts);
+    QFETCH(QString, applicationFolder);
+    QTemporaryDir root;
+    QVERIFY(QDir(root.path()).mkpath("bin"));
+    for (const QString& file : files)
+        UpdateTest::writeFile(root.filePath(file), "x");
+    const auto dataHome = scopedEnv("XDG_DATA_HOME", root.filePath("data").toUtf8());
+
+    // The program's folder as a running program sees it: not cleaned, so ".." in the paths must go.
+    const QString programDir = root.filePath("bin/../bin");
+    QCOMPARE(InstallLayout::copyManagerProgram(programDir), root.filePath(copyManager));
+    QCOMPARE(InstallLayout::fontFolder(programDir), root.filePath(fonts));
+    QCOMPARE(InstallLayout::defaultApplicationFolder(programDir),
+             applicationFolder == "<data>" ? root.filePath("data/orvel") : root.filePath(applicationFolder));
 }
 
 QTEST_GUILESS_MAIN(tst_Platform)
