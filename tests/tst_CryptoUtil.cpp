@@ -1,5 +1,8 @@
 // Token sealing: sizes, freshness, round trips, rejection of damaged blobs, and the blob layout checked with the
 // openssl command line so that a self-consistent but wrong layout cannot pass.
+#include <iostream>
+#include <sstream>
+
 #include <QtTest>
 
 #include "CryptoUtil.h"
@@ -8,14 +11,11 @@ namespace {
 
 const std::string kKeyText = "Qz7#Lp2!Vw9$Rk4&";
 
-// openssl enc or dgst with `input` on its standard input: its standard output, or "<failed>".
-QByteArray openssl(const QString& command, const QStringList& options, const QByteArray& input)
+// Runs openssl with `input` on its standard input: its standard output, or "<failed>".
+QByteArray openssl(const QStringList& arguments, const QByteArray& input)
 {
-    const QStringList arguments = command == "enc" ? QStringList{"enc", "-aes-128-cbc", "-K",
-                                                                 QByteArray::fromStdString(kKeyText).left(16).toHex()}
-                                                   : QStringList{"dgst", "-sha256", "-binary", "-mac", "HMAC"};
     QProcess process;
-    process.start(QStringLiteral("openssl"), arguments + options);
+    process.start(QStringLiteral("openssl"), arguments);
     process.write(input);
     process.closeWriteChannel();
     const bool ok =
@@ -36,7 +36,6 @@ private slots:
     void damagedBlobRejected_data();
     void damagedBlobRejected();
     void opensslReadsOurBlob();
-    void weOpenOpensslBlob();
 };
 
 void tst_CryptoUtil::roundTrip_data()
@@ -103,31 +102,29 @@ void tst_CryptoUtil::damagedBlobRejected_data()
 void tst_CryptoUtil::damagedBlobRejected()
 {
     QFETCH(QByteArray, blob);
-    QVERIFY(Verdant::CryptoUtil().decrypt(blob, kKeyText).isEmpty());
+    std::ostringstream diagnostics;
+    std::streambuf* previous = std::cerr.rdbuf(diagnostics.rdbuf());
+    const QByteArray opened = Verdant::CryptoUtil().decrypt(blob, kKeyText);
+    std::cerr.rdbuf(previous);
+    QVERIFY(opened.isEmpty());
+    // The tag refuses it before the cipher runs, so no padding verdict can come out, not even as a diagnostic.
+    QCOMPARE(QString::fromStdString(diagnostics.str()), QString());
 }
 
 void tst_CryptoUtil::opensslReadsOurBlob()
 {
+    // Another implementation finds the tag over the ciphertext with the MAC key, and the text with the vector and the
+    // key text's first 16 bytes. (With the round trips this fixes the layout that opening reads as well.)
     QByteArray plain;
     for (int i = 0; i < 256; ++i)
         plain.append(static_cast<char>(i));
     const QByteArray blob = Verdant::CryptoUtil().encrypt(plain, kKeyText);
     const QByteArray cipherText = blob.mid(32, blob.size() - 64);
-
-    QCOMPARE(openssl("dgst", {"-macopt", "hexkey:" + blob.mid(16, 16).toHex()}, cipherText), blob.right(32));
-    QCOMPARE(openssl("enc", {"-d", "-iv", blob.left(16).toHex()}, cipherText), plain);
-}
-
-void tst_CryptoUtil::weOpenOpensslBlob()
-{
-    // A blob assembled by hand from openssl's output, as the design application's side would build it.
-    const QByteArray plain("sealed elsewhere\0with a zero", 28);
-    const QByteArray iv = QByteArray::fromHex("000102030405060708090a0b0c0d0e0f");
-    const QByteArray macKey = QByteArray::fromHex("f0e1d2c3b4a5968778695a4b3c2d1e0f");
-    const QByteArray cipherText = openssl("enc", {"-e", "-iv", iv.toHex()}, plain);
-    QCOMPARE(cipherText.size(), 32);
-    const QByteArray tag = openssl("dgst", {"-macopt", "hexkey:" + macKey.toHex()}, cipherText);
-    QCOMPARE(Verdant::CryptoUtil().decrypt(iv + macKey + cipherText + tag, kKeyText), plain);
+    const QByteArray macKey = blob.mid(16, 16).toHex();
+    QCOMPARE(openssl({"dgst", "-sha256", "-binary", "-mac", "HMAC", "-macopt", "hexkey:" + macKey}, cipherText),
+             blob.right(32));
+    const QByteArray aesKey = QByteArray::fromStdString(kKeyText).left(16).toHex();
+    QCOMPARE(openssl({"enc", "-d", "-aes-128-cbc", "-K", aesKey, "-iv", blob.left(16).toHex()}, cipherText), plain);
 }
 
 QTEST_GUILESS_MAIN(tst_CryptoUtil)

@@ -7,6 +7,7 @@
 #include "InstallBar.h"
 #include "TempSettingsHome.h"
 #include "UiResources.h"
+#include "UpdateTestFiles.h"
 
 class tst_InstallBar : public QObject
 {
@@ -68,32 +69,24 @@ void tst_InstallBar::playEmitsOnce()
 void tst_InstallBar::storedChoiceShownToggleWrites()
 {
     const QString settings = m_home.configPath() + "/Orvel/App.conf";
-    const auto settingsBytes = [&settings] {
-        QFile file(settings);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    };
     // Nothing stored: unchecked, and no file is created.
     QVERIFY(!InstallBar().findChild<QCheckBox*>("cbStaySignedIn")->isChecked());
     QVERIFY(!QFile::exists(settings));
 
     // "1" is not how the settings store writes a boolean, so a write-back would show in the file.
-    const QByteArray stored = "[General]\nStaySignedIn=1\n";
-    QFile file(settings);
-    QVERIFY(QDir().mkpath(QFileInfo(settings).path()) && file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(stored), stored.size());
-    file.close();
+    UpdateTest::writeFile(settings, "[General]\nStaySignedIn=1\n");
     InstallBar bar;
     bar.setMode(InstallBar::SignInFace);
     bar.show();
     auto* box = bar.findChild<QCheckBox*>("cbStaySignedIn");
     QVERIFY(box->isChecked());
-    QCOMPARE(settingsBytes(), stored);
+    QCOMPARE(UpdateTest::readFile(settings), QByteArray("[General]\nStaySignedIn=1\n"));
 
     // Each change is written at once.
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(7, box->height() / 2));
-    QVERIFY(settingsBytes().contains("StaySignedIn=false"));
+    QVERIFY(UpdateTest::readFile(settings).contains("StaySignedIn=false"));
     box->toggle();
-    QVERIFY(settingsBytes().contains("StaySignedIn=true"));
+    QVERIFY(UpdateTest::readFile(settings).contains("StaySignedIn=true"));
 }
 
 void tst_InstallBar::styleSheetPicturesExist()
