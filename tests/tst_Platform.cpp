@@ -17,11 +17,6 @@ struct stat statOf(const QString& path)
     return info;
 }
 
-bool setMode(const QString& path, mode_t mode)
-{
-    return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
-}
-
 // Sets or clears an environment variable until the returned guard ends.
 auto scopedEnv(const char* name, const QByteArray& value)
 {
@@ -138,10 +133,9 @@ void tst_Platform::otherFoldersGoThroughElevation()
 
     // A folder the caller cannot write: root's, seen by "nobody" (or, when not root, one we made read-only).
     const QString base = m_dir.filePath(QUuid::createUuid().toString(QUuid::Id128));
-    QVERIFY(QDir().mkpath(base + "/locked") && setMode(m_dir.path(), 0755) && setMode(base, 0755));
     UpdateTest::writeFile(base + "/program", "#!/bin/sh\nexit 4\n", 0755);
     UpdateTest::writeFile(base + "/elevate", "#!/bin/sh\n" + elevator + "\n", 0755);
-    QVERIFY(setMode(base + "/locked", 0555));
+    QCOMPARE(QProcess::execute("sh", {"-c", "chmod 755 \"$0\" \"$0/..\" && mkdir -m 555 \"$0/locked\"", base}), 0);
     const auto elevateEnv = scopedEnv("ORVEL_ELEVATE_COMMAND", QFile::encodeName(base + "/elevate"));
 
     // The child's exit status carries outcome and exit code.
@@ -150,7 +144,6 @@ void tst_Platform::otherFoldersGoThroughElevation()
             Platform::runElevatedAndWait(base + "/program", {"a folder/App", "b"}, base + "/locked/App");
         return int(result.outcome) * 16 + result.exitCode + 1;
     });
-    QVERIFY(setMode(base + "/locked", 0755));
     QCOMPARE(packed / 16, outcome);
     QCOMPARE(packed % 16 - 1, exitCode);
 }
