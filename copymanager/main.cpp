@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include "CopyTree.h"
+#include "SignedManifest.h"
 
 namespace {
 
@@ -57,5 +58,7 @@ int main(int argc, char* argv[])
     if (destination.isEmpty())
         return usage(parser);
 
-    return copyTree(source, destination) ? 0 : 1;
+    CopyOptions options;
+    options.manifestPublicKey = SignedManifest::configuredPublicKey();
+    return copyTree(source, destination, options) ? 0 : 1;
 }

@@ -80,6 +80,10 @@ private slots:
     void hostileEntries_data();
     void hostileEntries();
 
+    // With the publisher's key: only what the signed manifest describes
+    void signedManifest_data();
+    void signedManifest();
+
     // Permission bits
     void permissionBits_data();
     void permissionBits();
@@ -323,12 +327,12 @@ void tst_CopyManager::hostileEntries()
     const Tree outsideBefore = snapshot(outside);
 
     bool installedAll = true;
-    QScopedPointer<QThread> run(QThread::create([&] {
-        installedAll = copyTree(m_source, m_destination, [&] {
-            if (planted == "late fifo" && (::unlink(late) != 0 || ::mkfifo(late, 0644) != 0))
-                qFatal("cannot swap in the FIFO");
-        });
-    }));
+    CopyOptions options;
+    options.afterListing = [&] {
+        if (planted == "late fifo" && (::unlink(late) != 0 || ::mkfifo(late, 0644) != 0))
+            qFatal("cannot swap in the FIFO");
+    };
+    QScopedPointer<QThread> run(QThread::create([&] { installedAll = copyTree(m_source, m_destination, options); }));
     run->start();
     if (!run->wait(20000))
         qFatal("the copy hangs");
@@ -343,6 +347,63 @@ void tst_CopyManager::hostileEntries()
     QCOMPARE(installed.value("good.txt", "<missing>"), refusesAll ? "<missing>" : "good");
     if (planted == "destination link")
         QVERIFY(QFileInfo(m_destination + "/data").isSymLink());
+}
+
+void tst_CopyManager::signedManifest_data()
+{
+    QTest::addColumn<QString>("change"); // what happens to the download folder after the launcher left it
+    QTest::addColumn<QStringList>("installed");
+
+    QTest::newRow("as signed") << QString() << QStringList{"a.txt", "sub/b.bin", "liveupdate.json"};
+    QTest::newRow("file replaced after download, same size") << "swap" << QStringList{"sub/b.bin"};
+    QTest::newRow("file the manifest does not list") << "extra" << QStringList{"a.txt", "sub/b.bin"};
+    QTest::newRow("liveupdate.json not the signed one") << "manifest" << QStringList{"a.txt", "sub/b.bin"};
+    QTest::newRow("signature over another manifest") << "signature" << QStringList{};
+    QTest::newRow("no signature") << "unsigned" << QStringList{};
+}
+
+void tst_CopyManager::signedManifest()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, installed);
+    const Tree files{{"a.txt", "alpha"}, {"sub/b.bin", pattern(5000, 7)}};
+    QJsonArray list;
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        const QString hash = QCryptographicHash::hash(it.value(), QCryptographicHash::Sha256).toHex();
+        list.append(QJsonObject{{"path", it.key()}, {"size", it.value().size()}, {"hash", hash}});
+    }
+    const QByteArray body = QJsonDocument(QJsonObject{{"version", "1.1"}, {"fileList", list}}).toJson();
+    writeTree(m_source, files);
+    writeFile(m_source + "/liveupdate.json", QJsonDocument::fromJson(body).toJson(QJsonDocument::Indented));
+    // The publisher's key and signature, made with the openssl tool.
+    const QString key = m_dir->filePath("key.pem");
+    writeFile(m_dir->filePath("signed"), change == "signature" ? body + " " : body);
+    QCOMPARE(QProcess::execute("openssl", {"genpkey", "-algorithm", "ed25519", "-out", key}), 0);
+    QProcess openssl;
+    openssl.start("openssl", {"pkeyutl", "-sign", "-rawin", "-inkey", key, "-in", m_dir->filePath("signed")});
+    QVERIFY(openssl.waitForFinished());
+    const QByteArray signature = openssl.readAllStandardOutput().toBase64();
+    openssl.start("openssl", {"pkey", "-in", key, "-pubout", "-outform", "DER"});
+    QVERIFY(openssl.waitForFinished());
+    CopyOptions options;
+    options.manifestPublicKey = openssl.readAllStandardOutput().right(32).toBase64();
+    writeFile(m_source + "/.orvel-manifest.json", body);
+    if (change != "unsigned")
+        writeFile(m_source + "/.orvel-manifest.sig", signature);
+    if (change == "swap")
+        writeFile(m_source + "/a.txt", "omega");
+    else if (change == "extra")
+        writeFile(m_source + "/sub/extra.so", "unlisted");
+    else if (change == "manifest")
+        writeFile(m_source + "/liveupdate.json", "{\"version\": \"9.9\", \"fileList\": []}");
+
+    QCOMPARE(copyTree(m_source, m_destination, options), change.isEmpty());
+    QStringList present = snapshot(m_destination).keys();
+    present.sort();
+    installed.sort();
+    QCOMPARE(present, installed);
+    if (installed.contains("a.txt"))
+        QCOMPARE(readFile(m_destination + "/a.txt"), QByteArray("alpha"));
 }
 
 void tst_CopyManager::permissionBits_data()
