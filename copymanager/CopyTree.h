@@ -26,6 +26,9 @@
 struct CopyOptions
 {
     QByteArray manifestPublicKey; // standard Base64 of a raw Ed25519 key; empty: no signature check
+    // The source is disposable (the launcher's download cache): when the run has only the caller's rights and a
+    // file is on the installation's file system, it is renamed into place instead of copied.
+    bool move = false;
     // Runs once the source has been listed and checked, before anything is installed (tests change the source then).
     std::function<void()> afterListing;
 };

@@ -115,6 +115,7 @@ struct Plan
     dev_t targetDevice = 0; // the destination root, when it exists: a source folder that is it is not entered
     ino_t targetInode = 0;
     const SignedManifest* signedManifest = nullptr; // set: every file must match its signed entry
+    bool move = false;                              // files may be renamed into place instead of copied
 };
 
 bool ownedByCaller(const Plan& plan, const struct stat& info)
@@ -359,6 +360,21 @@ FileDescriptor createTemporary(int folder, QByteArray& name)
 // Writes a temporary file in the target's folder with `fill` and renames it over the target, so the target is always
 // either the old or the new file. The replaced file's permission bits (and, when we may, its owner) carry over; a new
 // file gets `newMode`. `durable` flushes the new file before the rename.
+// Whether the file the update replaces (if any) may be replaced: a link or folder in its place, or a read-only file,
+// stays as it is.
+bool targetReplaceable(const Plan& plan, const FileEntry& file, struct stat& targetInfo, bool& replacing)
+{
+    const int targetFolder = plan.folders[file.folder]->target.get();
+    const char* name = file.name.constData();
+    replacing = ::fstatat(targetFolder, name, &targetInfo, AT_SYMLINK_NOFOLLOW) == 0;
+    if (replacing && !S_ISREG(targetInfo.st_mode))
+        return failWith("Not replaced, not a regular file in the installation:", file.relative, EEXIST);
+    // A read-only target stays, as it would on Windows (root may write anything, so this only holds for users).
+    if (replacing && ::geteuid() != 0 && ::faccessat(targetFolder, name, W_OK, AT_EACCESS) != 0)
+        return failWith("Cannot replace read-only", file.relative);
+    return true;
+}
+
 bool replaceTarget(const Plan& plan, const FileEntry& file, mode_t newMode, const std::function<bool(int)>& fill,
                    bool durable)
 {
@@ -366,13 +382,10 @@ bool replaceTarget(const Plan& plan, const FileEntry& file, mode_t newMode, cons
     const char* name = file.name.constData();
     const int targetFolder = folder.target.get();
     struct stat targetInfo;
-    const bool replacing = ::fstatat(targetFolder, name, &targetInfo, AT_SYMLINK_NOFOLLOW) == 0;
-    if (replacing && !S_ISREG(targetInfo.st_mode))
-        return failWith("Not replaced, not a regular file in the installation:", file.relative, EEXIST);
-    // A read-only target stays, as it would on Windows (root may write anything, so this only holds for users).
+    bool replacing = false;
+    if (!targetReplaceable(plan, file, targetInfo, replacing))
+        return false;
     const bool root = ::geteuid() == 0;
-    if (replacing && !root && ::faccessat(targetFolder, name, W_OK, AT_EACCESS) != 0)
-        return failWith("Cannot replace read-only", file.relative);
 
     QByteArray temporary;
     FileDescriptor out = createTemporary(targetFolder, temporary);
@@ -418,20 +431,65 @@ FileDescriptor openSource(const Plan& plan, const FileEntry& file, struct stat& 
     return in;
 }
 
+// Hashes a file without copying it (a file that is moved into place rather than copied).
+bool matchesHash(int in, off_t size, const QByteArray& expectedSha256)
+{
+    Sha256 hash;
+    std::vector<char> buffer(kBufferSize);
+    off_t done = 0;
+    while (done < size) {
+        const ssize_t length = ::pread(in, buffer.data(), std::min<size_t>(kBufferSize, size - done), done);
+        if (length < 0 && errno == EINTR)
+            continue;
+        if (length <= 0)
+            return false;
+        hash.update(buffer.data(), static_cast<size_t>(length));
+        done += length;
+    }
+    char extra;
+    return ::pread(in, &extra, 1, size) == 0 && hash.finalHex() == expectedSha256;
+}
+
+// Renames the source file into place: same atomic replacement, no data copied. Only for a run with the caller's own
+// rights (the file is the caller's to give away) and within one file system.
+bool moveIntoPlace(const Plan& plan, const FileEntry& file, int in, mode_t newMode)
+{
+    struct stat targetInfo;
+    bool replacing = false;
+    if (!targetReplaceable(plan, file, targetInfo, replacing))
+        return false;
+    const Folder& folder = *plan.folders[file.folder];
+    if (::fchmod(in, replacing ? targetInfo.st_mode & 07777 : newMode) != 0 ||
+        ::renameat(folder.source.get(), file.name.constData(), folder.target.get(), file.name.constData()) != 0)
+        return failWith("Cannot move into place", file.relative);
+    return true;
+}
+
 bool installFile(const Plan& plan, const FileEntry& file)
 {
-    if (!plan.folders[file.folder]->target.isValid())
+    const Folder& folder = *plan.folders[file.folder];
+    if (!folder.target.isValid())
         return failWith("Cannot install, its folder is missing:", file.relative, ENOENT);
     struct stat info;
     FileDescriptor in = openSource(plan, file, info);
     if (!in.isValid())
         return false;
+    const SignedManifest::Entry* entry = nullptr;
     if (plan.signedManifest) {
-        const SignedManifest::Entry* entry = plan.signedManifest->entry(QFile::decodeName(file.relative));
+        entry = plan.signedManifest->entry(QFile::decodeName(file.relative));
         if (!entry)
             return failWith("Not installed, not in the signed manifest:", file.relative, EPERM);
         if (entry->size != info.st_size)
             return failWith("Not installed, its size differs from the signed manifest:", file.relative, EBADMSG);
+    }
+    struct stat targetFolderInfo;
+    if (plan.move && !plan.caller.elevated && ::fstat(folder.target.get(), &targetFolderInfo) == 0 &&
+        targetFolderInfo.st_dev == info.st_dev) {
+        if (entry && !matchesHash(in.get(), info.st_size, entry->sha256))
+            return failWith("Not installed, differs from the signed manifest:", file.relative, EBADMSG);
+        return moveIntoPlace(plan, file, in.get(), newFileMode(in.get()));
+    }
+    if (entry) {
         return replaceTarget(
             plan, file, newFileMode(in.get()),
             [&](int out) { return copyVerified(in.get(), out, info.st_size, entry->sha256); }, false);
@@ -578,6 +636,7 @@ bool copyTree(const QString& source, const QString& destination, const CopyOptio
         }
         plan.signedManifest = &signedManifest;
     }
+    plan.move = options.move;
     if (options.afterListing)
         options.afterListing();
 

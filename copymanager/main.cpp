@@ -32,6 +32,10 @@ int main(int argc, char* argv[])
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption move(QStringLiteral("move"),
+                                  QStringLiteral("The source may be used up: move files instead of copying them where "
+                                                 "the run has only the caller's rights."));
+    parser.addOption(move);
     parser.addPositionalArgument(QStringLiteral("source"), QStringLiteral("The downloaded update tree."));
     parser.addPositionalArgument(QStringLiteral("destination"), QStringLiteral("The installation folder."));
     if (!parser.parse(QCoreApplication::arguments()))
@@ -60,5 +64,6 @@ int main(int argc, char* argv[])
 
     CopyOptions options;
     options.manifestPublicKey = SignedManifest::configuredPublicKey();
+    options.move = parser.isSet(move);
     return copyTree(source, destination, options) ? 0 : 1;
 }

@@ -353,19 +353,23 @@ void tst_CopyManager::signedManifest_data()
 {
     QTest::addColumn<QString>("change"); // what happens to the download folder after the launcher left it
     QTest::addColumn<QStringList>("installed");
+    QTest::addColumn<bool>("move"); // renamed into place rather than copied (a run with the caller's own rights)
 
-    QTest::newRow("as signed") << QString() << QStringList{"a.txt", "sub/b.bin", "liveupdate.json"};
-    QTest::newRow("file replaced after download, same size") << "swap" << QStringList{"sub/b.bin"};
-    QTest::newRow("file the manifest does not list") << "extra" << QStringList{"a.txt", "sub/b.bin"};
-    QTest::newRow("liveupdate.json not the signed one") << "manifest" << QStringList{"a.txt", "sub/b.bin"};
-    QTest::newRow("signature over another manifest") << "signature" << QStringList{};
-    QTest::newRow("no signature") << "unsigned" << QStringList{};
+    QTest::newRow("as signed") << QString() << QStringList{"a.txt", "sub/b.bin", "liveupdate.json"} << false;
+    QTest::newRow("as signed, moved") << QString() << QStringList{"a.txt", "sub/b.bin", "liveupdate.json"} << true;
+    QTest::newRow("file replaced after download, same size") << "swap" << QStringList{"sub/b.bin"} << false;
+    QTest::newRow("file replaced after download, moved") << "swap" << QStringList{"sub/b.bin"} << true;
+    QTest::newRow("file the manifest does not list") << "extra" << QStringList{"a.txt", "sub/b.bin"} << false;
+    QTest::newRow("liveupdate.json not the signed one") << "manifest" << QStringList{"a.txt", "sub/b.bin"} << false;
+    QTest::newRow("signature over another manifest") << "signature" << QStringList{} << false;
+    QTest::newRow("no signature") << "unsigned" << QStringList{} << false;
 }
 
 void tst_CopyManager::signedManifest()
 {
     QFETCH(QString, change);
     QFETCH(QStringList, installed);
+    QFETCH(bool, move);
     const Tree files{{"a.txt", "alpha"}, {"sub/b.bin", pattern(5000, 7)}};
     QJsonArray list;
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
@@ -397,7 +401,16 @@ void tst_CopyManager::signedManifest()
     else if (change == "manifest")
         writeFile(m_source + "/liveupdate.json", "{\"version\": \"9.9\", \"fileList\": []}");
 
+    options.move = move;
+    const auto inode = [](const QString& path) {
+        struct stat info;
+        return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
+    };
+    const auto movedInode = inode(m_source + "/sub/b.bin");
+
     QCOMPARE(copyTree(m_source, m_destination, options), change.isEmpty());
+    QCOMPARE(inode(m_destination + "/sub/b.bin") == movedInode, move);
+    QCOMPARE(QFileInfo::exists(m_source + "/sub/b.bin"), !move);
     QStringList present = snapshot(m_destination).keys();
     present.sort();
     installed.sort();
