@@ -23,7 +23,6 @@ private slots:
     void initTestCase();
     void installPath_data();
     void installPath();
-    void dragging_data();
     void dragging();
     void failureShownAfterTheEventLoop_data();
     void failureShownAfterTheEventLoop();
@@ -61,34 +60,22 @@ void tst_OrvelLauncher::installPath()
     QCOMPARE(OrvelLauncher().installPath(), (storedWins ? stored : QCoreApplication::applicationDirPath()) + "/App");
 }
 
-void tst_OrvelLauncher::dragging_data()
-{
-    QTest::addColumn<QPoint>("to"); // the press was at 100, 100
-    QTest::addColumn<Qt::MouseButtons>("button");
-    QTest::addColumn<QPoint>("moved");
-
-    const int d = QApplication::startDragDistance();
-    QTest::newRow("less than the drag distance")
-        << QPoint(100 + d - 2, 101) << Qt::MouseButtons(Qt::LeftButton) << QPoint();
-    QTest::newRow("the drag distance moves by the offset")
-        << QPoint(100 + d, 100) << Qt::MouseButtons(Qt::LeftButton) << QPoint(d, 0);
-    QTest::newRow("the right button does not drag")
-        << QPoint(160, 140) << Qt::MouseButtons(Qt::RightButton) << QPoint();
-}
-
 void tst_OrvelLauncher::dragging()
 {
-    QFETCH(QPoint, to);
-    QFETCH(Qt::MouseButtons, button);
-    QFETCH(QPoint, moved);
-
     OrvelLauncher window;
-    window.move(200, 150);
-    QMouseEvent press(QEvent::MouseButtonPress, {10, 10}, {100, 100}, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &press);
-    QMouseEvent move(QEvent::MouseMove, {10, 10}, to, Qt::NoButton, button, Qt::NoModifier);
-    QApplication::sendEvent(&window, &move);
-    QCOMPARE(window.pos(), QPoint(200, 150) + moved);
+    // Presses at 100, 100 and moves to `to`; answers how far the window moved.
+    const auto drag = [&](QPoint to, Qt::MouseButton button) {
+        window.move(200, 150);
+        QMouseEvent press(QEvent::MouseButtonPress, {}, {100, 100}, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &press);
+        QMouseEvent move(QEvent::MouseMove, {}, to, Qt::NoButton, button, Qt::NoModifier);
+        QApplication::sendEvent(&window, &move);
+        return window.pos() - QPoint(200, 150);
+    };
+    const int d = QApplication::startDragDistance();
+    QCOMPARE(drag({100 + d - 2, 101}, Qt::LeftButton), QPoint()); // less than the drag distance
+    QCOMPARE(drag({100 + d, 100}, Qt::LeftButton), QPoint(d, 0)); // the distance: moved by the cursor's offset
+    QCOMPARE(drag({160, 140}, Qt::RightButton), QPoint());        // only the left button drags
 }
 
 void tst_OrvelLauncher::failureShownAfterTheEventLoop_data()

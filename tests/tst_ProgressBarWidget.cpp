@@ -35,7 +35,6 @@ void tst_ProgressBarWidget::shown_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("fillEnd"); // first track column left unfilled
 
-    QTest::newRow("nothing yet") << 8 * MB << Reports{} << "" << 6;
     QTest::newRow("3 MB file done, 1 MB of a 5 MB file")
         << 8 * MB << Reports{3 * MB, 3 * MB, 1 * MB, 5 * MB} << "Downloading.. 4.0 / 8.0MB" << 6 + 164;
     QTest::newRow("late smaller report keeps the figure")
