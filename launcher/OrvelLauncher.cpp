@@ -33,62 +33,50 @@ OrvelLauncher::OrvelLauncher() : QWidget(nullptr)
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
 
-    barMode = 0;
-    launcherError = NoError;
-    quitByUser = false;
-    launcherLatest = false;
-    noUpdateAvailable = false;
-    signedIn = false;
-    downloads = new DownloadBatch(launcherError, errorDetails, this);
-    versionCheck = new VersionCheck(DeploymentSettings::current().updateServiceUrl(), launcherError, this);
-
     loginClient = new InstanceLogin(this);
     const MainWindowWidgets widgets = createMainWindowWidgets(this);
     profile = widgets.profile;
     installBar = widgets.installBar;
     quitButton = widgets.quitButton;
-    localManifest = Manifest::loadLocalManifest(installPath());
-    localHashes = Manifest::indexLocalHashes(localManifest);
 
-    // The system's proxy and the deployment's extra certificate authorities, before the first request.
-    DeploymentSettings::applyToProcess();
-    loadArtwork();
-
-    connect(installBar, &InstallBar::doSignIn, this, &OrvelLauncher::instanceLogin);
+    connect(installBar, &InstallBar::doSignIn, loginClient, &InstanceLogin::startLogin);
     connect(installBar, &InstallBar::doPlay, this, &OrvelLauncher::play);
     connect(loginClient, &InstanceLogin::success, this, &OrvelLauncher::onSuccessToInstanceLogin);
     connect(loginClient, &InstanceLogin::failure, this, &OrvelLauncher::onFailedToInstanceLogin);
     connect(quitButton, &QPushButton::clicked, this, &OrvelLauncher::onClickedQuitButton);
-    connect(downloads, &DownloadBatch::updateDownloadProgress, this, &OrvelLauncher::onUpdateDownloadProgress);
 
-    checkLauncherVersion();
-    if (launcherLatest) {
-        checkAppVersion();
-        if (readAppSetting(QStringLiteral("StaySignedIn"), false).toBool()) {
-            verifyStoredToken();
-            if (signedIn)
-                profile->refreshAvatar();
-        }
-    }
-
-    barMode = 0;
-    installBar->setMode(barMode);
+    // The progress face is ready before the window is first shown.
+    showFace(InstallBar::UpdateFace);
 }
 
 OrvelLauncher::~OrvelLauncher()
 {
-    if (!quitByUser && launcherError != NoError) {
-        const QString message = launcherErrorMessage(launcherError) + errorDetails.join(QLatin1Char('.'));
-        qCDebug(lcLauncher).noquote() << "Error dialog, code" << qint32(launcherError) << ":" << message;
-        MiniModal dialog(this, MiniModal::Error, message, launcherError);
-        dialog.exec();
-    }
     AccountSession::release();
 }
 
 void OrvelLauncher::startFlow()
 {
-    if (launcherError != NoError) {
+    // The system's proxy and the deployment's extra certificate authorities, before the first request.
+    DeploymentSettings::applyToProcess();
+    localManifest = Manifest::loadLocalManifest(installPath());
+    localHashes = Manifest::indexLocalHashes(localManifest);
+    LauncherArtwork::loadArtwork(lbBackground, this);
+
+    // Still hidden: every request here is synchronous.
+    VersionCheck versionCheck(DeploymentSettings::current().updateServiceUrl(), m_failure.code);
+    launcherLatest = versionCheck.checkLauncherVersion();
+    if (launcherLatest) {
+        versionCheck.checkAppVersion(localManifest);
+        noUpdateAvailable = versionCheck.noUpdateAvailable();
+        serverManifest = versionCheck.serverManifest();
+        if (readAppSetting(QStringLiteral("StaySignedIn"), false).toBool()) {
+            signedIn = Account::verifyStoredToken(this);
+            if (signedIn)
+                profile->refreshAvatar();
+        }
+    }
+
+    if (m_failure.failed()) {
         showWindow();
         onQuitLauncher();
         return;
@@ -96,7 +84,7 @@ void OrvelLauncher::startFlow()
     if (!launcherLatest) {
         showWindow();
         {
-            MiniModal notice(this, MiniModal::Redownload, tr("A new version has been released."), 0);
+            MiniModal notice(this, MiniModal::Redownload, tr("A new version has been released."), NoError);
             notice.exec();
         }
         QDesktopServices::openUrl(QUrl(DeploymentSettings::current().connectUrl()));
@@ -109,12 +97,21 @@ void OrvelLauncher::startFlow()
     }
     showWindow();
     if (noUpdateAvailable || applyUpdate()) {
-        barMode = signedIn ? 2 : 1;
-        installBar->setMode(barMode);
+        showFace(signedIn ? InstallBar::PlayFace : InstallBar::SignInFace);
     } else {
         qDebug() << "Auto-update failed.";
         onQuitLauncher();
     }
+}
+
+void OrvelLauncher::reportFailure()
+{
+    if (quitByUser || !m_failure.failed())
+        return;
+    const QString message = failureMessage(m_failure);
+    qCDebug(lcLauncher).noquote() << "Error dialog, code" << qint32(m_failure.code) << ":" << message;
+    MiniModal dialog(this, MiniModal::Error, message, m_failure.code);
+    dialog.exec();
 }
 
 void OrvelLauncher::showWindow()
@@ -122,6 +119,12 @@ void OrvelLauncher::showWindow()
     show();
     // Support and the start-up benchmark read when the user first sees something.
     qCDebug(lcLauncher) << "Window shown";
+}
+
+void OrvelLauncher::showFace(InstallBar::Mode mode)
+{
+    barMode = mode;
+    installBar->setMode(barMode);
 }
 
 QString OrvelLauncher::installPath() const
@@ -134,31 +137,14 @@ QString OrvelLauncher::installPath() const
     return fallback + QStringLiteral("/App");
 }
 
-void OrvelLauncher::checkLauncherVersion()
-{
-    launcherLatest = versionCheck->checkLauncherVersion();
-}
-
-void OrvelLauncher::checkAppVersion()
-{
-    versionCheck->checkAppVersion(localManifest);
-    noUpdateAvailable = versionCheck->noUpdateAvailable();
-    serverManifest = versionCheck->serverManifest();
-}
-
-void OrvelLauncher::verifyStoredToken()
-{
-    signedIn = Account::verifyStoredToken(this);
-}
-
-void OrvelLauncher::loadArtwork()
-{
-    LauncherArtwork::loadArtwork(lbBackground, this);
-}
-
 bool OrvelLauncher::applyUpdate()
 {
-    UpdateInstaller installer(*downloads, launcherError, [](const QString& downloadAppDir, const QString& target) {
+    // The update's own failure; it becomes the run's failure when it is the first.
+    Failure failure;
+    QStringList sslErrors;
+    DownloadBatch batch(failure.code, sslErrors);
+    connect(&batch, &DownloadBatch::updateDownloadProgress, installBar, &InstallBar::setProgress);
+    UpdateInstaller installer(batch, failure.code, [](const QString& downloadAppDir, const QString& target) {
         return ProgramStart::startCopyManager(downloadAppDir, target);
     });
     connect(&installer, &UpdateInstaller::totalBytes, installBar, &InstallBar::setTotalBytes);
@@ -168,7 +154,13 @@ bool OrvelLauncher::applyUpdate()
     inputs.localHashes = localHashes;
     inputs.installPath = installPath();
     inputs.updateServiceUrl = DeploymentSettings::current().updateServiceUrl();
-    return installer.applyUpdate(inputs);
+
+    m_downloads = &batch;
+    const bool installed = installer.applyUpdate(inputs);
+    m_downloads = nullptr;
+    failure.detail = sslErrors.join(QLatin1Char('.'));
+    recordFailure(m_failure, failure);
+    return installed;
 }
 
 void OrvelLauncher::onClickedQuitButton()
@@ -180,40 +172,29 @@ void OrvelLauncher::onClickedQuitButton()
 void OrvelLauncher::onQuitLauncher()
 {
     // A running download batch winds down first; applyUpdate() then fails and the flow comes back here.
-    if (downloads->isRunning()) {
-        downloads->cancelByUser();
+    if (m_downloads && m_downloads->isRunning()) {
+        m_downloads->cancelByUser();
         return;
     }
     QCoreApplication::quit();
 }
 
-void OrvelLauncher::instanceLogin()
-{
-    loginClient->startLogin();
-}
-
 void OrvelLauncher::onSuccessToInstanceLogin(QByteArray _token)
 {
     Account::onSuccessToInstanceLogin(_token, [this] { profile->refreshAvatar(); });
-    barMode = 2;
-    installBar->setMode(barMode);
+    showFace(InstallBar::PlayFace);
 }
 
 void OrvelLauncher::onFailedToInstanceLogin(LauncherError _error)
 {
-    recordError(launcherError, _error);
+    recordFailure(m_failure, {_error, QString()});
     onQuitLauncher();
 }
 
 void OrvelLauncher::play()
 {
-    recordError(launcherError, ProgramStart::play(installPath()));
+    recordFailure(m_failure, {ProgramStart::play(installPath()), QString()});
     onQuitLauncher();
-}
-
-void OrvelLauncher::onUpdateDownloadProgress(qint64 _bytesReceived, qint64 _bytesTotal)
-{
-    installBar->setProgress(_bytesReceived, _bytesTotal);
 }
 
 void OrvelLauncher::mousePressEvent(QMouseEvent* event)

@@ -109,6 +109,7 @@ int Startup::run(int& argc, char** argv)
             window.winId();
         });
         exitCode = app.exec();
-    } // the destructor may still show the error dialog
+        window.reportFailure();
+    }
     return exitCode;
 }
