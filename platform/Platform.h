@@ -11,7 +11,8 @@ namespace Platform {
 // "Orvel" -> "Orvel.exe" on Windows, "Orvel" elsewhere. Every caller names programs through this.
 QString executableName(const QString& baseName);
 
-// True when another process (never this one) whose executable's file name equals `name` exactly is running.
+// True when another process (never this one) of the same user whose executable's file name equals `name` exactly is
+// running; on Windows it must also run in this session. Other users' processes never count.
 // An empty name or a failed enumeration answers true, so the caller errs on the side of not starting twice.
 bool isProcessRunning(const QString& name);
 

@@ -2,7 +2,10 @@
 // launcher's own files are.
 #include <QtTest>
 
+#include <grp.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "InstallLayout.h"
@@ -35,6 +38,7 @@ class tst_Platform : public QObject
     Q_OBJECT
 
 private slots:
+    void processList_data();
     void processList();
     void privateTempFolder_data();
     void privateTempFolder();
@@ -49,23 +53,40 @@ private:
     QTemporaryDir m_dir;
 };
 
+void tst_Platform::processList_data()
+{
+    QTest::addColumn<bool>("otherUser");
+    QTest::newRow("this user's process") << false;
+    QTest::newRow("another user's process never counts") << true;
+}
+
 void tst_Platform::processList()
 {
+    QFETCH(bool, otherUser);
+    if (otherUser && ::geteuid() != 0)
+        QSKIP("only root can start a process as another user");
     // A copy of `sleep` under a name no other process has, whose program file is then removed as an update
     // replaces a running program: the process must still count, by its exact name only.
     const QString name = "orvel-sleeper-" + QUuid::createUuid().toString(QUuid::Id128).left(8);
     const QString program = m_dir.filePath(name);
     QVERIFY(QFile::copy(QStandardPaths::findExecutable("sleep"), program));
-    QProcess child;
-    child.start(program, {"60"});
-    QVERIFY(child.waitForStarted() && QFile::remove(program));
+    QVERIFY(QFile::setPermissions(m_dir.path(), QFile::Permissions(0x7755)));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (otherUser && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(127);
+        ::execl(QFile::encodeName(program).constData(), "sleep", "60", nullptr);
+        ::_exit(127);
+    }
+    const auto reap = qScopeGuard([child] {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    });
+    QTRY_COMPARE(QFile::symLinkTarget(QString("/proc/%1/exe").arg(child)), program);
+    QVERIFY(QFile::remove(program));
     const QList<bool> seen = {Platform::isProcessRunning(name), Platform::isProcessRunning(name.chopped(1)),
                               Platform::isProcessRunning(program)};
-    child.kill();
-    QVERIFY(child.waitForFinished());
-
-    QCOMPARE(seen, QList<bool>({true, false, false}));
-    QVERIFY(!Platform::isProcessRunning(name));
+    QCOMPARE(seen, QList<bool>({!otherUser, false, false}));
     QVERIFY(!Platform::isProcessRunning(QFileInfo(QCoreApplication::applicationFilePath()).fileName())); // not itself
     QVERIFY(Platform::isProcessRunning(QString())); // an empty name counts as running
 }
