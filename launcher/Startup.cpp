@@ -13,6 +13,7 @@
 #include "OrvelLauncher.h"
 #include "OrvelVersion.h"
 #include "Platform.h"
+#include "SingleInstance.h"
 #include "UiResources.h"
 
 // Resources are registered from a function outside any namespace.
@@ -51,10 +52,17 @@ void Startup::answerCommandLine(int& argc, char** argv)
     }
 }
 
-bool Startup::anotherCopyRunning(const std::function<bool(const QString&)>& isProcessRunning)
+void Startup::raiseWindows()
 {
-    return isProcessRunning(Platform::executableName(QStringLiteral("OrvelLauncher"))) ||
-           isProcessRunning(Platform::executableName(QStringLiteral("Orvel")));
+    // Hidden windows stay hidden: the launcher shows its window itself when its checks are done.
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (!window->isVisible())
+            continue;
+        if (window->isMinimized())
+            window->showNormal();
+        window->raise();
+        window->activateWindow();
+    }
 }
 
 int Startup::loadApplicationFonts(const QString& applicationDir)
@@ -86,8 +94,15 @@ int Startup::run(int& argc, char** argv)
 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVEL_VERSION));
-    if (anotherCopyRunning(&Platform::isProcessRunning))
+    // One launcher per user: a second start brings the first one's window to the front and ends.
+    SingleInstance instance;
+    if (!instance.tryAcquire()) {
+        SingleInstance::notifyRunning();
         return 0;
+    }
+    if (Platform::isProcessRunning(Platform::executableName(QStringLiteral("Orvel"))))
+        return 0;
+    QObject::connect(&instance, &SingleInstance::activationRequested, &raiseWindows);
     // The desktop matches the window to its menu entry and shows the launcher's icon; the title stays as it is.
     QGuiApplication::setDesktopFileName(QStringLiteral(ORVEL_APP_ID));
     QApplication::setWindowIcon(launcherIcon());

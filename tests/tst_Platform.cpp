@@ -10,6 +10,7 @@
 
 #include "InstallLayout.h"
 #include "Platform.h"
+#include "SingleInstance.h"
 #include "Unprivileged.h"
 #include "UpdateTestFiles.h"
 
@@ -42,6 +43,7 @@ private slots:
     void processList();
     void privateTempFolder_data();
     void privateTempFolder();
+    void oneLauncherPerUser();
     void otherFoldersGoThroughElevation_data();
     void otherFoldersGoThroughElevation();
 
@@ -138,6 +140,31 @@ void tst_Platform::privateTempFolder()
     QCOMPARE(again, made);
     QCOMPARE(statOf(made).st_mode, mode_t(S_IFDIR | 0700));
     QCOMPARE(statOf(made).st_uid, ::geteuid());
+}
+
+void tst_Platform::oneLauncherPerUser()
+{
+    QTemporaryDir runtime;
+    const auto runtimeEnv = scopedEnv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("does not answer"));
+    QVERIFY(!SingleInstance::notifyRunning(100)); // nobody listens yet
+    auto first = std::make_unique<SingleInstance>();
+    QSignalSpy activation(first.get(), &SingleInstance::activationRequested);
+    QVERIFY(first->tryAcquire());
+
+    // The same user again: refused, and the first launcher is asked to come to the front.
+    SingleInstance second;
+    QVERIFY(!second.tryAcquire());
+    QVERIFY(SingleInstance::notifyRunning());
+    QTRY_COMPARE(activation.count(), 1);
+
+    // A launcher that ended (its socket file left behind as after a crash) no longer blocks.
+    first.reset();
+    QFile(runtime.filePath("orvel/launcher.socket")).open(QIODevice::WriteOnly);
+    QVERIFY(second.tryAcquire());
+    QSignalSpy secondActivation(&second, &SingleInstance::activationRequested);
+    QVERIFY(SingleInstance::notifyRunning());
+    QTRY_COMPARE(secondActivation.count(), 1);
 }
 
 void tst_Platform::otherFoldersGoThroughElevation_data()
