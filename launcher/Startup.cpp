@@ -10,6 +10,8 @@
 #include "DeploymentSettings.h"
 #include "DisplayScale.h"
 #include "InstallLayout.h"
+#include "LauncherLogging.h"
+#include "MessageLog.h"
 #include "OrvelLauncher.h"
 #include "OrvelVersion.h"
 #include "Platform.h"
@@ -100,8 +102,15 @@ int Startup::run(int& argc, char** argv)
         SingleInstance::notifyRunning();
         return 0;
     }
-    if (Platform::isProcessRunning(Platform::executableName(QStringLiteral("Orvel"))))
+    // From here on this is the user's only launcher, so it alone writes the user's log.
+    MessageLog log;
+    if (!log.isOpen())
+        qCWarning(lcLauncher).noquote() << "Cannot write the log" << log.path();
+    qCInfo(lcLauncher).noquote() << "OrvelLauncher" << QCoreApplication::applicationVersion() << "started";
+    if (Platform::isProcessRunning(Platform::executableName(QStringLiteral("Orvel")))) {
+        qCInfo(lcLauncher) << "Orvel is running; the launcher ends";
         return 0;
+    }
     QObject::connect(&instance, &SingleInstance::activationRequested, &raiseWindows);
     // The desktop matches the window to its menu entry and shows the launcher's icon; the title stays as it is.
     QGuiApplication::setDesktopFileName(QStringLiteral(ORVEL_APP_ID));

@@ -86,8 +86,10 @@ void SingleInstance::onNewConnection()
         const auto read = [this, socket] {
             if (socket->bytesAvailable() < kActivate.size())
                 return;
-            if (socket->read(kActivate.size()) == kActivate)
+            if (socket->read(kActivate.size()) == kActivate) {
+                qCInfo(lcPlatform) << "A second start asks for the launcher's window";
                 emit activationRequested();
+            }
             socket->disconnectFromServer();
         };
         connect(socket, &QLocalSocket::readyRead, this, read);
