@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "AppSettings.h"
+#include "ElevatedRun.h"
 #include "Platform.h"
 #include "ProgramStart.h"
 #include "TempSettingsHome.h"
@@ -67,7 +68,7 @@ void tst_ProgramStart::playFails()
     QTemporaryDir install;
     if (present)
         writeScript(install.filePath(Platform::executableName("Orvel")), "exit 0", 0600);
-    QTest::ignoreMessage(QtDebugMsg, qPrintable(message));
+    QTest::ignoreMessage(QtWarningMsg, qPrintable(message));
     QCOMPARE(int(ProgramStart::play(install.path())), error);
 }
 
@@ -113,23 +114,45 @@ void tst_ProgramStart::copyManagerExitCode_data()
 {
     QTest::addColumn<QByteArray>("script");
     QTest::addColumn<bool>("success");
+    QTest::addColumn<QStringList>("logged"); // warnings, the copy manager's standard error first
 
-    QTest::newRow("exit 0: installed") << QByteArray("exit 0") << true;
-    QTest::newRow("exit 1: partly installed") << QByteArray("exit 1") << false;
-    QTest::newRow("exit -1: arguments refused") << QByteArray("exit 255") << false;
-    QTest::newRow("program missing") << QByteArray() << false;
+    QTest::newRow("exit 0: installed") << QByteArray("exit 0") << true << QStringList();
+    QTest::newRow("exit 1: partly installed, its reasons logged")
+        << QByteArray("echo 'cannot replace a/b' >&2; printf 'last line' >&2; exit 1") << false
+        << QStringList{"cannot replace a/b", "last line", "Copy manager exited with code 1"};
+    QTest::newRow("exit -1: arguments refused")
+        << QByteArray("exit 255") << false << QStringList{"Copy manager exited with code 255"};
+    QTest::newRow("program missing") << QByteArray() << false << QStringList{"Copy manager not started"};
 }
 
 void tst_ProgramStart::copyManagerExitCode()
 {
     QFETCH(QByteArray, script);
     QFETCH(bool, success);
+    QFETCH(QStringList, logged);
     QTemporaryDir dir;
     if (!script.isEmpty())
-        writeScript(dir.filePath(Platform::executableName("OrvelFileCopyManager")), script);
-    if (!success && !script.isEmpty())
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Copy manager exited with code"));
-    QCOMPARE(ProgramStart::startCopyManager(dir.filePath("src"), dir.filePath("dst"), dir.path()), success);
+        writeScript(dir.filePath(Platform::executableName("OrvelFileCopyManager")), "sleep 0.2; " + script);
+
+    // Waiting, then without waiting while a timer goes on firing: the same answer and the same log lines.
+    for (const bool wait : {true, false}) {
+        for (const QString& line : logged)
+            QTest::ignoreMessage(QtWarningMsg, qPrintable(line));
+        if (wait) {
+            QCOMPARE(ProgramStart::startCopyManager(dir.filePath("src"), dir.filePath("dst"), dir.path()), success);
+            continue;
+        }
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+        ticker.start(20);
+        std::unique_ptr<ElevatedRun> run(
+            ProgramStart::startCopyManagerAsync(dir.filePath("src"), dir.filePath("dst"), nullptr, dir.path()));
+        QSignalSpy finished(run.get(), &ElevatedRun::finished);
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(ProgramStart::copyManagerSucceeded(finished.at(0).at(0).value<Platform::ElevatedResult>()), success);
+        QVERIFY2(script.isEmpty() || ticks >= 3, qPrintable(QString::number(ticks)));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_ProgramStart)
