@@ -4,15 +4,13 @@
 
 #include "Startup.h"
 
-// The fonts beside the program, and the windows a second start brings back (the single-instance refusal is checked
-// end to end, with real processes).
+// The fonts beside the program (the single-instance refusal is checked end to end, with real processes).
 class tst_Startup : public QObject
 {
     Q_OBJECT
 
 private slots:
     void fonts();
-    void secondStartRaisesOnlyShownWindows();
 };
 
 void tst_Startup::fonts()
@@ -40,17 +38,6 @@ void tst_Startup::fonts()
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a font") > 0);
     }
     expectRegistered(2);
-}
-
-void tst_Startup::secondStartRaisesOnlyShownWindows()
-{
-    QWidget minimized;
-    QWidget hidden; // the launcher still checking: its window appears when the checks are done, not before
-    minimized.showMinimized();
-    Startup::raiseWindows();
-    QVERIFY(!minimized.isMinimized());
-    QVERIFY(minimized.isVisible());
-    QVERIFY(!hidden.isVisible());
 }
 
 QTEST_MAIN(tst_Startup)
