@@ -4,6 +4,7 @@
 #include <QProcess>
 
 #include "AppSettings.h"
+#include "ElevatedRun.h"
 #include "InstallLayout.h"
 #include "LauncherLogging.h"
 #include "Platform.h"
@@ -14,13 +15,13 @@ LauncherError play(const QString& installPath)
 {
     const QString program = installPath + QLatin1Char('/') + Platform::executableName(QStringLiteral("Orvel"));
     if (!QFileInfo::exists(program)) {
-        qCDebug(lcLauncher) << "Orvel.exe file does not exist.";
+        qCWarning(lcLauncher) << "Orvel.exe file does not exist.";
         return AppNotFound;
     }
     const QByteArray sealed = readAppSetting(QStringLiteral("JWT"), QByteArray()).toByteArray();
     const QString token = QString::fromLatin1(sealed.toBase64(QByteArray::Base64UrlEncoding));
     if (!QProcess::startDetached(program, {QStringLiteral("/token"), token})) {
-        qCDebug(lcLauncher) << "Failed to run Orvel.";
+        qCWarning(lcLauncher) << "Failed to run Orvel.";
         return AppStartFailed;
     }
     qCDebug(lcLauncher) << "Orvel execution success.";
@@ -30,20 +31,34 @@ LauncherError play(const QString& installPath)
 bool startCopyManager(const QString& downloadAppDir, const QString& installPath, const QString& programDir)
 {
     const QString program = InstallLayout::copyManagerProgram(programDir);
-    const Platform::ElevatedResult result =
-        Platform::runElevatedAndWait(program, {downloadAppDir, installPath}, installPath);
+    qCInfo(lcLauncher).noquote() << "Starting the copy manager" << program;
+    return copyManagerSucceeded(Platform::runElevatedAndWait(program, {downloadAppDir, installPath}, installPath));
+}
+
+ElevatedRun* startCopyManagerAsync(const QString& downloadAppDir, const QString& installPath, QObject* parent,
+                                   const QString& programDir)
+{
+    const QString program = InstallLayout::copyManagerProgram(programDir);
+    qCInfo(lcLauncher).noquote() << "Starting the copy manager" << program;
+    auto* run = new ElevatedRun(parent);
+    run->start(program, {downloadAppDir, installPath}, installPath);
+    return run;
+}
+
+bool copyManagerSucceeded(const Platform::ElevatedResult& result)
+{
     switch (result.outcome) {
     case Platform::ElevatedOutcome::NotStarted:
-        qCDebug(lcLauncher).noquote() << "Copy manager not started:" << program;
+        qCWarning(lcLauncher) << "Copy manager not started";
         return false;
     case Platform::ElevatedOutcome::WaitFailed:
-        qCDebug(lcLauncher) << "Waiting for the copy manager failed";
+        qCWarning(lcLauncher) << "Waiting for the copy manager failed";
         return false;
     case Platform::ElevatedOutcome::Ended:
         break;
     }
     if (result.exitCode != 0) {
-        qCDebug(lcLauncher) << "Copy manager exited with code" << result.exitCode;
+        qCWarning(lcLauncher) << "Copy manager exited with code" << result.exitCode;
         return false;
     }
     return true;

@@ -4,6 +4,9 @@
 #include <QString>
 
 #include "LauncherError.h"
+#include "Platform.h"
+
+class ElevatedRun;
 
 // Starting the two other programs of the system.
 namespace ProgramStart {
@@ -19,5 +22,14 @@ LauncherError play(const QString& installPath);
 // installed update.
 bool startCopyManager(const QString& downloadAppDir, const QString& installPath,
                       const QString& programDir = QCoreApplication::applicationDirPath());
+
+// The same start without waiting: the returned run (a child of `parent`) reports the copy manager's end through
+// ElevatedRun::finished, which copyManagerSucceeded() turns into the answer startCopyManager() gives. The window
+// keeps repainting and taking input meanwhile.
+ElevatedRun* startCopyManagerAsync(const QString& downloadAppDir, const QString& installPath, QObject* parent,
+                                   const QString& programDir = QCoreApplication::applicationDirPath());
+
+// True only for a copy manager that ran to its end with exit code 0; the reason is logged otherwise.
+bool copyManagerSucceeded(const Platform::ElevatedResult& result);
 
 } // namespace ProgramStart

@@ -10,9 +10,12 @@
 #include "DeploymentSettings.h"
 #include "DisplayScale.h"
 #include "InstallLayout.h"
+#include "LauncherLogging.h"
+#include "MessageLog.h"
 #include "OrvelLauncher.h"
 #include "OrvelVersion.h"
 #include "Platform.h"
+#include "SingleInstance.h"
 #include "UiResources.h"
 
 // Resources are registered from a function outside any namespace.
@@ -51,10 +54,17 @@ void Startup::answerCommandLine(int& argc, char** argv)
     }
 }
 
-bool Startup::anotherCopyRunning(const std::function<bool(const QString&)>& isProcessRunning)
+void Startup::raiseWindows()
 {
-    return isProcessRunning(Platform::executableName(QStringLiteral("OrvelLauncher"))) ||
-           isProcessRunning(Platform::executableName(QStringLiteral("Orvel")));
+    // Hidden windows stay hidden: the launcher shows its window itself when its checks are done.
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (!window->isVisible())
+            continue;
+        if (window->isMinimized())
+            window->showNormal();
+        window->raise();
+        window->activateWindow();
+    }
 }
 
 int Startup::loadApplicationFonts(const QString& applicationDir)
@@ -86,8 +96,22 @@ int Startup::run(int& argc, char** argv)
 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVEL_VERSION));
-    if (anotherCopyRunning(&Platform::isProcessRunning))
+    // One launcher per user: a second start brings the first one's window to the front and ends.
+    SingleInstance instance;
+    if (!instance.tryAcquire()) {
+        SingleInstance::notifyRunning();
         return 0;
+    }
+    // From here on this is the user's only launcher, so it alone writes the user's log.
+    MessageLog log;
+    if (!log.isOpen())
+        qCWarning(lcLauncher).noquote() << "Cannot write the log" << log.path();
+    qCInfo(lcLauncher).noquote() << "OrvelLauncher" << QCoreApplication::applicationVersion() << "started";
+    if (Platform::isProcessRunning(Platform::executableName(QStringLiteral("Orvel")))) {
+        qCInfo(lcLauncher) << "Orvel is running; the launcher ends";
+        return 0;
+    }
+    QObject::connect(&instance, &SingleInstance::activationRequested, &raiseWindows);
     // The desktop matches the window to its menu entry and shows the launcher's icon; the title stays as it is.
     QGuiApplication::setDesktopFileName(QStringLiteral(ORVEL_APP_ID));
     QApplication::setWindowIcon(launcherIcon());

@@ -1,14 +1,12 @@
 #pragma once
 
-#include <functional>
-
 #include <QString>
 
 // The launcher's start-up, kept out of main() so that tests can reach its parts.
 namespace Startup {
 
-// Another launcher, or the application, is already running: the launcher then ends silently.
-bool anotherCopyRunning(const std::function<bool(const QString&)>& isProcessRunning);
+// Brings the visible top-level windows to the front (a second start of the launcher asked for it).
+void raiseWindows();
 
 // Registers every "*.ttf" in the font folder of the program in `applicationDir` (its "Font" folder, or share/orvel/Font
 // of an installed prefix) and makes "Noto Sans" the application font, registered or not.
@@ -20,7 +18,8 @@ int loadApplicationFonts(const QString& applicationDir);
 // -platform, -style, ...).
 void answerCommandLine(int& argc, char** argv);
 
-// The whole start-up: display scale, application object, single-instance refusal, fonts, main window, deferred
+// The whole start-up: display scale, application object, single-instance refusal (the user's launcher already runs:
+// it is asked to show its window; or the user's application runs), fonts, main window, deferred
 // start, event loop. Returns the process exit code.
 int run(int& argc, char** argv);
 

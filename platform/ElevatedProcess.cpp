@@ -1,18 +1,14 @@
 #include "Platform.h"
 
-#include <QDir>
-#include <QFileInfo>
-
 #ifdef Q_OS_WIN
 #include <string>
 
 #include <windows.h>
 #include <shellapi.h>
 #else
-#include <QFile>
 #include <QProcess>
 
-#include <unistd.h>
+#include "ElevatedCommand.h"
 #endif
 
 #include "PlatformLogging.h"
@@ -41,7 +37,7 @@ ElevatedResult runElevatedAndWait(const QString& program, const QStringList& arg
     ElevatedResult result;
     if (!ShellExecuteExW(&info)) {
         // Includes the user declining the elevation prompt (ERROR_CANCELLED).
-        qCDebug(lcPlatform) << "Elevated start failed, error" << GetLastError();
+        qCWarning(lcPlatform) << "Elevated start failed, error" << GetLastError();
         return result;
     }
     if (!info.hProcess)
@@ -60,69 +56,28 @@ ElevatedResult runElevatedAndWait(const QString& program, const QStringList& arg
 
 #else
 
-namespace {
-// pkexec's own exit codes: the user dismissed the authentication dialog, or is not authorised.
-constexpr int kElevationDismissed = 126;
-constexpr int kElevationNotAuthorized = 127;
-
-// The folder may not exist yet (a first installation): then the right to create it is what counts.
-bool canWriteFolder(const QString& folder)
-{
-    QString path = QDir::cleanPath(QDir(folder).absolutePath());
-    while (!QFileInfo::exists(path)) {
-        const QString parent = QFileInfo(path).path();
-        if (parent == path)
-            break;
-        path = parent;
-    }
-    return access(QFile::encodeName(path).constData(), W_OK | X_OK) == 0;
-}
-
-ElevatedResult runAndWait(const QString& program, const QStringList& arguments)
-{
-    ElevatedResult result;
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(program, arguments, QIODevice::NotOpen);
-    if (!process.waitForStarted(-1)) {
-        qCDebug(lcPlatform) << "Cannot start" << program << process.errorString();
-        return result;
-    }
-    if (!process.waitForFinished(-1)) {
-        qCDebug(lcPlatform) << "Waiting for" << program << "failed:" << process.errorString();
-        result.outcome = ElevatedOutcome::WaitFailed;
-        return result;
-    }
-    result.outcome = ElevatedOutcome::Ended;
-    if (process.exitStatus() == QProcess::NormalExit) {
-        result.exitCode = process.exitCode();
-    } else {
-        qCDebug(lcPlatform) << program << "crashed";
-    }
-    return result;
-}
-} // namespace
-
 ElevatedResult runElevatedAndWait(const QString& program, const QStringList& arguments, const QString& folderToWrite)
 {
-    if (canWriteFolder(folderToWrite))
-        return runAndWait(program, arguments);
-
-    QStringList elevateArguments = QProcess::splitCommand(QString::fromLocal8Bit(qgetenv("ORVEL_ELEVATE_COMMAND")));
-    if (elevateArguments.isEmpty())
-        elevateArguments << QStringLiteral("pkexec");
-    const QString elevator = elevateArguments.takeFirst();
-    // pkexec runs programs by absolute path only, does not keep the working directory, and picks the polkit action
-    // whose exec.path equals the path exactly: no "." or ".." parts.
-    elevateArguments << QDir::cleanPath(QFileInfo(program).absoluteFilePath()) << arguments;
-
-    ElevatedResult result = runAndWait(elevator, elevateArguments);
-    if (result.outcome == ElevatedOutcome::Ended &&
-        (result.exitCode == kElevationDismissed || result.exitCode == kElevationNotAuthorized)) {
-        qCDebug(lcPlatform) << "Elevation refused for" << program;
-        result = ElevatedResult();
+    const ElevatedCommand::Command command = ElevatedCommand::forFolder(program, arguments, folderToWrite);
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    process.start(command.program, command.arguments, QIODevice::ReadOnly);
+    if (!process.waitForStarted(-1)) {
+        qCWarning(lcPlatform) << "Cannot start" << command.program << process.errorString();
+        return {};
     }
-    return result;
+    const bool ended = process.waitForFinished(-1);
+    QByteArray errorOutput = process.readAllStandardError();
+    ElevatedCommand::logErrorOutput(errorOutput, true);
+    if (!ended) {
+        qCWarning(lcPlatform) << "Waiting for" << command.program << "failed:" << process.errorString();
+        return {ElevatedOutcome::WaitFailed, -1};
+    }
+    if (process.exitStatus() != QProcess::NormalExit) {
+        qCWarning(lcPlatform) << command.program << "crashed";
+        return {ElevatedOutcome::Ended, -1};
+    }
+    return ElevatedCommand::ended(command, process.exitCode());
 }
 
 #endif

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaType>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -11,7 +12,8 @@ namespace Platform {
 // "Orvel" -> "Orvel.exe" on Windows, "Orvel" elsewhere. Every caller names programs through this.
 QString executableName(const QString& baseName);
 
-// True when another process (never this one) whose executable's file name equals `name` exactly is running.
+// True when another process (never this one) of the same user whose executable's file name equals `name` exactly is
+// running; on Windows it must also run in this session. Other users' processes never count.
 // An empty name or a failed enumeration answers true, so the caller errs on the side of not starting twice.
 bool isProcessRunning(const QString& name);
 
@@ -29,6 +31,8 @@ DisplayMetrics primaryDisplayMetrics();
 // Starts `program` with the rights needed to write `folderToWrite` and waits for it to end. Windows always asks for
 // elevation ("runas"); Linux runs it directly when the user can already write the folder (or the nearest existing
 // parent), else through pkexec or the command in ORVEL_ELEVATE_COMMAND. A refused prompt is NotStarted.
+// The program's standard error goes line by line to the log (category "orvel.helper"; Linux only: an elevated
+// Windows program has no output to read). ElevatedRun is the form that does not block.
 enum class ElevatedOutcome {
     NotStarted, // could not be started, or the user refused the elevation prompt
     Ended,      // ran to its end; exitCode is valid
@@ -47,3 +51,5 @@ ElevatedResult runElevatedAndWait(const QString& program, const QStringList& arg
 QString privateTempFolder();
 
 } // namespace Platform
+
+Q_DECLARE_METATYPE(Platform::ElevatedResult)

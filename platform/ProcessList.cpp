@@ -7,6 +7,7 @@
 #include <psapi.h>
 #else
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -15,6 +16,28 @@
 namespace Platform {
 
 #ifdef Q_OS_WIN
+
+namespace {
+// The user a process runs as, compared by SID: another user's launcher or application must not count.
+bool sameUser(HANDLE process, PSID ownUser)
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
+        return false;
+    alignas(TOKEN_USER) BYTE buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    DWORD size = 0;
+    const bool same = GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size) &&
+                      EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, ownUser);
+    CloseHandle(token);
+    return same;
+}
+
+bool isOwnSession(DWORD processId, DWORD ownSession)
+{
+    DWORD session = 0;
+    return ProcessIdToSessionId(processId, &session) && session == ownSession;
+}
+} // namespace
 
 bool isProcessRunning(const QString& name)
 {
@@ -29,6 +52,19 @@ bool isProcessRunning(const QString& name)
     wchar_t wanted[MAX_PATH] = {};
     name.left(MAX_PATH - 1).toWCharArray(wanted);
     const DWORD ownId = GetCurrentProcessId();
+    DWORD ownSession = 0;
+    ProcessIdToSessionId(ownId, &ownSession);
+    alignas(TOKEN_USER) BYTE ownUserBuffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    PSID ownUser = nullptr;
+    HANDLE ownToken = nullptr;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &ownToken)) {
+        DWORD size = 0;
+        if (GetTokenInformation(ownToken, TokenUser, ownUserBuffer, sizeof(ownUserBuffer), &size))
+            ownUser = reinterpret_cast<TOKEN_USER*>(ownUserBuffer)->User.Sid;
+        CloseHandle(ownToken);
+    }
+    if (!ownUser)
+        return true;
 
     const DWORD count = bytesReturned / sizeof(DWORD);
     for (DWORD i = 0; i < count; ++i) {
@@ -43,7 +79,8 @@ bool isProcessRunning(const QString& name)
         DWORD needed = 0;
         if (K32EnumProcessModules(process, &module, sizeof(module), &needed))
             K32GetModuleBaseNameW(process, module, baseName, MAX_PATH);
-        const bool match = wcscmp(baseName, wanted) == 0 && processId != ownId;
+        const bool match = wcscmp(baseName, wanted) == 0 && processId != ownId && isOwnSession(processId, ownSession) &&
+                           sameUser(process, ownUser);
         CloseHandle(process);
         if (match)
             return true;
@@ -69,6 +106,14 @@ bool isProcessId(const char* entry)
     return true;
 }
 
+// Only this user's processes count: another user's launcher or application never keeps this one from starting.
+bool isOwnProcess(const QByteArray& processId)
+{
+    struct stat info;
+    const QByteArray folder = "/proc/" + processId;
+    return stat(folder.constData(), &info) == 0 && info.st_uid == geteuid();
+}
+
 QByteArray executableOf(const QByteArray& processId)
 {
     char target[4096];
@@ -90,7 +135,7 @@ bool isProcessRunning(const QString& name)
 
     DIR* proc = opendir("/proc");
     if (!proc) {
-        qCDebug(lcPlatform) << "Cannot list processes: /proc is not readable";
+        qCWarning(lcPlatform) << "Cannot list processes: /proc is not readable";
         return true;
     }
 
@@ -101,7 +146,7 @@ bool isProcessRunning(const QString& name)
         const dirent* entry = readdir(proc);
         if (!entry)
             break;
-        if (!isProcessId(entry->d_name) || ownId == entry->d_name)
+        if (!isProcessId(entry->d_name) || ownId == entry->d_name || !isOwnProcess(entry->d_name))
             continue;
         const QByteArray path = executableOf(entry->d_name);
         if (path.isEmpty())

@@ -34,8 +34,8 @@ bool isPrivateFolder(const QByteArray& path)
         return false;
     if (!S_ISDIR(info.st_mode) || info.st_uid != geteuid() || (info.st_mode & (S_IRWXG | S_IRWXO)) != 0 ||
         (info.st_mode & S_IRWXU) != S_IRWXU) {
-        qCDebug(lcPlatform) << "Refusing temporary folder" << path << "owner" << info.st_uid << "mode"
-                            << QString::number(info.st_mode & 07777, 8);
+        qCWarning(lcPlatform) << "Refusing temporary folder" << path << "owner" << info.st_uid << "mode"
+                              << QString::number(info.st_mode & 07777, 8);
         return false;
     }
     return true;
@@ -62,7 +62,7 @@ QString privateTempFolder()
         // The umask may have taken bits away from the owner; it cannot have added any for others.
         chmod(path.constData(), S_IRWXU);
     } else if (errno != EEXIST) {
-        qCDebug(lcPlatform) << "Cannot create temporary folder" << folder << strerror(errno);
+        qCWarning(lcPlatform) << "Cannot create temporary folder" << folder << strerror(errno);
         return {};
     }
     return isPrivateFolder(path) ? folder : QString();

@@ -177,7 +177,7 @@ bool tst_LauncherEndToEnd::startService(const QStringList& extraArguments)
 QProcessEnvironment tst_LauncherEndToEnd::launcherEnvironment() const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"QT_SCALE_FACTOR", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+    for (const char* name : {"QT_SCALE_FACTOR", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
         env.remove(name);
     env.insert("QT_QPA_PLATFORM", "xcb");
     env.insert("DISPLAY", m_display.name());

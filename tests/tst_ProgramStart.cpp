@@ -1,6 +1,8 @@
 #include <QtTest>
 
 #include "AppSettings.h"
+#include "ElevatedRun.h"
+#include "ElevatedRun.h"
 #include "Platform.h"
 #include "ProgramStart.h"
 #include "TempSettingsHome.h"
@@ -67,27 +69,50 @@ void tst_ProgramStart::startCopyManager_data()
 {
     QTest::addColumn<QByteArray>("exit"); // null: no program (never started, as after a declined elevation)
     QTest::addColumn<bool>("success");
+    QTest::addColumn<QStringList>("logged"); // warnings, the copy manager's standard error first
 
-    QTest::newRow("exit 0: installed") << QByteArray("exit 0") << true;
-    QTest::newRow("exit 1: partly installed") << QByteArray("exit 1") << false;
-    QTest::newRow("exit -1: arguments refused") << QByteArray("exit 255") << false;
-    QTest::newRow("not started") << QByteArray() << false;
+    QTest::newRow("exit 0: installed") << QByteArray("exit 0") << true << QStringList();
+    QTest::newRow("exit 1: partly installed, its reasons logged")
+        << QByteArray("echo 'cannot replace a/b' >&2; printf 'last line' >&2; exit 1") << false
+        << QStringList{"cannot replace a/b", "last line", "Copy manager exited with code 1"};
+    QTest::newRow("exit -1: arguments refused")
+        << QByteArray("exit 255") << false << QStringList{"Copy manager exited with code 255"};
+    QTest::newRow("program missing") << QByteArray() << false << QStringList{"Copy manager not started"};
 }
 
 void tst_ProgramStart::startCopyManager()
 {
     QFETCH(QByteArray, exit);
     QFETCH(bool, success);
+    QFETCH(QStringList, logged);
     // Blanks in every path: each path must still arrive as one argument.
     QTemporaryDir dir;
-    const QString program = dir.filePath("launcher folder/") + Platform::executableName("OrvelFileCopyManager");
+    const QString programDir = dir.filePath("launcher folder");
+    const QString program = programDir + '/' + Platform::executableName("OrvelFileCopyManager");
     const QString source = dir.filePath("temp dir/OrvelDownload/App");
     const QString target = dir.filePath("Program Files/Orvel/App");
     if (!exit.isNull())
-        writeProgram(program, exit);
+        writeProgram(program, "sleep 0.2; " + exit);
 
-    QCOMPARE(ProgramStart::startCopyManager(source, target, dir.filePath("launcher folder")), success);
-    QCOMPARE(recordedArguments(program), (exit.isNull() ? QStringList() : QStringList{"2", source, target}));
+    // Waiting, then without waiting while a timer goes on firing: the same answer and the same log lines.
+    for (const bool wait : {true, false}) {
+        for (const QString& line : logged)
+            QTest::ignoreMessage(QtWarningMsg, qPrintable(line));
+        if (wait) {
+            QCOMPARE(ProgramStart::startCopyManager(source, target, programDir), success);
+            QCOMPARE(recordedArguments(program), (exit.isNull() ? QStringList() : QStringList{"2", source, target}));
+            continue;
+        }
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+        ticker.start(20);
+        std::unique_ptr<ElevatedRun> run(ProgramStart::startCopyManagerAsync(source, target, nullptr, programDir));
+        QSignalSpy finished(run.get(), &ElevatedRun::finished);
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(ProgramStart::copyManagerSucceeded(finished.at(0).at(0).value<Platform::ElevatedResult>()), success);
+        QVERIFY2(exit.isNull() || ticks >= 3, qPrintable(QString::number(ticks)));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_ProgramStart)
