@@ -8,6 +8,7 @@
 #include "CryptoUtil.h"
 #include "DeploymentSettings.h"
 #include "NetworkWorker.h"
+#include "SealingKey.h"
 
 namespace Account {
 

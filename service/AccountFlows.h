@@ -12,9 +12,6 @@
 // deployment's account service.
 namespace Account {
 
-// Key text that seals the token in the "JWT" setting and on the application's command line.
-constexpr char SealingKey[] = "Qz7#Lp2!Vw9$Rk4&";
-
 // Opens the stored "JWT", records it in AccountSession (also when empty) and asks "api/accounts/Users/Info" with
 // the common header set. True (the token is accepted) exactly on "200"; the window then refreshes the avatar.
 bool verifyStoredToken(QObject* parent, const QString& accountBaseUrl = QString());

@@ -7,6 +7,7 @@
 #include "AccountSession.h"
 #include "AppSettings.h"
 #include "CryptoUtil.h"
+#include "SealingKey.h"
 #include "TempSettingsHome.h"
 #include "TestHttpsServer.h"
 #include "TestToken.h"
@@ -19,7 +20,7 @@ const QByteArray kToken = makeTestToken("{\"instanceId\":\"i\",\"userId\":\"42\"
 
 QByteArray sealed(const QByteArray& token)
 {
-    return Verdant::CryptoUtil().encrypt(token, Account::SealingKey);
+    return Verdant::CryptoUtil().encrypt(token, SealingKey);
 }
 
 // The owner of the workers, as the launcher window and the avatar widget are.
@@ -103,7 +104,7 @@ void tst_AccountFlows::signInStoresSealedToken()
     Account::onSuccessToInstanceLogin(kToken, [&refreshed] {
         // The avatar refresh sees the new record, before the token is stored.
         QCOMPARE(AccountSession::instance()->userId(), 42);
-        QCOMPARE(Verdant::CryptoUtil().decrypt(readAppSetting("JWT", QByteArray()).toByteArray(), Account::SealingKey),
+        QCOMPARE(Verdant::CryptoUtil().decrypt(readAppSetting("JWT", QByteArray()).toByteArray(), SealingKey),
                  makeTestToken("{\"userId\":1}"));
         refreshed = true;
     });

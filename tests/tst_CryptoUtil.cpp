@@ -7,10 +7,11 @@
 #include <QtTest>
 
 #include "CryptoUtil.h"
+#include "SealingKey.h"
 
 namespace {
 
-const std::string kKeyText = "Qz7#Lp2!Vw9$Rk4&";
+const std::string kKeyText = SealingKey;
 
 QByteArray allByteValues()
 {

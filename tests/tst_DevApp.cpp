@@ -7,11 +7,12 @@
 #include <QtTest>
 
 #include "CryptoUtil.h"
+#include "SealingKey.h"
 #include "TestToken.h"
 #include "UpdateTestFiles.h"
 
 namespace {
-const std::string kKey = "Qz7#Lp2!Vw9$Rk4&";
+const std::string kKey = SealingKey;
 
 QByteArray jwt(const QJsonObject& claims)
 {
