@@ -63,7 +63,7 @@ OrvelLauncher::OrvelLauncher() : QWidget(nullptr)
     checkLauncherVersion();
     if (launcherLatest) {
         checkAppVersion();
-        if (readAppSetting(QStringLiteral("StaySignedIn"), false).toBool()) {
+        if (AppSettings::staySignedIn()) {
             verifyStoredToken();
             if (signedIn)
                 profile->refreshAvatar();
@@ -126,8 +126,7 @@ void OrvelLauncher::showWindow()
 QString OrvelLauncher::installPath() const
 {
     const QString ownFolder = QDir::fromNativeSeparators(QCoreApplication::applicationDirPath());
-    const QString stored =
-        QDir::fromNativeSeparators(readAppSetting(QStringLiteral("OrvelPath"), ownFolder).toString());
+    const QString stored = QDir::fromNativeSeparators(AppSettings::orvelPath());
     if (!stored.isEmpty() && QFileInfo(stored).isDir())
         return stored + QStringLiteral("/App");
     return ownFolder + QStringLiteral("/App");

@@ -31,7 +31,7 @@ QNetworkRequest userRequest(const QString& accountBaseUrl, const QString& path)
 
 bool verifyStoredToken(QObject* parent, const QString& accountBaseUrl)
 {
-    const QByteArray sealed = readAppSetting(QStringLiteral("JWT"), QByteArray()).toByteArray();
+    const QByteArray sealed = AppSettings::storedToken();
     const QByteArray token = Verdant::CryptoUtil().decrypt(sealed, SealingKey);
     AccountSession::instance()->setToken(token);
 
@@ -48,7 +48,7 @@ void onSuccessToInstanceLogin(const QByteArray& _token, const std::function<void
     if (refreshAvatar)
         refreshAvatar();
     const QByteArray sealed = Verdant::CryptoUtil().encrypt(_token, SealingKey);
-    writeAppSetting(QStringLiteral("JWT"), sealed);
+    AppSettings::setStoredToken(sealed);
 }
 
 QUrl fetchUserPhotoUrl(QObject* parent, const QString& accountBaseUrl)

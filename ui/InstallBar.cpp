@@ -7,8 +7,6 @@
 
 namespace {
 
-const QString kStaySignedIn = QStringLiteral("StaySignedIn");
-
 QString barStyleSheet()
 {
     const AliasToken& colours = AliasToken::instance();
@@ -41,7 +39,7 @@ InstallBar::InstallBar(QWidget* parent) : QWidget(parent), ui(new Ui::InstallBar
 
     // Showing the stored choice must not write it back.
     const bool wasBlocked = ui->cbStaySignedIn->blockSignals(true);
-    ui->cbStaySignedIn->setChecked(readAppSetting(kStaySignedIn, false).toBool());
+    ui->cbStaySignedIn->setChecked(AppSettings::staySignedIn());
     ui->cbStaySignedIn->blockSignals(wasBlocked);
 
     connect(ui->pbSignIn, &QPushButton::clicked, this, &InstallBar::onClickedSignInBtn);
@@ -87,5 +85,5 @@ void InstallBar::onClickedPlayBtn()
 
 void InstallBar::onChangedStaySignedState(bool _bChecked)
 {
-    writeAppSetting(kStaySignedIn, _bChecked);
+    AppSettings::setStaySignedIn(_bChecked);
 }
