@@ -146,12 +146,14 @@ void OrvelLauncher::checkAppVersion()
 
 void OrvelLauncher::verifyStoredToken()
 {
-    signedIn = Account::verifyStoredToken(this);
+    signedIn = !Account::verifyStoredToken(this).failed();
 }
 
 void OrvelLauncher::loadArtwork()
 {
-    LauncherArtwork::loadArtwork(lbBackground, this);
+    const Fetched<QByteArray> artwork = Account::fetchArtwork(this);
+    if (artwork.ok())
+        LauncherArtwork::showArtwork(lbBackground, artwork.value);
 }
 
 bool OrvelLauncher::applyUpdate()
@@ -197,9 +199,9 @@ void OrvelLauncher::onSuccessToInstanceLogin(QByteArray _token)
     installBar->setMode(barMode);
 }
 
-void OrvelLauncher::onFailedToInstanceLogin(LauncherError _error)
+void OrvelLauncher::onFailedToInstanceLogin(Failure _failure)
 {
-    recordError(launcherError, _error);
+    recordError(launcherError, _failure.code);
     onQuitLauncher();
 }
 

@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "LauncherError.h"
+#include "Failure.h"
 #include "Manifest.h"
 #include "ServerManifest.h"
 #include "OrvelLauncherForm.h"
@@ -52,7 +52,7 @@ private slots:
     void onQuitLauncher();
     void instanceLogin();
     void onSuccessToInstanceLogin(QByteArray _token);
-    void onFailedToInstanceLogin(LauncherError _error);
+    void onFailedToInstanceLogin(Failure _failure);
     void play();
     void onUpdateDownloadProgress(qint64 _bytesReceived, qint64 _bytesTotal);
 
