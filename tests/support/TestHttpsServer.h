@@ -34,7 +34,6 @@ public:
     // Binds and starts serving; false when the server cannot run.
     bool start();
     void stop();
-    bool isRunning() const;
 
     // "https://127.0.0.1:PORT/" followed by pathAndQuery (given without a leading "/").
     QUrl url(const QString& pathAndQuery = QString()) const;
@@ -49,9 +48,6 @@ public:
     QList<TestRequest> requests(const QString& path) const;
     int requestCount(const QString& path = QString()) const;
     void clearRequests();
-
-    // Connections that have completed a TLS handshake so far (reused keep-alive connections count once).
-    int connectionCount() const;
 
 private:
     struct Private;
