@@ -2,9 +2,8 @@
 
 #include <map>
 
-#include <QMetaEnum>
 #include <QNetworkAccessManager>
-#include <QSslError>
+#include <QNetworkReply>
 #include <QTimer>
 
 namespace OrvelTest {
@@ -17,38 +16,22 @@ struct InProcessNetwork::State
 
 namespace {
 
-QNetworkReply::NetworkError errorOfStatus(int status)
-{
-    switch (status) {
-    case 401:
-        return QNetworkReply::AuthenticationRequiredError;
-    case 404:
-        return QNetworkReply::ContentNotFoundError;
-    default:
-        return status >= 500 ? QNetworkReply::InternalServerError
-                             : (status >= 400 ? QNetworkReply::UnknownContentError : QNetworkReply::NoError);
-    }
-}
-
 class Reply : public QNetworkReply
 {
 public:
-    Reply(QObject* parent, const QNetworkRequest& request, QNetworkAccessManager::Operation operation,
-          const InProcessNetwork::Answer& answer)
-        : QNetworkReply(parent)
+    Reply(QObject* parent, const QNetworkRequest& request, const TestReply& answer) : QNetworkReply(parent)
     {
         setRequest(request);
         setUrl(request.url());
-        setOperation(operation);
         open(QIODevice::ReadOnly);
-        if (answer.delayMs != InProcessNetwork::Never)
+        if (answer.delayMs != TestReply::Forever)
             QTimer::singleShot(answer.delayMs, this, [this, answer] { finish(answer); });
     }
 
     void abort() override
     {
         if (!isFinished())
-            fail(OperationCanceledError, QStringLiteral("Operation canceled"));
+            finish(OperationCanceledError, QStringLiteral("Operation canceled"));
     }
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override { return m_body.size() + QNetworkReply::bytesAvailable(); }
@@ -56,37 +39,33 @@ public:
 protected:
     qint64 readData(char* data, qint64 maxSize) override
     {
-        const qint64 count = qMin<qint64>(maxSize, m_body.size());
+        const int count = static_cast<int>(qMin<qint64>(maxSize, m_body.size()));
         memcpy(data, m_body.constData(), static_cast<size_t>(count));
-        m_body.remove(0, static_cast<int>(count));
+        m_body.remove(0, count);
         return count;
     }
 
 private:
-    void finish(const InProcessNetwork::Answer& answer)
+    void finish(const TestReply& answer)
     {
-        if (answer.error != NoError) {
-            if (answer.error == SslHandshakeFailedError)
-                emit sslErrors({QSslError(QSslError::CertificateUntrusted)});
-            fail(answer.error, QString::fromLatin1(QMetaEnum::fromType<NetworkError>().valueToKey(answer.error)));
-            return;
-        }
+        if (answer.dropAfterBytes >= 0)
+            return finish(RemoteHostClosedError, QStringLiteral("Connection closed"));
         setAttribute(QNetworkRequest::HttpStatusCodeAttribute, answer.status);
         m_body = answer.body;
         emit metaDataChanged();
-        if (errorOfStatus(answer.status) != NoError) {
-            setError(errorOfStatus(answer.status), QStringLiteral("HTTP %1").arg(answer.status));
-            emit errorOccurred(error());
-        }
         emit readyRead();
-        setFinished(true);
-        emit finished();
+        const NetworkError error = answer.status >= 500   ? InternalServerError
+                                   : answer.status >= 400 ? UnknownContentError
+                                                          : NoError;
+        finish(error, QStringLiteral("HTTP %1").arg(answer.status));
     }
 
-    void fail(NetworkError code, const QString& text)
+    void finish(NetworkError error, const QString& text)
     {
-        setError(code, text);
-        emit errorOccurred(code);
+        if (error != NoError) {
+            setError(error, text);
+            emit errorOccurred(error);
+        }
         setFinished(true);
         emit finished();
     }
@@ -97,24 +76,28 @@ private:
 class Manager : public QNetworkAccessManager
 {
 public:
-    using Lookup = std::function<InProcessNetwork::Answer(const TestRequest&)>;
-    Manager(QObject* parent, Lookup lookup) : QNetworkAccessManager(parent), m_lookup(std::move(lookup)) {}
+    Manager(QObject* parent, std::shared_ptr<InProcessNetwork::State> state)
+        : QNetworkAccessManager(parent), m_state(std::move(state))
+    {}
 
 protected:
     QNetworkReply* createRequest(Operation operation, const QNetworkRequest& request, QIODevice* data) override
     {
         TestRequest sent;
-        sent.method = operation == PostOperation ? "POST" : (operation == GetOperation ? "GET" : "OTHER");
+        sent.method = operation == PostOperation ? "POST" : "GET";
         sent.path = request.url().path().toUtf8();
         sent.target = request.url().toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority);
         for (const QByteArray& name : request.rawHeaderList())
             sent.headers.append({name, request.rawHeader(name)});
         sent.body = data ? data->readAll() : QByteArray();
-        return new Reply(this, request, operation, m_lookup(sent));
+        m_state->requests.append(sent);
+        const auto route = m_state->routes.find(request.url().path());
+        return new Reply(this, request,
+                         route == m_state->routes.end() ? TestReply::text(404, "Not Found") : route->second(sent));
     }
 
 private:
-    Lookup m_lookup;
+    std::shared_ptr<InProcessNetwork::State> m_state;
 };
 
 } // namespace
@@ -122,22 +105,14 @@ private:
 InProcessNetwork::InProcessNetwork() : m_state(std::make_shared<State>())
 {}
 
-InProcessNetwork::~InProcessNetwork() = default;
-
 QNetworkAccessManager* InProcessNetwork::createManager(QObject* parent) const
 {
-    // Managers may outlive this object (workers go with deleteLater): they share the state.
-    const std::shared_ptr<State> state = m_state;
-    return new Manager(parent, [state](const TestRequest& request) {
-        state->requests.append(request);
-        const auto route = state->routes.find(QString::fromUtf8(request.path));
-        return route == state->routes.end() ? Answer{404, "Not Found"} : route->second(request);
-    });
+    return new Manager(parent, m_state);
 }
 
-void InProcessNetwork::setRoute(const QString& path, const Answer& answer)
+void InProcessNetwork::setRoute(const QString& path, const TestReply& reply)
 {
-    setHandler(path, [answer](const TestRequest&) { return answer; });
+    setHandler(path, [reply](const TestRequest&) { return reply; });
 }
 
 void InProcessNetwork::setHandler(const QString& path, Handler handler)
@@ -145,14 +120,9 @@ void InProcessNetwork::setHandler(const QString& path, Handler handler)
     m_state->routes[path] = std::move(handler);
 }
 
-QList<TestRequest> InProcessNetwork::requests(const QString& path) const
+QList<TestRequest> InProcessNetwork::requests() const
 {
-    QList<TestRequest> matching;
-    for (const TestRequest& request : qAsConst(m_state->requests)) {
-        if (path.isEmpty() || QString::fromUtf8(request.path) == path)
-            matching.append(request);
-    }
-    return matching;
+    return m_state->requests;
 }
 
 void InProcessNetwork::clearRequests()

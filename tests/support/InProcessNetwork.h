@@ -3,11 +3,10 @@
 #include <functional>
 #include <memory>
 
-#include <QByteArray>
 #include <QList>
-#include <QNetworkReply>
 #include <QString>
 
+#include "TestReply.h"
 #include "TestRequest.h"
 
 class QNetworkAccessManager;
@@ -15,40 +14,25 @@ class QObject;
 
 namespace OrvelTest {
 
-// Answers HTTP requests inside the test process, without sockets or TLS, for code that only consumes answers. The
-// managers it makes (hand them over with NetworkWorker::setManagerFactory) record each request and answer it by
-// its path, asynchronously as Qt's own replies do: the status with its body (4xx/5xx with Qt's error as well), or a
-// network error without an answer (SslHandshakeFailedError after reporting an untrusted certificate), after a delay
-// or not until the request is aborted. Unknown paths answer 404.
+// Answers HTTP requests inside the test process, without sockets or TLS, for code that only consumes answers: the
+// managers it makes (handed over with NetworkWorker::setManagerFactory) record each request and answer it by its
+// path, as TestHttpsServer's routes do, asynchronously like Qt's replies: status and body (4xx/5xx with Qt's
+// error as well) after delayMs (Forever: not until aborted), or, with dropAfterBytes set, a closed connection
+// without an answer. Unknown paths answer 404.
 class InProcessNetwork
 {
 public:
-    struct Answer
-    {
-        int status = 200;
-        QByteArray body;
-        QNetworkReply::NetworkError error = QNetworkReply::NoError; // set: fail with it, no HTTP answer
-        int delayMs = 0;                                            // Never: stays open until aborted
-    };
-    static constexpr int Never = -1;
-    using Handler = std::function<Answer(const TestRequest&)>;
+    using Handler = std::function<TestReply(const TestRequest&)>;
+    struct State; // routes and recorded requests, shared with managers that outlive this object
 
     InProcessNetwork();
-    ~InProcessNetwork();
-    InProcessNetwork(const InProcessNetwork&) = delete;
-    InProcessNetwork& operator=(const InProcessNetwork&) = delete;
-
     QNetworkAccessManager* createManager(QObject* parent) const;
-
-    void setRoute(const QString& path, const Answer& answer);
+    void setRoute(const QString& path, const TestReply& reply);
     void setHandler(const QString& path, Handler handler);
-
-    // Requests of that path (all when empty), in the order they were sent.
-    QList<TestRequest> requests(const QString& path = QString()) const;
+    QList<TestRequest> requests() const;
     void clearRequests();
 
 private:
-    struct State;
     std::shared_ptr<State> m_state;
 };
 

@@ -77,36 +77,15 @@ struct TestHttpsServer::Private
     std::condition_variable waitCondition;
     bool stopping = false;
 
-    mutable std::mutex routesMutex;
+    mutable std::mutex mutex; // routes and recorded requests
     std::map<QString, Handler> routes;
-
-    mutable std::mutex requestsMutex;
     QList<TestRequest> recorded;
 
     void handle(const httplib::Request& req, httplib::Response& res);
-    Handler findHandler(const QString& path) const;
     // Waits ms (TestReply::Forever: no limit); false when the server stops or the client leaves first.
     bool waitFor(int ms, int fd);
     void setBody(const TestReply& reply, httplib::Response& res, int fd);
 };
-
-TestHttpsServer::Handler TestHttpsServer::Private::findHandler(const QString& path) const
-{
-    std::lock_guard<std::mutex> lock(routesMutex);
-    auto exact = routes.find(path);
-    if (exact != routes.end())
-        return exact->second;
-    Handler best;
-    int bestLength = -1;
-    for (const auto& route : routes) {
-        const QString& key = route.first;
-        if (key.endsWith(QLatin1Char('*')) && path.startsWith(key.chopped(1)) && key.size() > bestLength) {
-            best = route.second;
-            bestLength = key.size();
-        }
-    }
-    return best;
-}
 
 bool TestHttpsServer::Private::waitFor(int ms, int fd)
 {
@@ -129,12 +108,14 @@ void TestHttpsServer::Private::handle(const httplib::Request& req, httplib::Resp
     request.body = toBytes(req.body);
     for (const auto& h : req.headers)
         request.headers.append({toBytes(h.first), toBytes(h.second)});
+    Handler handler;
     {
-        std::lock_guard<std::mutex> lock(requestsMutex);
+        std::lock_guard<std::mutex> lock(mutex);
         recorded.append(request);
+        const auto route = routes.find(QString::fromUtf8(request.path));
+        if (route != routes.end())
+            handler = route->second;
     }
-
-    const Handler handler = findHandler(QString::fromUtf8(request.path));
     const TestReply reply = handler ? handler(request) : TestReply::text(404, "Not Found");
     const int fd = req.ssl ? SSL_get_fd(req.ssl) : -1;
 
@@ -268,13 +249,13 @@ void TestHttpsServer::setRoute(const QString& path, const TestReply& reply)
 
 void TestHttpsServer::setHandler(const QString& path, Handler handler)
 {
-    std::lock_guard<std::mutex> lock(d->routesMutex);
+    std::lock_guard<std::mutex> lock(d->mutex);
     d->routes[path] = std::move(handler);
 }
 
 QList<TestRequest> TestHttpsServer::requests() const
 {
-    std::lock_guard<std::mutex> lock(d->requestsMutex);
+    std::lock_guard<std::mutex> lock(d->mutex);
     return d->recorded;
 }
 
@@ -295,7 +276,7 @@ int TestHttpsServer::requestCount(const QString& path) const
 
 void TestHttpsServer::clearRequests()
 {
-    std::lock_guard<std::mutex> lock(d->requestsMutex);
+    std::lock_guard<std::mutex> lock(d->mutex);
     d->recorded.clear();
 }
 
