@@ -109,6 +109,9 @@ void tst_NetworkWorker::synchronousOutcome()
         QTest::ignoreMessage(QtDebugMsg, qPrintable("error log: " + QString::fromUtf8(body)));
     // Without the owner's abort the wait ends by itself, at the latest when the shortened time limit runs out.
     QTimer::singleShot(ends == Ends::OwnerAborts ? 300 : 8000, owner, &WorkerOwner::abortReply);
+    QTimer watchdog; // for a wait that outlives its owner
+    connect(&watchdog, &QTimer::timeout, [] { qFatal("The synchronous wait did not return"); });
+    watchdog.start(10000);
     if (ends == Ends::OwnerDeleted)
         QTimer::singleShot(100, [owner] { delete owner; });
     QElapsedTimer clock;
