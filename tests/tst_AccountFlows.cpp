@@ -133,7 +133,7 @@ void tst_AccountFlows::fetchPicture()
     QFETCH(QString, detail);
 
     AccountSession::instance()->setToken(token);
-    const QString record = "/api/PCS/Users/" + AccountSession::instance()->userIdText();
+    const QString record = QString("/api/PCS/Users/") + (token == kToken ? "42" : "-1");
     const QString second = artwork ? "/art.png" : "/p/42.png";
     m_network.setRoute(artwork ? "/api/Orvel/LauncherArtwork" : record, address);
     m_network.setRoute(second, picture);
