@@ -14,7 +14,6 @@ namespace {
 
 const char* const kVariables[] = {"ORVEL_UPDATE_SERVICE_URL", "ORVEL_ACCOUNT_SERVICE_URL", "ORVEL_CONNECT_URL",
                                   "ORVEL_CA_CERTIFICATES"};
-const char* const kKeys[] = {"update", "account", "connect", "caCertificates"};
 
 void writeIni(const QString& folder, const QMap<QString, QString>& services)
 {
@@ -33,7 +32,6 @@ class tst_DeploymentSettings : public QObject
 private slots:
     void init();
     void cleanup() { init(); }
-    void precedence_data();
     void precedence();
     void caFileTrustsServer_data();
     void caFileTrustsServer();
@@ -49,41 +47,27 @@ void tst_DeploymentSettings::init()
     QFile::remove(m_folder.filePath("deployment.ini"));
 }
 
-void tst_DeploymentSettings::precedence_data()
-{
-    QTest::addColumn<QString>("winner"); // the file is written whenever the environment or the file wins
-    QTest::newRow("environment over file") << "env";
-    QTest::newRow("file when environment unset") << "ini";
-    QTest::newRow("compiled default when neither") << QString();
-}
-
 void tst_DeploymentSettings::precedence()
 {
-    QFETCH(QString, winner);
-
-    // The same rule for each of the four settings, checked on all at once. Base URLs end with one "/", the
-    // connect page is used as given, a relative CA path is taken from the launcher's folder.
-    const QStringList env = {"https://env.test/u", "https://env.test/a/", "https://env.test/c", "/env/ca.pem"};
-    const QStringList ini = {"https://ini.test/u", "https://ini.test/a", "https://ini.test/c", "certs/ca.pem"};
-    QStringList expected = {ORVEL_DEFAULT_UPDATE_SERVICE_URL, ORVEL_DEFAULT_ACCOUNT_SERVICE_URL,
-                            ORVEL_DEFAULT_CONNECT_URL, ORVEL_DEFAULT_CA_CERTIFICATES};
-    if (winner == "env")
-        expected = QStringList{"https://env.test/u/", "https://env.test/a/", "https://env.test/c", "/env/ca.pem"};
-    if (winner == "ini")
-        expected = QStringList{"https://ini.test/u/", "https://ini.test/a/", "https://ini.test/c",
-                               m_folder.filePath("certs/ca.pem")};
-    QMap<QString, QString> file;
-    for (int i = 0; i < 4; ++i) {
-        if (winner == "env")
-            qputenv(kVariables[i], env[i].toUtf8());
-        if (!winner.isEmpty())
-            file.insert(kKeys[i], ini[i]);
-    }
-    writeIni(m_folder.path(), file);
-
-    const DeploymentSettings s = DeploymentSettings::load(m_folder.path());
-    QCOMPARE(QStringList({s.updateServiceUrl(), s.accountServiceUrl(), s.connectUrl(), s.caCertificatesPath()}),
-             expected);
+    // Each of the four settings from the first source that has it: the environment, deployment.ini, the compiled
+    // default. Base URLs end with one "/", the connect page is used as given, a relative CA path is taken from the
+    // launcher's folder.
+    const auto load = [this] {
+        const DeploymentSettings s = DeploymentSettings::load(m_folder.path());
+        return QStringList{s.updateServiceUrl(), s.accountServiceUrl(), s.connectUrl(), s.caCertificatesPath()};
+    };
+    QCOMPARE(load(), QStringList({ORVEL_DEFAULT_UPDATE_SERVICE_URL, ORVEL_DEFAULT_ACCOUNT_SERVICE_URL,
+                                  ORVEL_DEFAULT_CONNECT_URL, ORVEL_DEFAULT_CA_CERTIFICATES}));
+    writeIni(m_folder.path(), {{"update", "https://ini.test/u"},
+                               {"account", "https://ini.test/a"},
+                               {"connect", "https://ini.test/c"},
+                               {"caCertificates", "certs/ca.pem"}});
+    QCOMPARE(load(), QStringList({"https://ini.test/u/", "https://ini.test/a/", "https://ini.test/c",
+                                  m_folder.filePath("certs/ca.pem")}));
+    const QStringList environment = {"https://env.test/u/", "https://env.test/a/", "https://env.test/c", "/env/ca.pem"};
+    for (int i = 0; i < 4; ++i)
+        qputenv(kVariables[i], environment[i].toUtf8());
+    QCOMPARE(load(), environment);
 }
 
 void tst_DeploymentSettings::caFileTrustsServer_data()
