@@ -1,6 +1,4 @@
 // The account service's calls, answered in-process, with a throwaway settings home.
-#include <memory>
-
 #include <QtTest>
 
 #include "AccountFlows.h"
@@ -36,15 +34,11 @@ private slots:
 
 private:
     InProcessNetwork m_network;
-    std::unique_ptr<TempSettingsHome> m_home;
     WorkerOwner m_owner;
 };
 
 void tst_AccountFlows::init()
 {
-    m_home.reset(); // restore the previous home before the next one takes over
-    m_home.reset(new TempSettingsHome);
-    QVERIFY(m_home->isValid());
     AccountSession::release();
     m_network.clearRequests();
     NetworkWorker::setManagerFactory([this](QObject* parent) { return m_network.createManager(parent); });
@@ -67,6 +61,8 @@ void tst_AccountFlows::signInThenVerifyStoredToken()
     QFETCH(QByteArray, token);
     QFETCH(QString, detail);
 
+    TempSettingsHome home;
+    QVERIFY(home.isValid());
     if (!token.isEmpty()) {
         AppSettings::setStoredToken(Verdant::CryptoUtil().encrypt(QByteArray("older"), SealingKey));
         bool refreshed = false;
