@@ -110,11 +110,12 @@ void tst_AccountFlows::fetchPicture_data()
     QTest::newRow("photo, token without userId") << false << makeTestToken("{}") << record << picture << 2 << QString();
     QTest::newRow("record without photo") << false << kToken << TestReply::json("{\"name\":\"Ana\"}") << picture << 1
                                           << user + "no \"photo\" in the user record";
-    QTest::newRow("photo empty") << false << kToken << record << TestReply() << 2
-                                 << "https://photos.test/p/42.png: empty picture";
     QTest::newRow("artwork") << true << kToken << address << picture << 2 << QString();
     QTest::newRow("artwork service unreachable")
         << true << kToken << closed << picture << 1 << kBase + "api/Orvel/LauncherArtwork: Connection closed";
+    // An empty picture would blank the background: the built-in one stays.
+    QTest::newRow("artwork picture empty")
+        << true << kToken << address << TestReply() << 2 << "https://cdn.test/art.png: empty picture";
     QTest::newRow("artwork picture refused")
         << true << kToken << address << TestReply::text(500, "down") << 2 << "https://cdn.test/art.png: HTTP 500";
 }
