@@ -60,7 +60,9 @@ void OrvelLauncher::startFlow()
     DeploymentSettings::applyToProcess();
     localManifest = Manifest::loadLocalManifest(installPath());
     localHashes = Manifest::indexLocalHashes(localManifest);
-    LauncherArtwork::loadArtwork(lbBackground, this);
+    const Fetched<QByteArray> artwork = Account::fetchArtwork(this);
+    if (artwork.ok())
+        LauncherArtwork::showArtwork(lbBackground, artwork.value);
 
     // Still hidden: every request here is synchronous.
     VersionCheck versionCheck(DeploymentSettings::current().updateServiceUrl(), m_failure.code);
@@ -69,8 +71,8 @@ void OrvelLauncher::startFlow()
         versionCheck.checkAppVersion(localManifest);
         noUpdateAvailable = versionCheck.noUpdateAvailable();
         serverManifest = versionCheck.serverManifest();
-        if (readAppSetting(QStringLiteral("StaySignedIn"), false).toBool()) {
-            signedIn = Account::verifyStoredToken(this);
+        if (AppSettings::staySignedIn()) {
+            signedIn = !Account::verifyStoredToken(this).failed();
             if (signedIn)
                 profile->refreshAvatar();
         }
@@ -131,7 +133,7 @@ QString OrvelLauncher::installPath() const
 {
     // Without a usable setting: the launcher's own folder, or the per-user data folder of an installed launcher.
     const QString fallback = InstallLayout::defaultApplicationFolder(QCoreApplication::applicationDirPath());
-    const QString stored = QDir::fromNativeSeparators(readAppSetting(QStringLiteral("OrvelPath"), fallback).toString());
+    const QString stored = QDir::fromNativeSeparators(AppSettings::orvelPath());
     if (!stored.isEmpty() && QFileInfo(stored).isDir())
         return stored + QStringLiteral("/App");
     return fallback + QStringLiteral("/App");
@@ -185,9 +187,9 @@ void OrvelLauncher::onSuccessToInstanceLogin(QByteArray _token)
     showFace(InstallBar::PlayFace);
 }
 
-void OrvelLauncher::onFailedToInstanceLogin(LauncherError _error)
+void OrvelLauncher::onFailedToInstanceLogin(Failure _failure)
 {
-    recordFailure(m_failure, {_error, QString()});
+    recordFailure(m_failure, _failure);
     onQuitLauncher();
 }
 

@@ -55,7 +55,7 @@ private slots:
     void onClickedQuitButton();
     void onQuitLauncher();
     void onSuccessToInstanceLogin(QByteArray _token);
-    void onFailedToInstanceLogin(LauncherError _error);
+    void onFailedToInstanceLogin(Failure _failure);
     void play();
 
 private:

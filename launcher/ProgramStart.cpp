@@ -18,7 +18,7 @@ LauncherError play(const QString& installPath)
         qCWarning(lcLauncher) << "Orvel.exe file does not exist.";
         return AppNotFound;
     }
-    const QByteArray sealed = readAppSetting(QStringLiteral("JWT"), QByteArray()).toByteArray();
+    const QByteArray sealed = AppSettings::storedToken();
     const QString token = QString::fromLatin1(sealed.toBase64(QByteArray::Base64UrlEncoding));
     if (!QProcess::startDetached(program, {QStringLiteral("/token"), token})) {
         qCWarning(lcLauncher) << "Failed to run Orvel.";

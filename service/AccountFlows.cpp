@@ -8,37 +8,48 @@
 #include "CryptoUtil.h"
 #include "DeploymentSettings.h"
 #include "NetworkWorker.h"
+#include "SealingKey.h"
 
 namespace Account {
 
 namespace {
 
-QString baseOrDeployment(const QString& accountBaseUrl)
+QUrl serviceUrl(const QString& accountBaseUrl, const QString& path)
 {
-    return accountBaseUrl.isEmpty() ? DeploymentSettings::current().accountServiceUrl() : accountBaseUrl;
+    return QUrl((accountBaseUrl.isEmpty() ? DeploymentSettings::current().accountServiceUrl() : accountBaseUrl) + path);
 }
 
 // A GET for the signed-in user: the common header set on base + path.
 QNetworkRequest userRequest(const QString& accountBaseUrl, const QString& path)
 {
-    QNetworkRequest request(QUrl(baseOrDeployment(accountBaseUrl) + path));
+    QNetworkRequest request(serviceUrl(accountBaseUrl, path));
     AccountSession::instance()->applyAuthHeaders(request);
     return request;
 }
 
+// A synchronous GET whose body counts only on "200".
+Fetched<QByteArray> fetch(QObject* parent, const QNetworkRequest& request, LauncherError code, bool keepWorker = false)
+{
+    auto* worker = new NetworkWorker(parent, false);
+    worker->get(request);
+    if (!keepWorker)
+        worker->deleteLater(); // its request is over; no need to keep it until the owner goes
+    return {worker->isSuccess() ? worker->responseData() : QByteArray(), worker->lastFailure(code)};
+}
+
+// A "200" answer that is of no use.
+Failure unusable(LauncherError code, const QUrl& url, const QString& reason)
+{
+    return {code, url.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery) + QStringLiteral(": ") + reason};
+}
+
 } // namespace
 
-bool verifyStoredToken(QObject* parent, const QString& accountBaseUrl)
+Failure verifyStoredToken(QObject* parent, const QString& accountBaseUrl)
 {
-    const QByteArray sealed = readAppSetting(QStringLiteral("JWT"), QByteArray()).toByteArray();
-    const QByteArray token = Verdant::CryptoUtil().decrypt(sealed, SealingKey);
+    const QByteArray token = Verdant::CryptoUtil().decrypt(AppSettings::storedToken(), SealingKey);
     AccountSession::instance()->setToken(token);
-
-    auto* worker = new NetworkWorker(parent, false);
-    worker->get(userRequest(accountBaseUrl, QStringLiteral("api/accounts/Users/Info")));
-    const bool accepted = worker->isSuccess();
-    worker->deleteLater(); // its request is over; no need to keep it until the window goes
-    return accepted;
+    return fetch(parent, userRequest(accountBaseUrl, QStringLiteral("api/accounts/Users/Info")), SignInFailed).failure;
 }
 
 void onSuccessToInstanceLogin(const QByteArray& _token, const std::function<void()>& refreshAvatar)
@@ -46,36 +57,61 @@ void onSuccessToInstanceLogin(const QByteArray& _token, const std::function<void
     AccountSession::instance()->setToken(_token);
     if (refreshAvatar)
         refreshAvatar();
-    const QByteArray sealed = Verdant::CryptoUtil().encrypt(_token, SealingKey);
-    writeAppSetting(QStringLiteral("JWT"), sealed);
+    AppSettings::setStoredToken(Verdant::CryptoUtil().encrypt(_token, SealingKey));
 }
 
-QUrl fetchUserPhotoUrl(QObject* parent, const QString& accountBaseUrl)
+Fetched<QUrl> fetchUserPhotoUrl(QObject* parent, const QString& accountBaseUrl)
 {
     auto* worker = new NetworkWorker(parent, false);
-    worker->get(
-        userRequest(accountBaseUrl, QStringLiteral("api/PCS/Users/") + AccountSession::instance()->userIdText()));
+    const QNetworkRequest request =
+        userRequest(accountBaseUrl, QStringLiteral("api/PCS/Users/") + AccountSession::instance()->userIdText());
+    worker->get(request);
     worker->deleteLater();
     if (!worker->isSuccess())
-        return QUrl();
+        return {QUrl(), worker->lastFailure(SignInFailed)};
     const QJsonDocument document = worker->responseJson();
-    if (document.isNull() || document.isEmpty())
-        return QUrl();
     const QVariantMap record = document.toVariant().toMap();
-    if (record.isEmpty())
-        return QUrl();
-    return QUrl(record.value(QStringLiteral("photo")).toString());
+    const QUrl photo(record.value(QStringLiteral("photo")).toString());
+    if (photo.isEmpty())
+        return {QUrl(), unusable(SignInFailed, request.url(), QStringLiteral("no \"photo\" in the user record"))};
+    return {photo, {}};
 }
 
-QByteArray fetchUserPhoto(QObject* parent, const QString& accountBaseUrl)
+Fetched<QByteArray> fetchUserPhoto(QObject* parent, const QString& accountBaseUrl)
 {
-    const QUrl photo = fetchUserPhotoUrl(parent, accountBaseUrl);
-    if (photo.isEmpty())
-        return QByteArray();
-    auto* worker = new NetworkWorker(parent, false);
-    worker->get(QNetworkRequest(photo));
-    worker->deleteLater();
-    return worker->isSuccess() ? worker->responseData() : QByteArray();
+    const Fetched<QUrl> photo = fetchUserPhotoUrl(parent, accountBaseUrl);
+    if (!photo.ok())
+        return {QByteArray(), photo.failure};
+    Fetched<QByteArray> picture = fetch(parent, QNetworkRequest(photo.value), SignInFailed);
+    if (picture.ok() && picture.value.isEmpty())
+        picture.failure = unusable(SignInFailed, photo.value, QStringLiteral("empty picture"));
+    return picture;
+}
+
+Fetched<QUrl> artworkUrl(QObject* parent, const QString& accountBaseUrl)
+{
+    // Both artwork workers stay with the window until it goes.
+    const QNetworkRequest request(
+        serviceUrl(accountBaseUrl, QStringLiteral("api/Orvel/LauncherArtwork?api-version=2")));
+    const Fetched<QByteArray> answer = fetch(parent, request, NetworkUnstable, true);
+    if (!answer.ok())
+        return {QUrl(), answer.failure};
+    // The service answers a JSON string; quotes are dropped wherever they are.
+    const QUrl address(QString::fromUtf8(answer.value).remove(QLatin1Char('"')), QUrl::TolerantMode);
+    if (address.isEmpty())
+        return {QUrl(), unusable(NetworkUnstable, request.url(), QStringLiteral("no artwork address"))};
+    return {address, {}};
+}
+
+Fetched<QByteArray> fetchArtwork(QObject* parent, const QString& accountBaseUrl)
+{
+    const Fetched<QUrl> address = artworkUrl(parent, accountBaseUrl);
+    if (!address.ok())
+        return {QByteArray(), address.failure};
+    Fetched<QByteArray> picture = fetch(parent, QNetworkRequest(address.value), NetworkUnstable, true);
+    if (picture.ok() && picture.value.isEmpty())
+        picture.failure = unusable(NetworkUnstable, address.value, QStringLiteral("empty picture"));
+    return picture;
 }
 
 } // namespace Account

@@ -7,27 +7,38 @@
 #include <QString>
 #include <QUrl>
 
-// The account operations of the launcher window and the avatar widget, as units they call. Requests are
+#include "Failure.h"
+#include "Fetched.h"
+
+// The account service's calls of the launcher window and the avatar widget, as units they call. Requests are
 // synchronous workers parented to `parent`, whose abortReply() cancels them. An empty accountBaseUrl means the
-// deployment's account service.
+// deployment's account service. A failure carries the request's address and what went wrong (HTTP status, TLS
+// errors, ...); SslError when the server's certificate was refused. None of them is shown to the user: a refused
+// stored token means signing in again, a missing photo or artwork leaves the built-in picture.
 namespace Account {
 
-// Key text that seals the token in the "JWT" setting and on the application's command line.
-constexpr char SealingKey[] = "Qz7#Lp2!Vw9$Rk4&";
-
 // Opens the stored "JWT", records it in AccountSession (also when empty) and asks "api/accounts/Users/Info" with
-// the common header set. True (the token is accepted) exactly on "200"; the window then refreshes the avatar.
-bool verifyStoredToken(QObject* parent, const QString& accountBaseUrl = QString());
+// the common header set. The token is accepted exactly on "200" (no failure); otherwise SignInFailed. The window
+// then refreshes the avatar.
+Failure verifyStoredToken(QObject* parent, const QString& accountBaseUrl = QString());
 
 // Takes over the token of a completed browser sign-in: records it, runs refreshAvatar (when given) with the new
 // record, then stores it sealed as "JWT" whatever "StaySignedIn" holds. The window then switches to "Play".
 void onSuccessToInstanceLogin(const QByteArray& _token, const std::function<void()>& refreshAvatar = {});
 
-// The "photo" address of the signed-in user's record ("api/PCS/Users/" + user id); empty when unavailable.
-QUrl fetchUserPhotoUrl(QObject* parent, const QString& accountBaseUrl = QString());
+// The "photo" address of the signed-in user's record ("api/PCS/Users/" + user id); SignInFailed when there is none.
+Fetched<QUrl> fetchUserPhotoUrl(QObject* parent, const QString& accountBaseUrl = QString());
 
-// The picture bytes for the avatar widget's refreshAvatar: the photo address fetched without extra headers.
-// Empty when there is no photo address or the picture cannot be fetched; the widget then keeps what it shows.
-QByteArray fetchUserPhoto(QObject* parent, const QString& accountBaseUrl = QString());
+// The picture bytes for the avatar widget's refreshAvatar: the photo address fetched without extra headers, not
+// empty when ok(). Fails (SignInFailed) without a photo address or when the picture cannot be fetched.
+Fetched<QByteArray> fetchUserPhoto(QObject* parent, const QString& accountBaseUrl = QString());
+
+// The launcher artwork's address ("api/Orvel/LauncherArtwork?api-version=2", plain request), with every double
+// quote removed; NetworkUnstable when the service gives none.
+Fetched<QUrl> artworkUrl(QObject* parent, const QString& accountBaseUrl = QString());
+
+// The artwork picture's bytes, not empty when ok() (they may still be no picture); fails like artworkUrl() when the
+// address or the picture cannot be fetched.
+Fetched<QByteArray> fetchArtwork(QObject* parent, const QString& accountBaseUrl = QString());
 
 } // namespace Account

@@ -1,6 +1,13 @@
 #include "AppSettings.h"
 
+#include <QCoreApplication>
 #include <QSettings>
+
+namespace {
+const QString kStoredToken = QStringLiteral("JWT");
+const QString kStaySignedIn = QStringLiteral("StaySignedIn");
+const QString kOrvelPath = QStringLiteral("OrvelPath");
+} // namespace
 
 QVariant readAppSetting(const QString& key, const QVariant& defaultValue)
 {
@@ -11,3 +18,32 @@ void writeAppSetting(const QString& key, const QVariant& value)
 {
     QSettings(QStringLiteral("Orvel"), QStringLiteral("App")).setValue(key, value);
 }
+
+namespace AppSettings {
+
+QByteArray storedToken()
+{
+    return readAppSetting(kStoredToken, QByteArray()).toByteArray();
+}
+
+void setStoredToken(const QByteArray& sealed)
+{
+    writeAppSetting(kStoredToken, sealed);
+}
+
+bool staySignedIn()
+{
+    return readAppSetting(kStaySignedIn, false).toBool();
+}
+
+void setStaySignedIn(bool on)
+{
+    writeAppSetting(kStaySignedIn, on);
+}
+
+QString orvelPath()
+{
+    return readAppSetting(kOrvelPath, QCoreApplication::applicationDirPath()).toString();
+}
+
+} // namespace AppSettings

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QVariant>
 
@@ -7,3 +8,20 @@
 // the store for that single access.
 QVariant readAppSetting(const QString& key, const QVariant& defaultValue);
 void writeAppSetting(const QString& key, const QVariant& value);
+
+// The store's keys, typed: the only place that names them.
+namespace AppSettings {
+
+// "JWT": the sealed token blob, empty when none is stored.
+QByteArray storedToken();
+void setStoredToken(const QByteArray& sealed);
+
+// "StaySignedIn": whether the next start tries the stored token; false when never set.
+bool staySignedIn();
+void setStaySignedIn(bool on);
+
+// "OrvelPath": the folder the application is installed under, as stored (native separators possible); the
+// launcher's own folder when never set.
+QString orvelPath();
+
+} // namespace AppSettings

@@ -16,7 +16,7 @@ InstanceLogin::InstanceLogin(QObject* parent, const QString& accountBaseUrl, int
       m_accountBaseUrl(accountBaseUrl.isEmpty() ? DeploymentSettings::current().accountServiceUrl() : accountBaseUrl),
       m_pollIntervalMs(pollIntervalMs), m_pollLimit(pollLimit), m_worker(new NetworkWorker(this, true))
 {
-    qRegisterMetaType<LauncherError>("LauncherError");
+    qRegisterMetaType<Failure>("Failure");
     m_request.setUrl(QUrl(m_accountBaseUrl + QStringLiteral("api/Accounts/Login/Instance")));
     m_request.setRawHeader("api-version", "2.0");
     m_request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
@@ -64,7 +64,7 @@ void InstanceLogin::checkInstanceLoginState()
     if (m_pollCount > m_pollLimit) {
         m_pollTimer->stop();
         m_loginUrl.clear();
-        emit failure(SignInTimeout);
+        emit failure({SignInTimeout, m_worker->lastFailure(SignInTimeout).detail});
     } else if (m_pollTimer->isActive()) {
         // Polls do not wait for each other: several may be in flight.
         m_worker->post(m_request, m_requestBody);
@@ -84,5 +84,5 @@ void InstanceLogin::successToInstanceLogin()
     if (claimedId == m_instanceId)
         emit success(token);
     else
-        emit failure(SignInFailed);
+        emit failure({SignInFailed, QStringLiteral("instanceId in the token: \"%1\"").arg(claimedId)});
 }

@@ -6,7 +6,7 @@
 #include <QString>
 #include <QUrl>
 
-#include "LauncherError.h"
+#include "Failure.h"
 
 class NetworkWorker;
 class QTimer;
@@ -14,7 +14,8 @@ class QTimer;
 // Browser sign-in: opens the account service's sign-in page with a random instance id and polls the service
 // until it hands out a token whose "instanceId" claim is that id. One attempt ends with one outcome: success
 // with the token, failure(SignInFailed) for a token of another id, failure(SignInTimeout) after pollLimit + 1
-// polls without an answer. A later attempt reuses the id, except after a time-out.
+// polls without an answer, with what the last failed poll met (HTTP status, TLS errors, ...) as its details.
+// A later attempt reuses the id, except after a time-out.
 class InstanceLogin : public QObject
 {
     Q_OBJECT
@@ -41,7 +42,7 @@ public:
 signals:
     void abortReply();
     void success(QByteArray _token);
-    void failure(LauncherError _error);
+    void failure(Failure _failure);
 
 private slots:
     void checkInstanceLoginState();

@@ -13,6 +13,15 @@
 namespace {
 int s_defaultTransferTimeoutMs = NetworkWorker::DefaultTransferTimeoutMs;
 
+NetworkWorker::ManagerFactory& managerFactory()
+{
+    static NetworkWorker::ManagerFactory factory;
+    return factory;
+}
+
+// The TLS errors that refused a reply's server, kept on the reply until it is handled.
+const char* const kSslErrorsProperty = "orvelSslErrors";
+
 void registerMetaTypes()
 {
     static const bool registered = [] {
@@ -25,8 +34,9 @@ void registerMetaTypes()
 }
 } // namespace
 
-NetworkWorker::NetworkWorker(QObject* parent, const bool& async)
-    : QObject(parent), m_async(async), m_manager(new QNetworkAccessManager(this)),
+NetworkWorker::NetworkWorker(QObject* parent, bool async)
+    : QObject(parent), m_async(async),
+      m_manager(managerFactory() ? managerFactory()(this) : new QNetworkAccessManager(this)),
       m_transferTimeoutMs(s_defaultTransferTimeoutMs)
 {
     registerMetaTypes();
@@ -46,6 +56,11 @@ void NetworkWorker::setDefaultTransferTimeout(int ms)
 int NetworkWorker::defaultTransferTimeout()
 {
     return s_defaultTransferTimeoutMs;
+}
+
+void NetworkWorker::setManagerFactory(ManagerFactory factory)
+{
+    managerFactory() = std::move(factory);
 }
 
 QNetworkRequest NetworkWorker::withTimeout(const QNetworkRequest& request) const
@@ -131,6 +146,19 @@ QJsonDocument NetworkWorker::responseJson() const
     return document;
 }
 
+Failure NetworkWorker::lastFailure(LauncherError code) const
+{
+    if (m_failureDetail.isEmpty())
+        return {};
+    return {m_certificateRefused ? SslError : code, m_failureDetail};
+}
+
+void NetworkWorker::noteFailure(QNetworkReply* reply, const QString& reason)
+{
+    m_failureDetail =
+        reply->url().toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery) + QStringLiteral(": ") + reason;
+}
+
 void NetworkWorker::abortAllReplies()
 {
     // abort() finishes the reply at once, which (asynchronous mode) runs onReply and edits the list: walk a copy.
@@ -158,12 +186,17 @@ void NetworkWorker::onReply(QNetworkReply* _reply)
         } else {
             // No answer at all. Forget the previous status so isSuccess() cannot report an earlier request.
             m_statusCode.clear();
+            const QStringList sslErrors = _reply->property(kSslErrorsProperty).toStringList();
+            m_certificateRefused = !sslErrors.isEmpty();
+            noteFailure(_reply, m_certificateRefused ? sslErrors.join(QStringLiteral("; ")) : _reply->errorString());
             emit failure();
         }
     } else if (_reply->isReadable()) {
         m_responseData = _reply->readAll();
         handleReplyStatus(_reply);
     } else {
+        m_certificateRefused = false;
+        noteFailure(_reply, QStringLiteral("no readable answer"));
         emit failure();
     }
     m_pendingReplies.removeOne(_reply);
@@ -174,15 +207,19 @@ void NetworkWorker::onReply(QNetworkReply* _reply)
 void NetworkWorker::handleReplyStatus(QNetworkReply* reply)
 {
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    m_certificateRefused = false;
     if (!status.isValid()) {
+        noteFailure(reply, QStringLiteral("no HTTP status"));
         emit failure();
         return;
     }
     m_statusCode = status.toString();
     if (m_statusCode == QLatin1String("200")) {
+        m_failureDetail.clear();
         emit success();
         return;
     }
+    noteFailure(reply, QStringLiteral("HTTP ") + m_statusCode);
     qCDebug(lcService).noquote() << "error log: " + QString::fromUtf8(m_responseData);
     emit failure();
 }
@@ -197,6 +234,12 @@ void NetworkWorker::onError(QNetworkReply::NetworkError _error)
 void NetworkWorker::onSslErrors(QList<QSslError> _errList)
 {
     qCDebug(lcService) << _errList;
+    if (auto* reply = qobject_cast<QNetworkReply*>(sender())) {
+        QStringList texts;
+        for (const QSslError& error : qAsConst(_errList))
+            texts.append(error.errorString());
+        reply->setProperty(kSslErrorsProperty, texts);
+    }
     if (m_async)
         emit failure();
 }

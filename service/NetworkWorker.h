@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QByteArray>
 #include <QJsonDocument>
 #include <QList>
@@ -8,6 +10,8 @@
 #include <QObject>
 #include <QSslError>
 #include <QString>
+
+#include "Failure.h"
 
 class QNetworkAccessManager;
 
@@ -18,6 +22,9 @@ class QNetworkAccessManager;
 //
 // Every request gets a transfer timeout (15 s unless the request sets its own): a server that accepts the
 // connection and then stays silent would otherwise freeze a synchronous caller for good.
+//
+// Why a request failed stays with the worker (lastFailure): the address, the HTTP status, the TLS errors of a
+// refused certificate or the network layer's own text, for the caller to hand on as a Failure.
 class NetworkWorker : public QObject
 {
     Q_OBJECT
@@ -26,7 +33,10 @@ class NetworkWorker : public QObject
 public:
     static constexpr int DefaultTransferTimeoutMs = 15000;
 
-    NetworkWorker(QObject* parent, const bool& async);
+    // Where workers get their network manager: tests answer requests in-process with a manager of their own.
+    using ManagerFactory = std::function<QNetworkAccessManager*(QObject* parent)>;
+
+    NetworkWorker(QObject* parent, bool async);
     ~NetworkWorker() override;
 
     void post(const QNetworkRequest& request, const QByteArray& body);
@@ -39,6 +49,10 @@ public:
     QString statusCode() const { return m_statusCode; }
     bool isAsync() const { return m_async; }
 
+    // Null after a success (or before any request); otherwise `code` with the details of the last handled reply
+    // that failed, or SslError when that reply's server certificate was refused.
+    Failure lastFailure(LauncherError code) const;
+
     void abortAllReplies();
 
     // Silence allowed before a request fails; applies to requests sent afterwards.
@@ -47,6 +61,8 @@ public:
     // Initial transfer timeout of workers created afterwards (tests shorten it).
     static void setDefaultTransferTimeout(int ms);
     static int defaultTransferTimeout();
+    // Managers of workers created afterwards come from `factory`; an empty one restores real managers.
+    static void setManagerFactory(ManagerFactory factory);
 
     virtual void handleReplyStatus(QNetworkReply* reply);
 
@@ -65,6 +81,7 @@ private:
     void send(QNetworkReply* reply);
     void connectAbortSource(QNetworkReply* reply);
     QNetworkRequest withTimeout(const QNetworkRequest& request) const;
+    void noteFailure(QNetworkReply* reply, const QString& reason);
 
     bool m_async;
     QNetworkAccessManager* m_manager;
@@ -72,4 +89,6 @@ private:
     QString m_statusCode;
     QList<QNetworkReply*> m_pendingReplies;
     int m_transferTimeoutMs;
+    QString m_failureDetail;
+    bool m_certificateRefused = false;
 };

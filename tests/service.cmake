@@ -1,4 +1,5 @@
-# Service client: request worker, account record, browser sign-in, deployment settings, and the shared test server.
+# Service client: request worker (on loopback HTTPS), account calls and browser sign-in (answered in-process),
+# deployment settings.
 orvel_add_test(tst_NetworkWorker LIBS orvel_service orvel_testsupport)
 
 # Token sealing and the folder utility.

@@ -1,35 +1,23 @@
-// The account operations against a real HTTPS account service on loopback, with a throwaway settings home.
-#include <memory>
-
+// The account service's calls, answered in-process, with a throwaway settings home.
 #include <QtTest>
 
 #include "AccountFlows.h"
 #include "AccountSession.h"
 #include "AppSettings.h"
 #include "CryptoUtil.h"
+#include "InProcessNetwork.h"
+#include "NetworkWorker.h"
+#include "SealingKey.h"
 #include "TempSettingsHome.h"
-#include "TestHttpsServer.h"
 #include "TestToken.h"
+#include "WorkerOwner.h"
 
 using namespace OrvelTest;
+Q_DECLARE_METATYPE(TestReply)
 
 namespace {
-
-const QByteArray kToken = makeTestToken("{\"instanceId\":\"i\",\"userId\":\"42\",\"email\":\"ana@example.org\"}");
-
-QByteArray sealed(const QByteArray& token)
-{
-    return Verdant::CryptoUtil().encrypt(token, Account::SealingKey);
-}
-
-// The owner of the workers, as the launcher window and the avatar widget are.
-class Owner : public QObject
-{
-    Q_OBJECT
-signals:
-    void abortReply();
-};
-
+const QString kBase = "https://account.test/";
+const QByteArray kToken = makeTestToken("{\"userId\":\"42\",\"email\":\"ana@example.org\"}");
 } // namespace
 
 class tst_AccountFlows : public QObject
@@ -37,87 +25,130 @@ class tst_AccountFlows : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
-    void verifyStoredToken_data();
-    void verifyStoredToken();
-    void signInStoresSealedToken();
+    void cleanup() { NetworkWorker::setManagerFactory({}); }
+    void signInThenVerifyStoredToken_data();
+    void signInThenVerifyStoredToken();
+    void fetchPicture_data();
+    void fetchPicture();
 
 private:
-    QString base() const { return m_server.urlText("account/"); }
-
-    TestHttpsServer m_server;
-    std::unique_ptr<TempSettingsHome> m_home;
+    InProcessNetwork m_network;
+    WorkerOwner m_owner;
 };
-
-void tst_AccountFlows::initTestCase()
-{
-    // The service accepts exactly kToken.
-    m_server.setHandler("/account/api/accounts/Users/Info", [](const TestRequest& r) {
-        return r.header("Authorization") == "Bearer " + kToken ? TestReply::json("{\"name\":\"Ana\"}")
-                                                               : TestReply::text(401, "invalid token");
-    });
-    QVERIFY(m_server.start());
-}
 
 void tst_AccountFlows::init()
 {
-    m_home.reset(); // restore the previous home before the next one takes over
-    m_home.reset(new TempSettingsHome);
-    QVERIFY(m_home->isValid());
     AccountSession::release();
-    m_server.clearRequests();
+    m_network.clearRequests();
+    NetworkWorker::setManagerFactory([this](QObject* parent) { return m_network.createManager(parent); });
+    // The service accepts exactly kToken.
+    m_network.setHandler("/api/accounts/Users/Info", [](const TestRequest& r) {
+        return TestReply::text(r.header("Authorization") == "Bearer " + kToken ? 200 : 401, "{}");
+    });
 }
 
-void tst_AccountFlows::verifyStoredToken_data()
+void tst_AccountFlows::signInThenVerifyStoredToken_data()
 {
-    QTest::addColumn<QByteArray>("storedToken"); // empty: nothing stored, and the service refuses "Bearer"
-    QTest::newRow("valid token accepted") << kToken;
-    QTest::newRow("nothing stored: Bearer and no token") << QByteArray();
+    QTest::addColumn<QByteArray>("token"); // taken over from a browser sign-in; empty: nothing stored
+    QTest::addColumn<QString>("detail");   // empty: accepted at the next start
+    QTest::newRow("token of a sign-in accepted") << kToken << QString();
+    QTest::newRow("nothing stored: Bearer and no token") << QByteArray() << "HTTP 401";
 }
 
-void tst_AccountFlows::verifyStoredToken()
+void tst_AccountFlows::signInThenVerifyStoredToken()
 {
-    QFETCH(QByteArray, storedToken);
+    QFETCH(QByteArray, token);
+    QFETCH(QString, detail);
 
-    if (!storedToken.isEmpty())
-        writeAppSetting("JWT", sealed(storedToken));
-    Owner owner;
-    QCOMPARE(Account::verifyStoredToken(&owner, base()), !storedToken.isEmpty());
-    QCOMPARE(AccountSession::instance()->token(), storedToken);
+    TempSettingsHome home;
+    QVERIFY(home.isValid());
+    if (!token.isEmpty()) {
+        AppSettings::setStoredToken(Verdant::CryptoUtil().encrypt(QByteArray("older"), SealingKey));
+        bool refreshed = false;
+        Account::onSuccessToInstanceLogin(token, [&refreshed, token] {
+            // The avatar refresh sees the new record, before the token is stored.
+            QCOMPARE(AccountSession::instance()->token(), token);
+            QCOMPARE(Verdant::CryptoUtil().decrypt(AppSettings::storedToken(), SealingKey), QByteArray("older"));
+            refreshed = true;
+        });
+        QVERIFY(refreshed);
+        // Sealed with the key text the design application opens it with.
+        QCOMPARE(Verdant::CryptoUtil().decrypt(AppSettings::storedToken(), "Qz7#Lp2!Vw9$Rk4&"), token);
+        AccountSession::release();
+    }
 
-    const QList<TestRequest> sent = m_server.requests("/account/api/accounts/Users/Info");
+    const Failure outcome = Account::verifyStoredToken(&m_owner, kBase);
+    QCOMPARE(outcome.code, detail.isEmpty() ? NoError : SignInFailed);
+    QCOMPARE(outcome.detail, detail.isEmpty() ? QString() : kBase + "api/accounts/Users/Info: " + detail);
+    QCOMPARE(AccountSession::instance()->token(), token);
+    const QList<TestRequest> sent = m_network.requests();
     QCOMPARE(sent.size(), 1);
-    QCOMPARE(sent[0].method, QByteArray("GET"));
+    QCOMPARE(sent[0].method + ' ' + sent[0].target, QByteArray("GET /api/accounts/Users/Info"));
     QCOMPARE(sent[0].header("Content-Type"), QByteArray("application/json"));
-    // Servers drop whitespace at the end of a header value, so "Bearer " with no token arrives as "Bearer"
-    // (tst_TokenClaims checks the exact value on the request).
-    QCOMPARE(sent[0].header("Authorization"), QByteArray("Bearer " + storedToken).trimmed());
+    QCOMPARE(sent[0].header("Authorization"), "Bearer " + token);
     QCOMPARE(sent[0].header("api-version"), QByteArray("2.0"));
 }
 
-void tst_AccountFlows::signInStoresSealedToken()
+void tst_AccountFlows::fetchPicture_data()
 {
-    writeAppSetting("JWT", sealed(makeTestToken("{\"userId\":1}")));
-    bool refreshed = false;
-    Account::onSuccessToInstanceLogin(kToken, [&refreshed] {
-        // The avatar refresh sees the new record, before the token is stored.
-        QCOMPARE(AccountSession::instance()->userId(), 42);
-        QCOMPARE(Verdant::CryptoUtil().decrypt(readAppSetting("JWT", QByteArray()).toByteArray(), Account::SealingKey),
-                 makeTestToken("{\"userId\":1}"));
-        refreshed = true;
-    });
-    QVERIFY(refreshed);
-    QCOMPARE(AccountSession::instance()->token(), kToken);
+    QTest::addColumn<bool>("artwork"); // the launcher artwork, else the user's photo
+    QTest::addColumn<QByteArray>("token");
+    QTest::addColumn<TestReply>("address"); // the user record, or the artwork address
+    QTest::addColumn<TestReply>("picture");
+    QTest::addColumn<int>("requests");   // 1: the picture is not asked for
+    QTest::addColumn<QString>("detail"); // empty: the picture's bytes are fetched
 
-    const QByteArray blob = readAppSetting("JWT", QByteArray()).toByteArray();
-    QVERIFY(!blob.contains(kToken));
-    QCOMPARE(Verdant::CryptoUtil().decrypt(blob, "Qz7#Lp2!Vw9$Rk4&"), kToken);
+    const TestReply picture = TestReply::text(200, "picture bytes");
+    const TestReply record = TestReply::json("{\"photo\":\"https://photos.test/p/42.png\"}");
+    const TestReply address = TestReply::json("\"https://cdn.test/a\"rt.png\""); // quotes are removed anywhere
+    TestReply closed;
+    closed.dropAfterBytes = 0;
+    const QString user = kBase + "api/PCS/Users/42: ";
 
-    // The next start opens it and the service accepts it.
-    AccountSession::release();
-    Owner owner;
-    QVERIFY(Account::verifyStoredToken(&owner, base()));
+    QTest::newRow("photo") << false << kToken << record << picture << 2 << QString();
+    QTest::newRow("photo, token without userId") << false << makeTestToken("{}") << record << picture << 2 << QString();
+    QTest::newRow("record without photo") << false << kToken << TestReply::json("{\"name\":\"Ana\"}") << picture << 1
+                                          << user + "no \"photo\" in the user record";
+    QTest::newRow("artwork") << true << kToken << address << picture << 2 << QString();
+    QTest::newRow("artwork service unreachable")
+        << true << kToken << closed << picture << 1 << kBase + "api/Orvel/LauncherArtwork: Connection closed";
+    // An empty picture would blank the background: the built-in one stays.
+    QTest::newRow("artwork picture empty")
+        << true << kToken << address << TestReply() << 2 << "https://cdn.test/art.png: empty picture";
+    QTest::newRow("artwork picture refused")
+        << true << kToken << address << TestReply::text(500, "down") << 2 << "https://cdn.test/art.png: HTTP 500";
+}
+
+void tst_AccountFlows::fetchPicture()
+{
+    QFETCH(bool, artwork);
+    QFETCH(QByteArray, token);
+    QFETCH(TestReply, address);
+    QFETCH(TestReply, picture);
+    QFETCH(int, requests);
+    QFETCH(QString, detail);
+
+    AccountSession::instance()->setToken(token);
+    const QString record = QString("/api/PCS/Users/") + (token == kToken ? "42" : "-1");
+    const QString second = artwork ? "/art.png" : "/p/42.png";
+    m_network.setRoute(artwork ? "/api/Orvel/LauncherArtwork" : record, address);
+    m_network.setRoute(second, picture);
+    const Fetched<QByteArray> fetched =
+        artwork ? Account::fetchArtwork(&m_owner, kBase) : Account::fetchUserPhoto(&m_owner, kBase);
+    QCOMPARE(fetched.failure.detail, detail);
+    QCOMPARE(fetched.value, detail.isEmpty() ? QByteArray("picture bytes") : QByteArray());
+
+    // The record carries the common header set, the artwork address request and the picture none.
+    const QList<TestRequest> sent = m_network.requests();
+    QCOMPARE(sent.size(), requests);
+    QCOMPARE(sent[0].method + ' ' + sent[0].target,
+             "GET " + (artwork ? "/api/Orvel/LauncherArtwork?api-version=2" : record).toUtf8());
+    QCOMPARE(sent[0].header("Authorization"), artwork ? QByteArray() : "Bearer " + token);
+    if (requests == 2) {
+        QCOMPARE(sent[1].method + ' ' + sent[1].path, "GET " + second.toUtf8());
+        QVERIFY(sent[1].headers.isEmpty());
+    }
 }
 
 QTEST_MAIN(tst_AccountFlows)

@@ -6,10 +6,11 @@
 #include <QtTest>
 
 #include "CryptoUtil.h"
+#include "SealingKey.h"
 
 namespace {
 
-const std::string kKeyText = "Qz7#Lp2!Vw9$Rk4&";
+const std::string kKeyText = SealingKey;
 
 // Runs openssl with `input` on its standard input: its standard output, or "<failed>".
 QByteArray openssl(const QStringList& arguments, const QByteArray& input)

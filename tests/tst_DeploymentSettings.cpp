@@ -15,7 +15,6 @@ namespace {
 
 const char* const kVariables[] = {"ORVEL_UPDATE_SERVICE_URL", "ORVEL_ACCOUNT_SERVICE_URL", "ORVEL_CONNECT_URL",
                                   "ORVEL_CA_CERTIFICATES"};
-const char* const kKeys[] = {"update", "account", "connect", "caCertificates"};
 
 void writeIni(const QString& folder, const QMap<QString, QString>& services)
 {
@@ -35,9 +34,7 @@ class tst_DeploymentSettings : public QObject
 private slots:
     void init();
     void cleanup() { init(); }
-    void precedence_data();
     void precedence();
-    void trailingSlashAndRelativeCaPath();
     void besideThenSystemFolders();
     void caFileTrustsServer_data();
     void caFileTrustsServer();
@@ -57,51 +54,27 @@ void tst_DeploymentSettings::init()
             (m_folder.filePath("xdg/first") + ":relative:" + m_folder.filePath("xdg/second")).toUtf8());
 }
 
-void tst_DeploymentSettings::precedence_data()
-{
-    QTest::addColumn<QString>("winner"); // the prefix of the values read; the file is set whenever one wins
-    QTest::newRow("environment over file") << "/env/";
-    QTest::newRow("file when environment unset") << "/ini/";
-    QTest::newRow("compiled default when neither") << QString();
-}
-
 void tst_DeploymentSettings::precedence()
 {
-    QFETCH(QString, winner);
-
-    // The same rule for each of the four settings, checked on all at once, with values read back unchanged.
-    const auto value = [](const QString& prefix, int i) {
-        return prefix + QString::number(i) + (i < 3 ? "/" : ".pem");
+    // Each of the four settings from the first source that has it: the environment, deployment.ini, the compiled
+    // default. Base URLs end with one "/", the connect page is used as given, a relative CA path is taken from the
+    // launcher's folder.
+    const auto load = [this] {
+        const DeploymentSettings s = DeploymentSettings::load(m_folder.path());
+        return QStringList{s.updateServiceUrl(), s.accountServiceUrl(), s.connectUrl(), s.caCertificatesPath()};
     };
-    QMap<QString, QString> file;
-    for (int i = 0; i < 4; ++i) {
-        if (winner == "/env/")
-            qputenv(kVariables[i], value("/env/", i).toUtf8());
-        if (!winner.isEmpty())
-            file.insert(kKeys[i], value("/ini/", i));
-    }
-    writeIni(m_folder.path(), file);
-
-    const DeploymentSettings s = DeploymentSettings::load(m_folder.path());
-    const QStringList actual = {s.updateServiceUrl(), s.accountServiceUrl(), s.connectUrl(), s.caCertificatesPath()};
-    const QStringList defaults = {ORVEL_DEFAULT_UPDATE_SERVICE_URL, ORVEL_DEFAULT_ACCOUNT_SERVICE_URL,
-                                  ORVEL_DEFAULT_CONNECT_URL, ORVEL_DEFAULT_CA_CERTIFICATES};
+    QCOMPARE(load(), QStringList({ORVEL_DEFAULT_UPDATE_SERVICE_URL, ORVEL_DEFAULT_ACCOUNT_SERVICE_URL,
+                                  ORVEL_DEFAULT_CONNECT_URL, ORVEL_DEFAULT_CA_CERTIFICATES}));
+    writeIni(m_folder.path(), {{"update", "https://ini.test/u"},
+                               {"account", "https://ini.test/a"},
+                               {"connect", "https://ini.test/c"},
+                               {"caCertificates", "certs/ca.pem"}});
+    QCOMPARE(load(), QStringList({"https://ini.test/u/", "https://ini.test/a/", "https://ini.test/c",
+                                  m_folder.filePath("certs/ca.pem")}));
+    const QStringList environment = {"https://env.test/u/", "https://env.test/a/", "https://env.test/c", "/env/ca.pem"};
     for (int i = 0; i < 4; ++i)
-        QCOMPARE(actual[i], winner.isEmpty() ? defaults[i] : value(winner, i));
-}
-
-void tst_DeploymentSettings::trailingSlashAndRelativeCaPath()
-{
-    writeIni(m_folder.path(),
-             {{"update", "https://svc.test/u"}, {"connect", "https://svc.test/c"}, {"caCertificates", "certs/a.pem"}});
-    qputenv("ORVEL_ACCOUNT_SERVICE_URL", "https://svc.test/a/");
-    const DeploymentSettings s = DeploymentSettings::load(m_folder.path());
-    // Base URLs end with one "/"; the connect page is opened as given.
-    QCOMPARE(s.updateServiceUrl(), QString("https://svc.test/u/"));
-    QCOMPARE(s.accountServiceUrl(), QString("https://svc.test/a/"));
-    QCOMPARE(s.connectUrl(), QString("https://svc.test/c"));
-    // A relative CA path is taken from the launcher's folder.
-    QCOMPARE(s.caCertificatesPath(), m_folder.filePath("certs/a.pem"));
+        qputenv(kVariables[i], environment[i].toUtf8());
+    QCOMPARE(load(), environment);
 }
 
 void tst_DeploymentSettings::besideThenSystemFolders()
@@ -129,7 +102,7 @@ void tst_DeploymentSettings::caFileTrustsServer_data()
     QTest::addColumn<bool>("caFile");
     QTest::addColumn<bool>("preload"); // the launcher parses the system's roots ahead, on a worker thread
 
-    QTest::newRow("CA file missing: untrusted") << false << false;
+    QTest::newRow("CA file missing") << false << false;
     QTest::newRow("CA file") << true << false;
     QTest::newRow("CA file, system roots preloaded") << true << true;
 }

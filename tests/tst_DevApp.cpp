@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include "CryptoUtil.h"
+#include "SealingKey.h"
 #include "TestToken.h"
 #include "UpdateTestFiles.h"
 
@@ -49,7 +50,7 @@ void tst_DevApp::statusLine()
     QFETCH(bool, sealed);
     QFETCH(QString, expected);
 
-    const QByteArray blob = sealed ? Verdant::CryptoUtil().encrypt(token, "Qz7#Lp2!Vw9$Rk4&") : token;
+    const QByteArray blob = sealed ? Verdant::CryptoUtil().encrypt(token, SealingKey) : token;
     QProcess app;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("ORVEL_APP_EXIT_AFTER_MS", "0");

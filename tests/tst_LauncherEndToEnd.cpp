@@ -7,10 +7,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "AccountFlows.h"
 #include "CryptoUtil.h"
 #include "DevServiceProcess.h"
 #include "HttpsFetch.h"
+#include "SealingKey.h"
 #include "VirtualDisplay.h"
 
 // The built OrvelLauncher driven as a user would: a real X server (Xvfb), the development service over HTTPS on
@@ -306,7 +306,7 @@ void tst_LauncherEndToEnd::storedSignInStartsApplicationWithoutWindow()
                            .body.replace('"', "");
     QVERIFY(!token.isEmpty());
     writeAppSetting("StaySignedIn", true);
-    writeAppSetting("JWT", Verdant::CryptoUtil().encrypt(token, Account::SealingKey));
+    writeAppSetting("JWT", Verdant::CryptoUtil().encrypt(token, SealingKey));
 
     Program launcher;
     startLauncher(launcher);

@@ -1,34 +1,23 @@
 // The request worker against a real HTTPS server on loopback.
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTimer>
 #include <QtTest>
 
 #include "NetworkWorker.h"
 #include "TestHttpsServer.h"
+#include "WorkerOwner.h"
 
 using namespace OrvelTest;
 
 namespace {
 
-// An owner as the launcher's classes are: it declares abortReply() for the workers it parents.
-class Owner : public QObject
-{
-    Q_OBJECT
-signals:
-    void abortReply();
-};
-
-QUrl closedPortUrl(QUrl url)
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    url.setPort(probe.serverPort()); // closed again when probe goes
-    return url;
-}
+// How a synchronous wait ends.
+enum class Ends { Answered, OwnerAborts, TimesOut, OwnerDeleted };
 
 } // namespace
+Q_DECLARE_METATYPE(Ends)
 
 class tst_NetworkWorker : public QObject
 {
@@ -38,8 +27,6 @@ private slots:
     void initTestCase();
     void synchronousOutcome_data();
     void synchronousOutcome();
-    void silentServerFailsAfterTransferTimeout();
-    void ownerDeletedDuringSynchronousWait();
     void asynchronousOneOutcomePerReply();
 
 private:
@@ -53,6 +40,10 @@ void tst_NetworkWorker::initTestCase()
     m_server.setRoute("/created", TestReply::text(201, "created body"));
     m_server.setRoute("/bad", TestReply::text(400, "bad request"));
     m_server.setRoute("/broken", TestReply::text(500, "internal"));
+    m_server.setRoute("/moved", TestReply::redirect("/json"));
+    TestReply headersOnly = TestReply::json("{\"v\":\"2.0\"}");
+    headersOnly.stallAfterBytes = 0;
+    m_server.setRoute("/headers-only", headersOnly);
     m_server.setRoute("/never", TestReply::never());
     QVERIFY(m_server.start());
     QVERIFY(m_untrusted.start());
@@ -61,79 +52,95 @@ void tst_NetworkWorker::initTestCase()
 void tst_NetworkWorker::synchronousOutcome_data()
 {
     QTest::addColumn<QUrl>("url");
+    QTest::addColumn<Ends>("ends");
     QTest::addColumn<QString>("status");
     QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<bool>("succeeds");
+    QTest::addColumn<LauncherError>("code");
+    QTest::addColumn<QString>("detail"); // after the address
 
-    // Rows without an answer keep the body of the worker's earlier 200.
+    // Rows without an answer keep the body of the worker's earlier 200, but not its status.
     const QByteArray earlier = "{\"v\":\"2.0\"}";
-    QTest::newRow("200 with JSON") << m_server.url("json") << "200" << earlier << true;
-    QTest::newRow("201 with a body") << m_server.url("created") << "201" << QByteArray("created body") << false;
+    const auto row = [](const char* name, const QUrl& url) -> QTestData& { return QTest::newRow(name) << url; };
+    row("200 with JSON", m_server.url("json")) << Ends::Answered << "200" << earlier << NoError << QString();
+    row("201 with a body", m_server.url("created"))
+        << Ends::Answered << "201" << QByteArray("created body") << VersionCheckFailed << "HTTP 201";
     // Error answers keep their status and body.
-    QTest::newRow("500") << m_server.url("broken") << "500" << QByteArray("internal") << false;
-    QTest::newRow("closed port") << closedPortUrl(m_server.url()) << QString() << earlier << false;
+    row("500", m_server.url("broken")) << Ends::Answered << "500" << QByteArray("internal") << VersionCheckFailed
+                                       << "HTTP 500";
+    // Redirects are not followed.
+    row("redirect", m_server.url("moved"))
+        << Ends::Answered << "302" << QByteArray() << VersionCheckFailed << "HTTP 302";
+    row("closed port", QUrl("https://127.0.0.1:1/"))
+        << Ends::Answered << QString() << earlier << VersionCheckFailed << "Connection refused";
     // The handshake is refused, so the request never reaches the server.
-    QTest::newRow("untrusted certificate") << m_untrusted.url("json") << QString() << earlier << false;
-    QTest::newRow("no answer, owner's abortReply") << m_server.url("never") << QString() << earlier << false;
+    row("untrusted certificate", m_untrusted.url("json"))
+        << Ends::Answered << QString() << earlier << SslError
+        << "The issuer certificate of a locally looked up certificate could not be found; "
+           "No certificates could be verified";
+    // A 200 whose body never comes does not count.
+    row("owner's abortReply after the headers", m_server.url("headers-only"))
+        << Ends::OwnerAborts << QString() << earlier << VersionCheckFailed << "Operation canceled";
+    row("silent server, transfer timeout", m_server.url("never"))
+        << Ends::TimesOut << QString() << earlier << VersionCheckFailed << "Operation canceled";
+    row("owner deleted during the wait", m_server.url("never"))
+        << Ends::OwnerDeleted << QString() << QByteArray() << NoError << QString();
 }
 
 void tst_NetworkWorker::synchronousOutcome()
 {
     QFETCH(QUrl, url);
+    QFETCH(Ends, ends);
     QFETCH(QString, status);
     QFETCH(QByteArray, body);
-    QFETCH(bool, succeeds);
+    QFETCH(LauncherError, code);
+    QFETCH(QString, detail);
 
     // The worker is reused, so every row also checks that nothing of the earlier answer leaks into the outcome.
-    Owner owner;
-    auto* worker = new NetworkWorker(&owner, false);
+    // Every worker's requests get a time limit, shortened here.
+    NetworkWorker::setDefaultTransferTimeout(ends == Ends::TimesOut ? 600 : NetworkWorker::DefaultTransferTimeoutMs);
+    auto* owner = new WorkerOwner;
+    QPointer<NetworkWorker> worker = new NetworkWorker(owner, false);
+    NetworkWorker::setDefaultTransferTimeout(NetworkWorker::DefaultTransferTimeoutMs);
     worker->get(QNetworkRequest(m_server.url("json")));
+    const int earlierRequests = m_server.requestCount("/json");
     QSignalSpy success(worker, &NetworkWorker::success);
     QSignalSpy failure(worker, &NetworkWorker::failure);
-    if (!succeeds && !status.isEmpty())
+    if (code != NoError && !status.isEmpty())
         QTest::ignoreMessage(QtDebugMsg, qPrintable("error log: " + QString::fromUtf8(body)));
-    if (url.path() == "/never")
-        QTimer::singleShot(100, &owner, &Owner::abortReply);
-    worker->get(QNetworkRequest(url));
-
-    // Everything is settled when the call returns.
-    QCOMPARE(worker->isSuccess(), succeeds);
-    QCOMPARE(worker->statusCode(), status);
-    QCOMPARE(worker->responseData(), body);
-    QCOMPARE(success.count(), succeeds ? 1 : 0);
-    QCOMPARE(failure.count(), succeeds ? 0 : 1);
-    QCOMPARE(m_untrusted.requestCount(), 0);
-}
-
-void tst_NetworkWorker::silentServerFailsAfterTransferTimeout()
-{
-    // Every request gets the default time limit: 15 s, shortened here.
-    QCOMPARE(NetworkWorker(nullptr, false).transferTimeout(), 15000);
-    NetworkWorker::setDefaultTransferTimeout(600);
-    NetworkWorker worker(nullptr, false);
-    NetworkWorker::setDefaultTransferTimeout(NetworkWorker::DefaultTransferTimeoutMs);
-    QSignalSpy failure(&worker, &NetworkWorker::failure);
-    worker.get(QNetworkRequest(m_server.url("never")));
-    QCOMPARE(failure.count(), 1);
-    QVERIFY(!worker.isSuccess());
-}
-
-void tst_NetworkWorker::ownerDeletedDuringSynchronousWait()
-{
-    // A slot that runs inside the nested loop may destroy the window that owns the waiting worker: the call must
-    // come back, without touching the dead worker.
-    auto* owner = new Owner;
-    auto* worker = new NetworkWorker(owner, false);
-    QTimer::singleShot(100, [owner] { delete owner; });
+    // Without the owner's abort the wait ends by itself, at the latest when the shortened time limit runs out.
+    QTimer::singleShot(ends == Ends::OwnerAborts ? 300 : 8000, owner, &WorkerOwner::abortReply);
+    QTimer watchdog; // for a wait that outlives its owner
+    connect(&watchdog, &QTimer::timeout, [] { qFatal("The synchronous wait did not return"); });
+    watchdog.start(10000);
+    if (ends == Ends::OwnerDeleted)
+        QTimer::singleShot(100, [owner] { delete owner; });
     QElapsedTimer clock;
     clock.start();
-    worker->get(QNetworkRequest(m_server.url("never")));
-    QVERIFY(clock.elapsed() < 10000);
+    worker->get(QNetworkRequest(url));
+    QVERIFY(clock.elapsed() < 6000);
+    if (ends == Ends::OwnerDeleted) {
+        // The call came back without touching the dead worker.
+        QVERIFY(!worker);
+        return;
+    }
+
+    // Everything is settled when the call returns.
+    QCOMPARE(worker->isSuccess(), code == NoError);
+    QCOMPARE(worker->statusCode(), status);
+    QCOMPARE(worker->responseData(), body);
+    QCOMPARE(success.count(), code == NoError ? 1 : 0);
+    QCOMPARE(failure.count(), code == NoError ? 0 : 1);
+    const Failure outcome = worker->lastFailure(VersionCheckFailed);
+    QCOMPARE(outcome.code, code);
+    QCOMPARE(outcome.detail, detail.isEmpty() ? QString() : url.toString(QUrl::RemoveQuery) + ": " + detail);
+    QCOMPARE(m_untrusted.requestCount(), 0);
+    QCOMPARE(m_server.requestCount("/json"), earlierRequests + (url == m_server.url("json") ? 1 : 0));
+    delete owner;
 }
 
 void tst_NetworkWorker::asynchronousOneOutcomePerReply()
 {
-    Owner owner;
+    WorkerOwner owner;
     auto* worker = new NetworkWorker(&owner, true);
     QSignalSpy success(worker, &NetworkWorker::success);
     QSignalSpy failure(worker, &NetworkWorker::failure);

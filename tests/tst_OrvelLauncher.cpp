@@ -86,7 +86,7 @@ void tst_OrvelLauncher::failureShownAfterTheEventLoop_data()
 
     QTest::newRow("play: 9") << false << false << QStringList{"Failed to play Orvel.", "ErrorCode9"};
     QTest::newRow("sign-in, then play: the first stays")
-        << true << false << QStringList{"Failed to Sign in.", "ErrorCode13"};
+        << true << false << QStringList{"Failed to Sign in.\npoll: <b>HTTP 503</b>.", "ErrorCode13"};
     QTest::newRow("close button: no dialog") << false << true << QStringList();
 }
 
@@ -102,7 +102,7 @@ void tst_OrvelLauncher::failureShownAfterTheEventLoop()
         if (closeButton)
             window.findChild<QPushButton*>(QString(), Qt::FindDirectChildrenOnly)->click();
         if (signIn)
-            emit window.findChild<InstanceLogin*>()->failure(SignInTimeout);
+            emit window.findChild<InstanceLogin*>()->failure({SignInTimeout, "poll: <b>HTTP 503</b>"});
         emit window.findChild<InstallBar*>()->doPlay();
     });
     QTimer::singleShot(10000, &window, [] { QCoreApplication::exit(1); });

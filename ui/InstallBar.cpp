@@ -7,8 +7,6 @@
 
 namespace {
 
-const QString kStaySignedIn = QStringLiteral("StaySignedIn");
-
 QString barStyleSheet()
 {
     const AliasToken& colours = AliasToken::instance();
@@ -41,7 +39,7 @@ InstallBar::InstallBar(QWidget* parent) : QWidget(parent), m_ui(new Ui::InstallB
 
     // Showing the stored choice must not write it back.
     const bool wasBlocked = m_ui->cbStaySignedIn->blockSignals(true);
-    m_ui->cbStaySignedIn->setChecked(readAppSetting(kStaySignedIn, false).toBool());
+    m_ui->cbStaySignedIn->setChecked(AppSettings::staySignedIn());
     m_ui->cbStaySignedIn->blockSignals(wasBlocked);
 
     connect(m_ui->pbSignIn, &QPushButton::clicked, this, &InstallBar::onClickedSignInBtn);
@@ -87,5 +85,5 @@ void InstallBar::onClickedPlayBtn()
 
 void InstallBar::onChangedStaySignedState(bool _bChecked)
 {
-    writeAppSetting(kStaySignedIn, _bChecked);
+    AppSettings::setStaySignedIn(_bChecked);
 }

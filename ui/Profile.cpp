@@ -59,10 +59,10 @@ void Profile::setAvatarImage(const QImage& image)
 void Profile::refreshAvatar(const QString& accountBaseUrl)
 {
     // The requests are synchronous workers parented to this widget, so abortReply() cancels them.
-    const QByteArray photo = Account::fetchUserPhoto(this, accountBaseUrl);
-    if (photo.isEmpty())
+    const Fetched<QByteArray> photo = Account::fetchUserPhoto(this, accountBaseUrl);
+    if (!photo.ok())
         return;
-    const QImage image = QImage::fromData(photo);
+    const QImage image = QImage::fromData(photo.value);
     if (image.isNull())
         return;
     setAvatarImage(image);

@@ -7,11 +7,7 @@
 #include <QList>
 
 #include "CryptoUtil.h"
-
-namespace {
-// The key text the launcher seals the token with.
-const std::string kTokenKey = "Qz7#Lp2!Vw9$Rk4&";
-} // namespace
+#include "SealingKey.h"
 
 SignedInUser openSealedToken(const QString& text)
 {
@@ -20,7 +16,7 @@ SignedInUser openSealedToken(const QString& text)
                                                                           QByteArray::AbortOnBase64DecodingErrors);
     if (!blob || blob.decoded.isEmpty())
         return user;
-    const QByteArray token = Verdant::CryptoUtil().decrypt(blob.decoded, kTokenKey);
+    const QByteArray token = Verdant::CryptoUtil().decrypt(blob.decoded, SealingKey);
     const QList<QByteArray> segments = token.split('.');
     if (segments.size() != 3)
         return user;

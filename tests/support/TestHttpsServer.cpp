@@ -1,12 +1,10 @@
 #include "TestHttpsServer.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
-#include <set>
 #include <thread>
 
 #include <poll.h>
@@ -35,57 +33,6 @@ public:
     using httplib::SSLServer::SSLServer;
     int listenSocket() const { return svr_sock_; }
 };
-
-// Server-side TLS connections that are alive, so stop() can shut their sockets down instead of waiting for
-// idle keep-alive connections to time out. An SSL object leaves the set in its ex_data free hook, which OpenSSL
-// runs before httplib closes the socket, so a socket in the set is never a recycled descriptor.
-struct ConnectionRegistry
-{
-    std::mutex mutex;
-    std::set<SSL*> live;
-    int handshakes = 0;
-    bool stopping = false;
-
-    void shutdownAll()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        stopping = true;
-        for (SSL* ssl : live)
-            ::shutdown(SSL_get_fd(ssl), SHUT_RDWR);
-    }
-};
-
-void onSslFree(void* parent, void* ptr, CRYPTO_EX_DATA*, int, long, void*)
-{
-    // Called for every SSL object of the process (Qt's too); only ours carry a registry.
-    if (!ptr)
-        return;
-    auto* registry = static_cast<ConnectionRegistry*>(ptr);
-    std::lock_guard<std::mutex> lock(registry->mutex);
-    registry->live.erase(static_cast<SSL*>(parent));
-}
-
-int registryIndex()
-{
-    static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, &onSslFree);
-    return index;
-}
-
-void onSslInfo(const SSL* constSsl, int where, int)
-{
-    if (!(where & SSL_CB_HANDSHAKE_START))
-        return;
-    SSL* ssl = const_cast<SSL*>(constSsl);
-    if (SSL_get_ex_data(ssl, registryIndex()))
-        return;
-    auto* registry = static_cast<ConnectionRegistry*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
-    std::lock_guard<std::mutex> lock(registry->mutex);
-    registry->live.insert(ssl);
-    ++registry->handshakes;
-    SSL_set_ex_data(ssl, registryIndex(), registry);
-    if (registry->stopping)
-        ::shutdown(SSL_get_fd(ssl), SHUT_RDWR);
-}
 
 bool peerGone(int fd)
 {
@@ -122,46 +69,23 @@ struct TestHttpsServer::Private
     std::unique_ptr<TestCertificateAuthority> ownCa;
     TestCertificateAuthority* ca = nullptr;
 
-    ConnectionRegistry registry;
     std::unique_ptr<Server> server;
     std::thread thread;
     int port = 0;
-    std::atomic<bool> running{false};
 
     std::mutex waitMutex;
     std::condition_variable waitCondition;
     bool stopping = false;
 
-    mutable std::mutex routesMutex;
+    mutable std::mutex mutex; // routes and recorded requests
     std::map<QString, Handler> routes;
-
-    mutable std::mutex requestsMutex;
     QList<TestRequest> recorded;
 
     void handle(const httplib::Request& req, httplib::Response& res);
-    Handler findHandler(const QString& path) const;
     // Waits ms (TestReply::Forever: no limit); false when the server stops or the client leaves first.
     bool waitFor(int ms, int fd);
     void setBody(const TestReply& reply, httplib::Response& res, int fd);
 };
-
-TestHttpsServer::Handler TestHttpsServer::Private::findHandler(const QString& path) const
-{
-    std::lock_guard<std::mutex> lock(routesMutex);
-    auto exact = routes.find(path);
-    if (exact != routes.end())
-        return exact->second;
-    Handler best;
-    int bestLength = -1;
-    for (const auto& route : routes) {
-        const QString& key = route.first;
-        if (key.endsWith(QLatin1Char('*')) && path.startsWith(key.chopped(1)) && key.size() > bestLength) {
-            best = route.second;
-            bestLength = key.size();
-        }
-    }
-    return best;
-}
 
 bool TestHttpsServer::Private::waitFor(int ms, int fd)
 {
@@ -184,12 +108,14 @@ void TestHttpsServer::Private::handle(const httplib::Request& req, httplib::Resp
     request.body = toBytes(req.body);
     for (const auto& h : req.headers)
         request.headers.append({toBytes(h.first), toBytes(h.second)});
+    Handler handler;
     {
-        std::lock_guard<std::mutex> lock(requestsMutex);
+        std::lock_guard<std::mutex> lock(mutex);
         recorded.append(request);
+        const auto route = routes.find(QString::fromUtf8(request.path));
+        if (route != routes.end())
+            handler = route->second;
     }
-
-    const Handler handler = findHandler(QString::fromUtf8(request.path));
     const TestReply reply = handler ? handler(request) : TestReply::text(404, "Not Found");
     const int fd = req.ssl ? SSL_get_fd(req.ssl) : -1;
 
@@ -257,7 +183,7 @@ TestHttpsServer::~TestHttpsServer()
 
 bool TestHttpsServer::start()
 {
-    if (d->running)
+    if (d->thread.joinable())
         return true;
     // httplib reads the certificate and its key from files, once, while it is made.
     QTemporaryDir files;
@@ -265,14 +191,11 @@ bool TestHttpsServer::start()
     const QString key = files.filePath(QStringLiteral("server-key.pem"));
     if (d->server || !writeFile(certificate, d->ca->serverCertificatePem()) || !writeFile(key, d->ca->serverKeyPem()))
         return false;
-    registryIndex();
     Private* p = d.get();
     d->server.reset(new Server(QFile::encodeName(certificate).constData(), QFile::encodeName(key).constData()));
     if (!d->server->is_valid())
         return false;
     SSL_CTX_set_min_proto_version(d->server->ssl_context(), TLS1_2_VERSION);
-    SSL_CTX_set_app_data(d->server->ssl_context(), &d->registry);
-    SSL_CTX_set_info_callback(d->server->ssl_context(), &onSslInfo);
     d->server->new_task_queue = [] { return new httplib::ThreadPool(kThreadCount); };
     d->server->set_keep_alive_max_count(1000);
     const auto handler = [p](const httplib::Request& req, httplib::Response& res) { p->handle(req, res); };
@@ -288,7 +211,6 @@ bool TestHttpsServer::start()
     // stop() only takes effect once the accept loop runs; wait for it so a quick stop cannot be lost.
     while (!d->server->is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    d->running = true;
     return true;
 }
 
@@ -302,14 +224,7 @@ void TestHttpsServer::stop()
     }
     d->waitCondition.notify_all();
     d->server->stop();
-    d->registry.shutdownAll();
     d->thread.join();
-    d->running = false;
-}
-
-bool TestHttpsServer::isRunning() const
-{
-    return d->running;
 }
 
 QUrl TestHttpsServer::url(const QString& pathAndQuery) const
@@ -334,13 +249,13 @@ void TestHttpsServer::setRoute(const QString& path, const TestReply& reply)
 
 void TestHttpsServer::setHandler(const QString& path, Handler handler)
 {
-    std::lock_guard<std::mutex> lock(d->routesMutex);
+    std::lock_guard<std::mutex> lock(d->mutex);
     d->routes[path] = std::move(handler);
 }
 
 QList<TestRequest> TestHttpsServer::requests() const
 {
-    std::lock_guard<std::mutex> lock(d->requestsMutex);
+    std::lock_guard<std::mutex> lock(d->mutex);
     return d->recorded;
 }
 
@@ -361,14 +276,8 @@ int TestHttpsServer::requestCount(const QString& path) const
 
 void TestHttpsServer::clearRequests()
 {
-    std::lock_guard<std::mutex> lock(d->requestsMutex);
+    std::lock_guard<std::mutex> lock(d->mutex);
     d->recorded.clear();
-}
-
-int TestHttpsServer::connectionCount() const
-{
-    std::lock_guard<std::mutex> lock(d->registry.mutex);
-    return d->registry.handshakes;
 }
 
 } // namespace OrvelTest

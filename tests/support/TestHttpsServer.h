@@ -16,10 +16,10 @@ namespace OrvelTest {
 // by default the process-wide trusted one (added to QSslConfiguration::defaultConfiguration(), so clients verify
 // it as usual and no SSL error is ever ignored), or with Trust::Untrusted a fresh CA nobody trusts.
 //
-// Routes are matched on the decoded path without the query: exact, or by prefix when the route ends with '*'
-// (longest match wins); unknown paths answer 404. Handlers run on the server's threads, so anything they share
-// with the test must be thread-safe (atomics, or the recorded requests below). Every request is recorded before
-// it is answered. stop() (and the destructor) returns quickly even while replies are delayed or stalled.
+// Routes are matched on the decoded path without the query; unknown paths answer 404. Handlers run on the server's
+// threads, so anything they share with the test must be thread-safe (atomics, or the recorded requests below). Every
+// request is recorded before it is answered. stop() (and the destructor) returns quickly even while replies are delayed
+// or stalled.
 class TestHttpsServer
 {
 public:
@@ -34,7 +34,6 @@ public:
     // Binds and starts serving; false when the server cannot run.
     bool start();
     void stop();
-    bool isRunning() const;
 
     // "https://127.0.0.1:PORT/" followed by pathAndQuery (given without a leading "/").
     QUrl url(const QString& pathAndQuery = QString()) const;
@@ -49,9 +48,6 @@ public:
     QList<TestRequest> requests(const QString& path) const;
     int requestCount(const QString& path = QString()) const;
     void clearRequests();
-
-    // Connections that have completed a TLS handshake so far (reused keep-alive connections count once).
-    int connectionCount() const;
 
 private:
     struct Private;
