@@ -43,7 +43,7 @@ void setStaySignedIn(bool on)
 
 QString orvelPath()
 {
-    return readAppSetting(kOrvelPath, QCoreApplication::applicationDirPath()).toString();
+    return readAppSetting(kOrvelPath, QString()).toString();
 }
 
 } // namespace AppSettings

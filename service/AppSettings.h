@@ -20,8 +20,8 @@ void setStoredToken(const QByteArray& sealed);
 bool staySignedIn();
 void setStaySignedIn(bool on);
 
-// "OrvelPath": the folder the application is installed under, as stored (native separators possible); the
-// launcher's own folder when never set.
+// "OrvelPath": the folder the application is installed under, as stored (native separators possible); empty when
+// never set (the launcher then picks its own fallback).
 QString orvelPath();
 
 } // namespace AppSettings
