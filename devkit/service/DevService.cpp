@@ -26,6 +26,7 @@
 #include "BuildCatalog.h"
 #include "DevCertificates.h"
 #include "HtmlPages.h"
+#include "ManifestSigner.h"
 #include "PngImage.h"
 #include "SignInRegistry.h"
 #include "TokenSigner.h"
@@ -246,6 +247,7 @@ struct DevService::Private
     std::shared_ptr<const BuildCatalog> m_catalog;
     DevCertificates certificates;
     TokenSigner signer;
+    ManifestSigner manifestSigner;
     SignInRegistry signIns;
     std::unique_ptr<HttpsServer> server;
     QByteArray artwork;
@@ -307,6 +309,7 @@ void DevService::Private::onPatch(const httplib::Request& req, httplib::Response
         break;
     case BuildCatalog::PatchAnswer::Manifest:
         answer(res, 200, build->manifestJson, kJson);
+        res.set_header("X-Orvel-Signature", manifestSigner.signatureBase64(build->manifestJson).toStdString());
         break;
     }
 }
@@ -585,6 +588,12 @@ bool DevService::start(QString* error)
     if (!d->signer.loadOrCreateSecret(QDir(d->options.stateFolder).absoluteFilePath(QStringLiteral("token-secret")),
                                       error))
         return false;
+    const bool bOwnSigningKey = d->options.signKeyFile.isEmpty();
+    const QString signingKey = bOwnSigningKey
+                                   ? QDir(d->options.stateFolder).absoluteFilePath(QStringLiteral("manifest-key.pem"))
+                                   : d->options.signKeyFile;
+    if (!d->manifestSigner.load(signingKey, bOwnSigningKey, error))
+        return false;
 
     if (d->options.artworkFile.isEmpty()) {
         d->artwork = PngImage::artwork();
@@ -661,4 +670,9 @@ QString DevService::origin() const
 QString DevService::caCertificatePath() const
 {
     return d->options.tlsCertificate.isEmpty() ? d->certificates.caCertificatePath() : QString();
+}
+
+QString DevService::manifestPublicKey() const
+{
+    return d->manifestSigner.publicKeyBase64();
 }
