@@ -14,7 +14,7 @@ using namespace OrvelTest;
 namespace {
 
 const char* const kVariables[] = {"ORVEL_UPDATE_SERVICE_URL", "ORVEL_ACCOUNT_SERVICE_URL", "ORVEL_CONNECT_URL",
-                                  "ORVEL_CA_CERTIFICATES"};
+                                  "ORVEL_CA_CERTIFICATES",    "ORVEL_MANIFEST_PUBLIC_KEY", "ORVEL_HASH_ALGORITHM"};
 const char* const kKeys[] = {"update", "account", "connect", "caCertificates"};
 
 void writeIni(const QString& folder, const QMap<QString, QString>& services)
@@ -37,6 +37,8 @@ private slots:
     void cleanup() { init(); }
     void precedence_data();
     void precedence();
+    void updateChecks_data();
+    void updateChecks();
     void trailingSlashAndRelativeCaPath();
     void besideThenSystemFolders();
     void caFileTrustsServer_data();
@@ -88,6 +90,33 @@ void tst_DeploymentSettings::precedence()
                                   ORVEL_DEFAULT_CONNECT_URL, ORVEL_DEFAULT_CA_CERTIFICATES};
     for (int i = 0; i < 4; ++i)
         QCOMPARE(actual[i], winner.isEmpty() ? defaults[i] : value(winner, i));
+}
+
+void tst_DeploymentSettings::updateChecks_data()
+{
+    QTest::addColumn<QStringList>("given");    // ORVEL_MANIFEST_PUBLIC_KEY, [update] manifestPublicKey, hashAlgorithm
+    QTest::addColumn<QStringList>("expected"); // hashAlgorithm(), manifestPublicKey()
+
+    const QString key = ORVEL_DEFAULT_MANIFEST_PUBLIC_KEY;
+    const QString algorithm = key.isEmpty() && QString(ORVEL_DEFAULT_HASH_ALGORITHM).isEmpty() ? "" : "sha256";
+    QTest::newRow("nothing set: compiled defaults") << QStringList{"", "", ""} << QStringList{algorithm, key};
+    QTest::newRow("key in file implies sha256") << QStringList{"", "a2V5", ""} << QStringList{"sha256", "a2V5"};
+    QTest::newRow("environment over file") << QStringList{"ZW52", "a2V5", ""} << QStringList{"sha256", "ZW52"};
+    QTest::newRow("unknown algorithm still checks") << QStringList{"", "", "md5"} << QStringList{"sha256", key};
+}
+
+void tst_DeploymentSettings::updateChecks()
+{
+    QFETCH(QStringList, given);
+    QFETCH(QStringList, expected);
+
+    qputenv("ORVEL_MANIFEST_PUBLIC_KEY", given[0].toUtf8());
+    QSettings ini(m_folder.filePath("deployment.ini"), QSettings::IniFormat);
+    ini.setValue("update/manifestPublicKey", given[1]);
+    ini.setValue("update/hashAlgorithm", given[2]);
+    ini.sync();
+    const DeploymentSettings s = DeploymentSettings::load(m_folder.path());
+    QCOMPARE(QStringList({s.hashAlgorithm(), s.manifestPublicKey()}), expected);
 }
 
 void tst_DeploymentSettings::trailingSlashAndRelativeCaPath()
