@@ -97,12 +97,10 @@ void tst_DeploymentSettings::updateChecks_data()
     QTest::addColumn<QStringList>("given");    // ORVEL_MANIFEST_PUBLIC_KEY, [update] manifestPublicKey, hashAlgorithm
     QTest::addColumn<QStringList>("expected"); // hashAlgorithm(), manifestPublicKey()
 
-    const QString key = ORVEL_DEFAULT_MANIFEST_PUBLIC_KEY;
-    const QString algorithm = key.isEmpty() && QString(ORVEL_DEFAULT_HASH_ALGORITHM).isEmpty() ? "" : "sha256";
-    QTest::newRow("nothing set: compiled defaults") << QStringList{"", "", ""} << QStringList{algorithm, key};
     QTest::newRow("key in file implies sha256") << QStringList{"", "a2V5", ""} << QStringList{"sha256", "a2V5"};
     QTest::newRow("environment over file") << QStringList{"ZW52", "a2V5", ""} << QStringList{"sha256", "ZW52"};
-    QTest::newRow("unknown algorithm still checks") << QStringList{"", "", "md5"} << QStringList{"sha256", key};
+    QTest::newRow("unknown algorithm still checks")
+        << QStringList{"", "", "md5"} << QStringList{"sha256", ORVEL_DEFAULT_MANIFEST_PUBLIC_KEY};
 }
 
 void tst_DeploymentSettings::updateChecks()
