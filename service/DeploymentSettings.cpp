@@ -12,6 +12,7 @@
 #include <QSslConfiguration>
 
 #include "InstallLayout.h"
+#include "ManifestSignature.h"
 #include "ServiceLogging.h"
 
 namespace {
@@ -24,12 +25,13 @@ QString withTrailingSlash(QString url)
 }
 
 // Environment first, then deployment.ini, then the compiled default.
-QString pick(const char* variable, const QSettings& ini, const char* key, const char* compiledDefault)
+QString pick(const char* variable, const QSettings& ini, const char* key, const char* compiledDefault,
+             const char* group = "services")
 {
     const QString fromEnvironment = qEnvironmentVariable(variable);
     if (!fromEnvironment.isEmpty())
         return fromEnvironment;
-    const QString fromFile = ini.value(QLatin1String("services/") + QLatin1String(key)).toString();
+    const QString fromFile = ini.value(QLatin1String(group) + QLatin1Char('/') + QLatin1String(key)).toString();
     if (!fromFile.isEmpty())
         return fromFile;
     return QString::fromUtf8(compiledDefault);
@@ -66,6 +68,19 @@ DeploymentSettings DeploymentSettings::load(const QString& programDir)
     s.m_caCertificatesPath = ca.isEmpty() ? QString() : QDir::cleanPath(dir.absoluteFilePath(ca));
     if (!qEnvironmentVariableIsEmpty("ORVEL_CA_CERTIFICATES"))
         s.m_caCertificatesPath = QDir::cleanPath(QDir::current().absoluteFilePath(ca));
+    s.m_manifestPublicKey =
+        pick("ORVEL_MANIFEST_PUBLIC_KEY", ini, "manifestPublicKey", ORVEL_DEFAULT_MANIFEST_PUBLIC_KEY, "update")
+            .trimmed();
+    // A key means signed manifests, whose hashes are SHA-256. Any other value than "sha256" still asks for content
+    // checks, so a typing error never switches them off.
+    const QString algorithm =
+        pick("ORVEL_HASH_ALGORITHM", ini, "hashAlgorithm", ORVEL_DEFAULT_HASH_ALGORITHM, "update").trimmed();
+    if (!algorithm.isEmpty() && algorithm.compare(QLatin1String("sha256"), Qt::CaseInsensitive) != 0)
+        qCDebug(lcService).noquote() << "Unknown hash algorithm" << algorithm << "- checking SHA-256";
+    if (!s.m_manifestPublicKey.isEmpty() && !ManifestSignature::isWellFormedPublicKey(s.m_manifestPublicKey))
+        qCDebug(lcService).noquote() << "The manifest public key is not the standard Base64 of 32 bytes: every "
+                                        "manifest will be refused";
+    s.m_hashAlgorithm = algorithm.isEmpty() && s.m_manifestPublicKey.isEmpty() ? QString() : QStringLiteral("sha256");
     return s;
 }
 

@@ -10,6 +10,8 @@
 //      caCertificates path is taken from the file's folder);
 //   3. the defaults compiled in from the CMake cache variables of the environment variables' names.
 // The two base URLs always end with "/"; the connect page is used as given.
+// The update checks follow the same order: ORVEL_HASH_ALGORITHM and ORVEL_MANIFEST_PUBLIC_KEY, section [update] with
+// keys hashAlgorithm and manifestPublicKey.
 class DeploymentSettings
 {
 public:
@@ -22,6 +24,12 @@ public:
     QString accountServiceUrl() const { return m_accountServiceUrl; }
     QString connectUrl() const { return m_connectUrl; }
     QString caCertificatesPath() const { return m_caCertificatesPath; }
+    // "sha256" when each manifest "hash" is the file's SHA-256 to check while downloading (also whenever a public
+    // key is set); empty when hashes are compared as text only.
+    QString hashAlgorithm() const { return m_hashAlgorithm; }
+    // Standard Base64 of the 32-byte Ed25519 key that signs the manifests (as configured; ManifestSignature checks
+    // it); empty when manifests are not checked.
+    QString manifestPublicKey() const { return m_manifestPublicKey; }
 
     // Adds the certificates of caCertificatesPath() (PEM) to QSslConfiguration::defaultConfiguration(), keeping
     // the system's own roots; each file only once per process. True when nothing is to add or it was added;
@@ -40,4 +48,6 @@ private:
     QString m_accountServiceUrl;
     QString m_connectUrl;
     QString m_caCertificatesPath;
+    QString m_hashAlgorithm;
+    QString m_manifestPublicKey;
 };

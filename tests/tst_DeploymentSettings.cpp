@@ -14,7 +14,7 @@ using namespace OrvelTest;
 namespace {
 
 const char* const kVariables[] = {"ORVEL_UPDATE_SERVICE_URL", "ORVEL_ACCOUNT_SERVICE_URL", "ORVEL_CONNECT_URL",
-                                  "ORVEL_CA_CERTIFICATES"};
+                                  "ORVEL_CA_CERTIFICATES",    "ORVEL_MANIFEST_PUBLIC_KEY", "ORVEL_HASH_ALGORITHM"};
 
 void writeIni(const QString& folder, const QMap<QString, QString>& services)
 {
@@ -35,6 +35,8 @@ private slots:
     void init();
     void cleanup() { init(); }
     void precedence();
+    void updateChecks_data();
+    void updateChecks();
     void besideThenSystemFolders();
     void caFileTrustsServer_data();
     void caFileTrustsServer();
@@ -75,6 +77,31 @@ void tst_DeploymentSettings::precedence()
     for (int i = 0; i < 4; ++i)
         qputenv(kVariables[i], environment[i].toUtf8());
     QCOMPARE(load(), environment);
+}
+
+void tst_DeploymentSettings::updateChecks_data()
+{
+    QTest::addColumn<QStringList>("given");    // ORVEL_MANIFEST_PUBLIC_KEY, [update] manifestPublicKey, hashAlgorithm
+    QTest::addColumn<QStringList>("expected"); // hashAlgorithm(), manifestPublicKey()
+
+    QTest::newRow("key in file implies sha256") << QStringList{"", "a2V5", ""} << QStringList{"sha256", "a2V5"};
+    QTest::newRow("environment over file") << QStringList{"ZW52", "a2V5", ""} << QStringList{"sha256", "ZW52"};
+    QTest::newRow("unknown algorithm still checks")
+        << QStringList{"", "", "md5"} << QStringList{"sha256", ORVEL_DEFAULT_MANIFEST_PUBLIC_KEY};
+}
+
+void tst_DeploymentSettings::updateChecks()
+{
+    QFETCH(QStringList, given);
+    QFETCH(QStringList, expected);
+
+    qputenv("ORVEL_MANIFEST_PUBLIC_KEY", given[0].toUtf8());
+    QSettings ini(m_folder.filePath("deployment.ini"), QSettings::IniFormat);
+    ini.setValue("update/manifestPublicKey", given[1]);
+    ini.setValue("update/hashAlgorithm", given[2]);
+    ini.sync();
+    const DeploymentSettings s = DeploymentSettings::load(m_folder.path());
+    QCOMPARE(QStringList({s.hashAlgorithm(), s.manifestPublicKey()}), expected);
 }
 
 void tst_DeploymentSettings::besideThenSystemFolders()

@@ -1,5 +1,6 @@
 #include "DevService.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -26,6 +27,7 @@
 #include "BuildCatalog.h"
 #include "DevCertificates.h"
 #include "HtmlPages.h"
+#include "ManifestSigner.h"
 #include "PngImage.h"
 #include "SignInRegistry.h"
 #include "TokenSigner.h"
@@ -196,6 +198,37 @@ const char* reasonPhrase(int status)
     }
 }
 
+enum class RangeAnswer { Whole, Part, Unsatisfiable };
+
+// The part of a file of `size` bytes that a "Range" header asks for, as the first and last byte: "bytes=N-",
+// "bytes=N-M" or "bytes=-N" (the last N bytes). Anything else (several ranges, a malformed value) asks for the whole
+// file, as HTTP lets a server choose.
+RangeAnswer byteRange(const std::string& header, qint64 size, qint64* first, qint64* last)
+{
+    static const QRegularExpression single(QStringLiteral(R"(^\s*bytes\s*=\s*(\d*)\s*-\s*(\d*)\s*$)"));
+    const QRegularExpressionMatch match = single.match(QString::fromStdString(header));
+    if (header.empty() || !match.hasMatch() || (match.capturedRef(1).isEmpty() && match.capturedRef(2).isEmpty()))
+        return RangeAnswer::Whole;
+    bool bFirstOk = false;
+    bool bLastOk = false;
+    const qint64 from = match.capturedRef(1).toLongLong(&bFirstOk);
+    const qint64 to = match.capturedRef(2).toLongLong(&bLastOk);
+    if (match.capturedRef(1).isEmpty()) { // the last `to` bytes; a number too large for 64 bits means all of them
+        if (size == 0 || (bLastOk && to == 0))
+            return RangeAnswer::Unsatisfiable;
+        *first = bLastOk ? std::max<qint64>(0, size - to) : 0;
+        *last = size - 1;
+        return RangeAnswer::Part;
+    }
+    if (!bFirstOk || from >= size)
+        return RangeAnswer::Unsatisfiable;
+    if (!match.capturedRef(2).isEmpty() && bLastOk && to < from)
+        return RangeAnswer::Whole;
+    *first = from;
+    *last = match.capturedRef(2).isEmpty() || !bLastOk ? size - 1 : std::min(to, size - 1);
+    return RangeAnswer::Part;
+}
+
 thread_local std::chrono::steady_clock::time_point t_requestStart;
 
 // The library listens with a backlog of 5: 16 clients connecting at once overflow it, and each dropped connection
@@ -246,6 +279,7 @@ struct DevService::Private
     std::shared_ptr<const BuildCatalog> m_catalog;
     DevCertificates certificates;
     TokenSigner signer;
+    ManifestSigner manifestSigner;
     SignInRegistry signIns;
     std::unique_ptr<HttpsServer> server;
     QByteArray artwork;
@@ -307,6 +341,7 @@ void DevService::Private::onPatch(const httplib::Request& req, httplib::Response
         break;
     case BuildCatalog::PatchAnswer::Manifest:
         answer(res, 200, build->manifestJson, kJson);
+        res.set_header("X-Orvel-Signature", manifestSigner.signatureBase64(build->manifestJson).toStdString());
         break;
     }
 }
@@ -345,17 +380,36 @@ void DevService::Private::onDownload(const httplib::Request& req, httplib::Respo
         answerText(res, 500, QStringLiteral("The file cannot be read.\n"));
         return;
     }
-    res.status = 200;
+    // A partial download continues with "Range: bytes=N-".
+    const qint64 size = source->size();
+    qint64 first = 0;
+    qint64 last = size - 1;
+    res.set_header("Accept-Ranges", "bytes");
+    switch (byteRange(req.get_header_value("Range"), size, &first, &last)) {
+    case RangeAnswer::Unsatisfiable:
+        res.set_header("Content-Range", "bytes */" + std::to_string(size));
+        answerText(res, 416, QStringLiteral("The range lies beyond the end of the file.\n"));
+        return;
+    case RangeAnswer::Part:
+        res.status = 206;
+        res.set_header("Content-Range",
+                       "bytes " + std::to_string(first) + '-' + std::to_string(last) + '/' + std::to_string(size));
+        break;
+    case RangeAnswer::Whole:
+        res.status = 200;
+        break;
+    }
     // Read piece by piece as the client takes it, so a large file never sits in memory.
-    res.set_content_provider(
-        static_cast<size_t>(source->size()), "application/octet-stream",
-        [source](size_t offset, size_t length, httplib::DataSink& sink) {
-            thread_local std::vector<char> buffer(kStreamChunk);
-            if (source->pos() != static_cast<qint64>(offset) && !source->seek(static_cast<qint64>(offset)))
-                return false;
-            const qint64 got = source->read(buffer.data(), static_cast<qint64>(std::min(length, kStreamChunk)));
-            return got > 0 && sink.write(buffer.data(), static_cast<size_t>(got));
-        });
+    res.set_content_provider(static_cast<size_t>(last - first + 1), "application/octet-stream",
+                             [source, first](size_t offset, size_t length, httplib::DataSink& sink) {
+                                 thread_local std::vector<char> buffer(kStreamChunk);
+                                 const qint64 position = first + static_cast<qint64>(offset);
+                                 if (source->pos() != position && !source->seek(position))
+                                     return false;
+                                 const qint64 got =
+                                     source->read(buffer.data(), static_cast<qint64>(std::min(length, kStreamChunk)));
+                                 return got > 0 && sink.write(buffer.data(), static_cast<size_t>(got));
+                             });
 }
 
 void DevService::Private::onSignInPage(const httplib::Request& req, httplib::Response& res)
@@ -551,8 +605,11 @@ void DevService::Private::route()
     s.Get("/account/api/Orvel/LauncherArtwork", bind(&Private::onArtworkAddress));
     s.Get(R"(/account/artwork/([^/]+))", bind(&Private::onArtwork));
 
-    s.set_pre_routing_handler([](Req, Res) {
+    s.set_pre_routing_handler([](Req req, Res) {
         t_requestStart = std::chrono::steady_clock::now();
+        // The library of this platform answers a range with status 200 and does not keep it within the body:
+        // downloads answer ranges themselves. The request is the server's own, not a constant object.
+        const_cast<httplib::Request&>(req).ranges.clear();
         return httplib::Server::HandlerResponse::Unhandled;
     });
     s.set_error_handler([](Req, Res res) {
@@ -584,6 +641,12 @@ bool DevService::start(QString* error)
     const QString key = bOwnCertificate ? d->certificates.serverKeyPath() : d->options.tlsKey;
     if (!d->signer.loadOrCreateSecret(QDir(d->options.stateFolder).absoluteFilePath(QStringLiteral("token-secret")),
                                       error))
+        return false;
+    const bool bOwnSigningKey = d->options.signKeyFile.isEmpty();
+    const QString signingKey = bOwnSigningKey
+                                   ? QDir(d->options.stateFolder).absoluteFilePath(QStringLiteral("manifest-key.pem"))
+                                   : d->options.signKeyFile;
+    if (!d->manifestSigner.load(signingKey, bOwnSigningKey, error))
         return false;
 
     if (d->options.artworkFile.isEmpty()) {
@@ -661,4 +724,9 @@ QString DevService::origin() const
 QString DevService::caCertificatePath() const
 {
     return d->options.tlsCertificate.isEmpty() ? d->certificates.caCertificatePath() : QString();
+}
+
+QString DevService::manifestPublicKey() const
+{
+    return d->manifestSigner.publicKeyBase64();
 }

@@ -23,6 +23,7 @@ public:
         QString publicUrl;         // the origin clients reach the service under; empty: from each request's Host
         QString tlsCertificate;    // the operator's certificate chain (PEM) and key; empty: the service's own
         QString tlsKey;
+        QString signKeyFile; // PEM private key that signs the manifests; empty: one made in the state folder
         qint64 tokenLifetimeSeconds = 7 * 24 * 60 * 60;
         int workerThreads = 64;
     };
@@ -32,7 +33,7 @@ public:
     DevService(const DevService&) = delete;
     DevService& operator=(const DevService&) = delete;
 
-    // Prepares certificates, the signing secret and the artwork, and binds the port. False with `error` set.
+    // Prepares certificates, the signing keys and the artwork, and binds the port. False with `error` set.
     bool start(QString* error);
 
     // Serves until stop() is called (from any thread). False when serving could not begin.
@@ -45,6 +46,8 @@ public:
     QString origin() const;
     // The authority that issued the service's own certificate; empty with the operator's certificate.
     QString caCertificatePath() const;
+    // Standard Base64 of the raw Ed25519 public key whose signatures the manifest answers carry.
+    QString manifestPublicKey() const;
 
 private:
     struct Private;

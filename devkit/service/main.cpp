@@ -168,9 +168,11 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Serves the update service under /update/ and the account web service under /account/ over HTTPS.\n"
-        "Prints ORVEL_CA_CERTIFICATES, ORVEL_UPDATE_SERVICE_URL, ORVEL_ACCOUNT_SERVICE_URL, ORVEL_CONNECT_URL and,\n"
-        "last, ORVEL_DEV_SERVICE_PORT as KEY=value lines, then serves until SIGINT or SIGTERM. SIGHUP publishes\n"
-        "the builds again (the configuration's list and the files in each folder) without a restart."));
+        "Prints ORVEL_CA_CERTIFICATES, ORVEL_UPDATE_SERVICE_URL, ORVEL_ACCOUNT_SERVICE_URL, ORVEL_CONNECT_URL,\n"
+        "ORVEL_HASH_ALGORITHM, ORVEL_MANIFEST_PUBLIC_KEY and, last, ORVEL_DEV_SERVICE_PORT as KEY=value lines, then\n"
+        "serves until SIGINT or SIGTERM. Manifest answers carry an Ed25519 signature (header X-Orvel-Signature).\n"
+        "SIGHUP publishes the builds again (the configuration's list and the files in each folder) without a\n"
+        "restart."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption configOption(
@@ -201,6 +203,11 @@ int main(int argc, char* argv[])
     const QCommandLineOption keyOption(QStringLiteral("tls-key"),
                                        QStringLiteral("Private key (PEM) of the --tls-cert certificate."),
                                        QStringLiteral("file"));
+    const QCommandLineOption signKeyOption(
+        QStringLiteral("sign-key"),
+        QStringLiteral("Ed25519 private key (PEM, as openssl genpkey -algorithm ed25519 writes it) that signs the "
+                       "manifests (default: one made in the state folder)."),
+        QStringLiteral("file"));
     const QCommandLineOption publishOption(QStringLiteral("publish"),
                                            QStringLiteral("Publish the files of a folder as a build (repeatable)."),
                                            QStringLiteral("version=folder"));
@@ -225,8 +232,8 @@ int main(int argc, char* argv[])
                                    QStringLiteral("Stop when standard input reaches its end."));
     stdinOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({configOption, stateOption, hostOption, portOption, publicUrlOption, certificateOption, keyOption,
-                       publishOption, launcherOption, redirectOption, artworkOption, manifestOption, lifetimeOption,
-                       stdinOption});
+                       signKeyOption, publishOption, launcherOption, redirectOption, artworkOption, manifestOption,
+                       lifetimeOption, stdinOption});
     parser.process(app);
 
     QString version;
@@ -270,6 +277,7 @@ int main(int argc, char* argv[])
     options.publicUrl = settings.value(publicUrlOption);
     options.tlsCertificate = settings.path(certificateOption);
     options.tlsKey = settings.path(keyOption);
+    options.signKeyFile = settings.path(signKeyOption);
     options.launcherVersion = settings.value(launcherOption);
     options.redirectDownloads = settings.value(redirectOption);
     options.artworkFile = settings.path(artworkOption);
@@ -296,9 +304,10 @@ int main(int argc, char* argv[])
     }
     const QString origin = service.origin();
     std::printf("ORVEL_CA_CERTIFICATES=%s\nORVEL_UPDATE_SERVICE_URL=%s/update/\nORVEL_ACCOUNT_SERVICE_URL=%s/account/\n"
-                "ORVEL_CONNECT_URL=%s/account/connect\nORVEL_DEV_SERVICE_PORT=%d\n",
+                "ORVEL_CONNECT_URL=%s/account/connect\nORVEL_HASH_ALGORITHM=sha256\nORVEL_MANIFEST_PUBLIC_KEY=%s\n"
+                "ORVEL_DEV_SERVICE_PORT=%d\n",
                 qPrintable(service.caCertificatePath()), qPrintable(origin), qPrintable(origin), qPrintable(origin),
-                service.port());
+                qPrintable(service.manifestPublicKey()), service.port());
     std::fflush(stdout);
     reportPublished(*catalog);
     std::fprintf(stderr, "serving %s/ (browse it%s%s)\n", qPrintable(origin),

@@ -28,6 +28,8 @@ FetchResult httpsFetch(const QSslConfiguration& ssl, const QByteArray& method, c
     result.body = reply->readAll();
     result.contentType = reply->rawHeader("Content-Type");
     result.location = reply->rawHeader("Location");
+    for (const QNetworkReply::RawHeaderPair& header : reply->rawHeaderPairs())
+        result.headers.insert(header.first.toLower(), header.second);
     reply->deleteLater();
     return result;
 }

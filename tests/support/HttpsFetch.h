@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QNetworkReply>
 #include <QPair>
@@ -15,6 +16,7 @@ struct FetchResult
     QByteArray body;
     QByteArray contentType;
     QByteArray location;
+    QHash<QByteArray, QByteArray> headers; // every response header, by its name in lower case
 };
 
 using HeaderList = QList<QPair<QByteArray, QByteArray>>;
