@@ -24,7 +24,7 @@
 #include <unistd.h>
 
 #include "FileDescriptor.h"
-#include "Sha256.h"
+#include "Sha256Hasher.h"
 #include "SignedManifest.h"
 
 // Every path below the two roots is reached through the descriptor of its parent folder, never by name from the top,
@@ -309,9 +309,9 @@ bool copyContent(int in, int out, off_t size)
 
 // Copies exactly `size` bytes through our memory, hashing them on the way; the copy counts only when the bytes
 // written are the ones the signed manifest describes.
-bool copyVerified(int in, int out, off_t size, const QByteArray& expectedSha256)
+bool copyVerified(int in, int out, off_t size, const QString& expectedSha256)
 {
-    Sha256 hash;
+    Sha256Hasher hash;
     std::vector<char> buffer(kBufferSize);
     for (off_t remaining = size; remaining > 0;) {
         const ssize_t length = ::read(in, buffer.data(), static_cast<size_t>(std::min<off_t>(remaining, kBufferSize)));
@@ -321,13 +321,13 @@ bool copyVerified(int in, int out, off_t size, const QByteArray& expectedSha256)
             errno = length == 0 ? EIO : errno;
             return false;
         }
-        hash.update(buffer.data(), static_cast<size_t>(length));
+        hash.update(buffer.data(), length);
         if (!writeAll(out, buffer.data(), length))
             return false;
         remaining -= length;
     }
     char extra;
-    if (::pread(in, &extra, 1, size) != 0 || hash.finalHex() != expectedSha256) {
+    if (::pread(in, &extra, 1, size) != 0 || !Sha256Hasher::matches(expectedSha256, hash.finalHex())) {
         errno = EBADMSG;
         return false;
     }
@@ -432,9 +432,9 @@ FileDescriptor openSource(const Plan& plan, const FileEntry& file, struct stat& 
 }
 
 // Hashes a file without copying it (a file that is moved into place rather than copied).
-bool matchesHash(int in, off_t size, const QByteArray& expectedSha256)
+bool matchesHash(int in, off_t size, const QString& expectedSha256)
 {
-    Sha256 hash;
+    Sha256Hasher hash;
     std::vector<char> buffer(kBufferSize);
     off_t done = 0;
     while (done < size) {
@@ -443,11 +443,11 @@ bool matchesHash(int in, off_t size, const QByteArray& expectedSha256)
             continue;
         if (length <= 0)
             return false;
-        hash.update(buffer.data(), static_cast<size_t>(length));
+        hash.update(buffer.data(), length);
         done += length;
     }
     char extra;
-    return ::pread(in, &extra, 1, size) == 0 && hash.finalHex() == expectedSha256;
+    return ::pread(in, &extra, 1, size) == 0 && Sha256Hasher::matches(expectedSha256, hash.finalHex());
 }
 
 // Renames the source file into place: same atomic replacement, no data copied. Only for a run with the caller's own

@@ -7,7 +7,7 @@
 #include <QLoggingCategory>
 #include <QSaveFile>
 
-#include "Sha256.h"
+#include "Sha256Hasher.h"
 #include "SignedManifest.h"
 
 // Windows: the helper is started with "runas" by the user it copies for, so the folder it copies from carries no
@@ -40,20 +40,20 @@ bool installFile(const QString& sourcePath, const QString& targetPath, const Sig
         qCWarning(lcCopy).noquote() << "Not installed, its size differs from the signed manifest:" << targetPath;
         return false;
     }
-    Sha256 hash;
+    Sha256Hasher hash;
     QByteArray buffer(kBufferSize, Qt::Uninitialized);
     for (;;) {
         const qint64 length = input.read(buffer.data(), buffer.size());
         if (length == 0)
             break;
-        hash.update(buffer.constData(), static_cast<size_t>(qMax<qint64>(length, 0)));
+        hash.update(buffer.constData(), qMax<qint64>(length, 0));
         if (length < 0 || output.write(buffer.constData(), length) != length) {
             qCWarning(lcCopy).noquote() << "Cannot install" << targetPath << input.errorString()
                                         << output.errorString();
             return false;
         }
     }
-    if (expected && hash.finalHex() != expected->sha256) {
+    if (expected && !Sha256Hasher::matches(expected->sha256, hash.finalHex())) {
         qCWarning(lcCopy).noquote() << "Not installed, differs from the signed manifest:" << targetPath;
         return false;
     }

@@ -7,32 +7,7 @@
 #include <QJsonObject>
 #include <QSettings>
 
-#include <cryptopp/xed25519.h>
-
-namespace {
-
-constexpr int kPublicKeySize = 32;
-constexpr int kSignatureSize = 64;
-
-QByteArray strictBase64(const QByteArray& text, int size)
-{
-    const auto decoded = QByteArray::fromBase64Encoding(text.trimmed(), QByteArray::AbortOnBase64DecodingErrors);
-    return decoded && decoded.decoded.size() == size ? decoded.decoded : QByteArray();
-}
-
-bool isHex64(const QString& text)
-{
-    if (text.size() != 64)
-        return false;
-    for (const QChar c : text) {
-        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f')) ||
-              (c >= QLatin1Char('A') && c <= QLatin1Char('F'))))
-            return false;
-    }
-    return true;
-}
-
-} // namespace
+#include "ManifestSignature.h"
 
 QByteArray SignedManifest::configuredPublicKey()
 {
@@ -55,23 +30,8 @@ bool SignedManifest::load(const QByteArray& body, const QByteArray& signature, c
                           QString* reason)
 {
     m_entries.clear();
-    const QByteArray key = strictBase64(publicKey, kPublicKeySize);
-    if (key.isEmpty()) {
-        *reason = QStringLiteral("the configured public key is not the Base64 of 32 bytes");
+    if (!ManifestSignature::verify(body, signature.trimmed(), QString::fromLatin1(publicKey), reason))
         return false;
-    }
-    const QByteArray rawSignature = strictBase64(signature, kSignatureSize);
-    if (rawSignature.isEmpty()) {
-        *reason = QStringLiteral("the manifest's signature is missing or not the Base64 of 64 bytes");
-        return false;
-    }
-    CryptoPP::ed25519::Verifier verifier(reinterpret_cast<const CryptoPP::byte*>(key.constData()));
-    if (!verifier.VerifyMessage(reinterpret_cast<const CryptoPP::byte*>(body.constData()), body.size(),
-                                reinterpret_cast<const CryptoPP::byte*>(rawSignature.constData()),
-                                rawSignature.size())) {
-        *reason = QStringLiteral("the manifest's signature does not verify");
-        return false;
-    }
 
     const QJsonValue list = QJsonDocument::fromJson(body).object().value(QStringLiteral("fileList"));
     if (!list.isArray()) {
@@ -84,9 +44,9 @@ bool SignedManifest::load(const QByteArray& body, const QByteArray& signature, c
         const QJsonValue size = object.value(QStringLiteral("size"));
         const QString hash = object.value(QStringLiteral("hash")).toString();
         // An entry we cannot check stays out of the table: its file will be refused.
-        if (!path.isString() || !size.isDouble() || size.toDouble() < 0 || !isHex64(hash))
+        if (!path.isString() || !size.isDouble() || size.toDouble() < 0 || hash.isEmpty())
             continue;
-        m_entries.insert(path.toString(), Entry{static_cast<qint64>(size.toDouble()), hash.toLower().toLatin1()});
+        m_entries.insert(path.toString(), Entry{static_cast<qint64>(size.toDouble()), hash});
     }
     m_body = body;
     return true;

@@ -17,7 +17,7 @@ public:
     struct Entry
     {
         qint64 size = -1;
-        QByteArray sha256; // 64 lower-case hex digits
+        QString sha256; // as the manifest gives it (64 hex digits when usable)
     };
 
     // The Ed25519 public key (standard Base64 of 32 bytes) from "[update] manifestPublicKey" of the deployment.ini
