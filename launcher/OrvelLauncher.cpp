@@ -33,21 +33,20 @@ OrvelLauncher::OrvelLauncher() : QWidget(nullptr)
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
 
     barMode = 0;
-    launcherError = NoError;
+    failure = Failure();
     quitByUser = false;
     launcherLatest = false;
     noUpdateAvailable = false;
     signedIn = false;
-    downloads = new DownloadBatch(launcherError, errorDetails, this);
-    versionCheck = new VersionCheck(DeploymentSettings::current().updateServiceUrl(), launcherError, this);
+    downloads = new DownloadBatch(this);
+    versionCheck = new VersionCheck(DeploymentSettings::current().updateServiceUrl(), this);
 
     loginClient = new InstanceLogin(this);
     const MainWindowWidgets widgets = createMainWindowWidgets(this);
     profile = widgets.profile;
     installBar = widgets.installBar;
     quitButton = widgets.quitButton;
-    localManifest = Manifest::loadLocalManifest(installPath());
-    localHashes = Manifest::indexLocalHashes(localManifest);
+    localManifest = Manifest::loadInstalled(installPath());
 
     // The system's proxy and the deployment's extra certificate authorities, before the first request.
     DeploymentSettings::applyToProcess();
@@ -76,10 +75,10 @@ OrvelLauncher::OrvelLauncher() : QWidget(nullptr)
 
 OrvelLauncher::~OrvelLauncher()
 {
-    if (!quitByUser && launcherError != NoError) {
-        const QString message = launcherErrorMessage(launcherError) + errorDetails.join(QLatin1Char('.'));
-        qCDebug(lcLauncher).noquote() << "Error dialog, code" << qint32(launcherError) << ":" << message;
-        MiniModal dialog(this, MiniModal::Error, message, launcherError);
+    if (!quitByUser && failure.failed()) {
+        const QString message = failureMessage(failure);
+        qCDebug(lcLauncher).noquote() << "Error dialog, code" << qint32(failure.code) << ":" << message;
+        MiniModal dialog(this, MiniModal::Error, message, failure.code);
         dialog.exec();
     }
     AccountSession::release();
@@ -87,7 +86,7 @@ OrvelLauncher::~OrvelLauncher()
 
 void OrvelLauncher::startFlow()
 {
-    if (launcherError != NoError) {
+    if (failure.failed()) {
         showWindow();
         onQuitLauncher();
         return;
@@ -135,12 +134,13 @@ QString OrvelLauncher::installPath() const
 
 void OrvelLauncher::checkLauncherVersion()
 {
-    launcherLatest = versionCheck->checkLauncherVersion();
+    recordFailure(failure, versionCheck->checkLauncherVersion());
+    launcherLatest = versionCheck->launcherLatest();
 }
 
 void OrvelLauncher::checkAppVersion()
 {
-    versionCheck->checkAppVersion(localManifest);
+    recordFailure(failure, versionCheck->checkAppVersion(localManifest));
     noUpdateAvailable = versionCheck->noUpdateAvailable();
     serverManifest = versionCheck->serverManifest();
 }
@@ -157,17 +157,22 @@ void OrvelLauncher::loadArtwork()
 
 bool OrvelLauncher::applyUpdate()
 {
-    UpdateInstaller installer(*downloads, launcherError, [](const QString& downloadAppDir, const QString& target) {
-        return ProgramStart::startCopyManager(downloadAppDir, target);
-    });
+    UpdateInstaller installer(
+        [this](const QStringList& paths, const QString& url, const QString& dir, const QHash<QString, qint64>& sizes) {
+            return downloads->downloadInParallel(paths, url, dir, sizes);
+        },
+        [](const QString& downloadAppDir, const QString& target) {
+            return ProgramStart::startCopyManager(downloadAppDir, target);
+        });
     connect(&installer, &UpdateInstaller::totalBytes, installBar, &InstallBar::setTotalBytes);
     UpdateInstaller::Inputs inputs;
-    inputs.localManifest = localManifest;
-    inputs.serverManifest = serverManifest;
-    inputs.localHashes = localHashes;
+    inputs.installed = localManifest;
+    inputs.server = serverManifest;
     inputs.installPath = installPath();
     inputs.updateServiceUrl = DeploymentSettings::current().updateServiceUrl();
-    return installer.applyUpdate(inputs);
+    const Failure updateFailure = installer.applyUpdate(inputs);
+    recordFailure(failure, updateFailure);
+    return !updateFailure.failed();
 }
 
 void OrvelLauncher::onClickedQuitButton()
@@ -200,13 +205,13 @@ void OrvelLauncher::onSuccessToInstanceLogin(QByteArray _token)
 
 void OrvelLauncher::onFailedToInstanceLogin(LauncherError _error)
 {
-    recordError(launcherError, _error);
+    recordFailure(failure, {_error, QString()});
     onQuitLauncher();
 }
 
 void OrvelLauncher::play()
 {
-    recordError(launcherError, ProgramStart::play(installPath()));
+    recordFailure(failure, {ProgramStart::play(installPath()), QString()});
     onQuitLauncher();
 }
 

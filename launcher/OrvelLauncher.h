@@ -5,9 +5,8 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "LauncherError.h"
+#include "Failure.h"
 #include "Manifest.h"
-#include "ServerManifest.h"
 #include "OrvelLauncherForm.h"
 
 class DownloadBatch;
@@ -37,7 +36,7 @@ public:
     // else the launcher's own folder; followed by "/App".
     QString installPath() const;
 
-    LauncherError error() const { return launcherError; }
+    LauncherError error() const { return failure.code; }
 
 signals:
     // Cancels the request workers parented to the window (the controller itself never raises it).
@@ -65,21 +64,19 @@ private:
     void showWindow();
 
     int barMode = 0;
-    LauncherError launcherError = NoError;
+    Failure failure;
     bool quitByUser = false;
     bool launcherLatest = false;
     bool noUpdateAvailable = false;
     bool signedIn = false;
-    QJsonObject localManifest;
-    ServerManifest serverManifest;
+    Manifest localManifest;
+    Manifest serverManifest;
     InstanceLogin* loginClient = nullptr;
     Profile* profile = nullptr;
     InstallBar* installBar = nullptr;
     QPushButton* quitButton = nullptr;
     QPoint dragStartCursor;
     QPoint dragStartWindow;
-    Manifest::LocalHashes localHashes;
-    QStringList errorDetails;
     // The parallel download of an update; it holds the download threads while it runs.
     DownloadBatch* downloads = nullptr;
     // The two questions to the update service; its request workers live as its children.
