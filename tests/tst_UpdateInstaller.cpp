@@ -119,12 +119,14 @@ void tst_UpdateInstaller::decisions()
     QVERIFY(QDir::setCurrent(m_install->path()));
 
     QStringList fetched;
+    QHash<QString, qint64> sizes; // each file must arrive at its manifest size
     QList<qint64> totals;
     Files handed;
     QFile::Permissions othersMay; // on the handed folder, for group and others
     UpdateInstaller installer(
-        [&](const QStringList& paths, const QString&, const QString& dir, const QHash<QString, qint64>&) {
+        [&](const QStringList& paths, const QString&, const QString& dir, const QHash<QString, qint64>& expected) {
             fetched = paths;
+            sizes = expected;
             for (const QString& path : paths)
                 writeFile(dir + "/" + path, download.failed() ? "partial" : published.value(path));
             if (setup == ManifestDiskFull)
@@ -147,6 +149,7 @@ void tst_UpdateInstaller::decisions()
     QCOMPARE(failure.detail, expected.detail);
     const bool downloads = setup == Plain || setup == ManifestDiskFull;
     QCOMPARE(fetched, downloads ? QStringList({"a.txt", "b/c.txt"}) : QStringList());
+    QCOMPARE(sizes, downloads ? server.sizes() : decltype(sizes)());
     // "totalFileSize" less the current files.
     QCOMPARE(totals, downloads ? QList<qint64>{996} : QList<qint64>());
     const bool copyRan = !download.failed() && (setup == Plain || setup == SameBuild);
