@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include <QByteArray>
 #include <QString>
 
 // Installs every file and folder of `source` into `destination`, creating folders as needed and replacing files
@@ -18,9 +19,18 @@
 // - nothing in the destination is followed through a link, and a link where the update has an entry stays as it is.
 // Names starting with ".orvel-" are reserved (this program's temporary files, the launcher's own files) and are
 // neither installed nor replaced; leftover ".orvel-copy.*" temporary files of an interrupted run are removed.
+// With a manifest public key, the run also checks the publisher's signature over the manifest the launcher left in
+// `source` (see SignedManifest) and installs a file only when its size and SHA-256 match the signed entry for its
+// path; a signature that does not verify installs nothing.
 // Returns true when every entry was installed; entries that fail do not stop the others.
-bool copyTree(const QString& source, const QString& destination);
+struct CopyOptions
+{
+    QByteArray manifestPublicKey; // standard Base64 of a raw Ed25519 key; empty: no signature check
+    // The source is disposable (the launcher's download cache): when the run has only the caller's rights and a
+    // file is on the installation's file system, it is renamed into place instead of copied.
+    bool move = false;
+    // Runs once the source has been listed and checked, before anything is installed (tests change the source then).
+    std::function<void()> afterListing;
+};
 
-// The same; `afterListing` runs once the source has been listed and checked, before anything is installed (tests
-// change the source at that moment).
-bool copyTree(const QString& source, const QString& destination, const std::function<void()>& afterListing);
+bool copyTree(const QString& source, const QString& destination, const CopyOptions& options = CopyOptions());

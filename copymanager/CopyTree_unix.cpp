@@ -24,6 +24,8 @@
 #include <unistd.h>
 
 #include "FileDescriptor.h"
+#include "Sha256.h"
+#include "SignedManifest.h"
 
 // Every path below the two roots is reached through the descriptor of its parent folder, never by name from the top,
 // and never through a link: the download folder belongs to the user the elevated run works for, who may change it
@@ -37,6 +39,7 @@ constexpr char kManifestName[] = "liveupdate.json";
 constexpr char kReservedPrefix[] = ".orvel-";
 constexpr char kTemporaryPrefix[] = ".orvel-copy.";
 constexpr size_t kBufferSize = 1 << 20;
+constexpr off_t kMaxManifestSize = 64 << 20;
 constexpr int kMaxWorkers = 4;
 
 bool hasPrefix(const char* name, const char* prefix)
@@ -111,6 +114,8 @@ struct Plan
     Caller caller;
     dev_t targetDevice = 0; // the destination root, when it exists: a source folder that is it is not entered
     ino_t targetInode = 0;
+    const SignedManifest* signedManifest = nullptr; // set: every file must match its signed entry
+    bool move = false;                              // files may be renamed into place instead of copied
 };
 
 bool ownedByCaller(const Plan& plan, const struct stat& info)
@@ -302,6 +307,33 @@ bool copyContent(int in, int out, off_t size)
     return true;
 }
 
+// Copies exactly `size` bytes through our memory, hashing them on the way; the copy counts only when the bytes
+// written are the ones the signed manifest describes.
+bool copyVerified(int in, int out, off_t size, const QByteArray& expectedSha256)
+{
+    Sha256 hash;
+    std::vector<char> buffer(kBufferSize);
+    for (off_t remaining = size; remaining > 0;) {
+        const ssize_t length = ::read(in, buffer.data(), static_cast<size_t>(std::min<off_t>(remaining, kBufferSize)));
+        if (length < 0 && errno == EINTR)
+            continue;
+        if (length <= 0) {
+            errno = length == 0 ? EIO : errno;
+            return false;
+        }
+        hash.update(buffer.data(), static_cast<size_t>(length));
+        if (!writeAll(out, buffer.data(), length))
+            return false;
+        remaining -= length;
+    }
+    char extra;
+    if (::pread(in, &extra, 1, size) != 0 || hash.finalHex() != expectedSha256) {
+        errno = EBADMSG;
+        return false;
+    }
+    return true;
+}
+
 // Downloads carry no permission bits: programs and scripts must stay startable.
 mode_t newFileMode(int in)
 {
@@ -325,55 +357,186 @@ FileDescriptor createTemporary(int folder, QByteArray& name)
     return FileDescriptor();
 }
 
-// Writes a temporary file in the target's folder and renames it over the target, so the target is always either the
-// old or the new file. The replaced file's permission bits (and, when we may, its owner) carry over. `durable`
-// flushes the new file before the rename.
-bool installFile(const Plan& plan, const FileEntry& file, bool durable = false)
+// Writes a temporary file in the target's folder with `fill` and renames it over the target, so the target is always
+// either the old or the new file. The replaced file's permission bits (and, when we may, its owner) carry over; a new
+// file gets `newMode`. `durable` flushes the new file before the rename.
+// Whether the file the update replaces (if any) may be replaced: a link or folder in its place, or a read-only file,
+// stays as it is.
+bool targetReplaceable(const Plan& plan, const FileEntry& file, struct stat& targetInfo, bool& replacing)
 {
-    const Folder& folder = *plan.folders[file.folder];
-    if (!folder.target.isValid())
-        return failWith("Cannot install, its folder is missing:", file.relative, ENOENT);
+    const int targetFolder = plan.folders[file.folder]->target.get();
     const char* name = file.name.constData();
-
-    // Non-blocking: a FIFO swapped in after the listing must not hold the open.
-    FileDescriptor in(::openat(folder.source.get(), name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    struct stat sourceInfo;
-    if (!in.isValid() || ::fstat(in.get(), &sourceInfo) != 0)
-        return failWith("Cannot read", file.relative);
-    if (!S_ISREG(sourceInfo.st_mode))
-        return failWith("Not installed, not a regular file:", file.relative, EINVAL);
-    if (!ownedByCaller(plan, sourceInfo))
-        return failWith("Not installed, belongs to another user:", file.relative, EPERM);
-
-    const int targetFolder = folder.target.get();
-    struct stat targetInfo;
-    const bool replacing = ::fstatat(targetFolder, name, &targetInfo, AT_SYMLINK_NOFOLLOW) == 0;
+    replacing = ::fstatat(targetFolder, name, &targetInfo, AT_SYMLINK_NOFOLLOW) == 0;
     if (replacing && !S_ISREG(targetInfo.st_mode))
         return failWith("Not replaced, not a regular file in the installation:", file.relative, EEXIST);
     // A read-only target stays, as it would on Windows (root may write anything, so this only holds for users).
-    const bool root = ::geteuid() == 0;
-    if (replacing && !root && ::faccessat(targetFolder, name, W_OK, AT_EACCESS) != 0)
+    if (replacing && ::geteuid() != 0 && ::faccessat(targetFolder, name, W_OK, AT_EACCESS) != 0)
         return failWith("Cannot replace read-only", file.relative);
+    return true;
+}
+
+bool replaceTarget(const Plan& plan, const FileEntry& file, mode_t newMode, const std::function<bool(int)>& fill,
+                   bool durable)
+{
+    const Folder& folder = *plan.folders[file.folder];
+    const char* name = file.name.constData();
+    const int targetFolder = folder.target.get();
+    struct stat targetInfo;
+    bool replacing = false;
+    if (!targetReplaceable(plan, file, targetInfo, replacing))
+        return false;
+    const bool root = ::geteuid() == 0;
 
     QByteArray temporary;
     FileDescriptor out = createTemporary(targetFolder, temporary);
     if (!out.isValid())
         return failWith("Cannot write into the folder of", file.relative);
 
-    bool ok = copyContent(in.get(), out.get(), sourceInfo.st_size);
-    const int copyError = errno;
+    bool ok = fill(out.get());
+    const int fillError = errno;
     const bool otherOwner = replacing && (targetInfo.st_uid != ::geteuid() || targetInfo.st_gid != ::getegid());
     if (ok && root && otherOwner && ::fchown(out.get(), targetInfo.st_uid, targetInfo.st_gid) != 0)
         qCDebug(lcCopy) << "Cannot keep the owner of" << shown(file.relative) << std::strerror(errno);
-    ok = ok && ::fchmod(out.get(), replacing ? targetInfo.st_mode & 07777 : newFileMode(in.get())) == 0;
+    ok = ok && ::fchmod(out.get(), replacing ? targetInfo.st_mode & 07777 : newMode) == 0;
     ok = ok && (!durable || ::fsync(out.get()) == 0);
     ok = out.close() && ok;
     ok = ok && ::renameat(targetFolder, temporary.constData(), targetFolder, name) == 0;
     if (!ok) {
-        failWith("Cannot install", file.relative, errno ? errno : copyError);
+        failWith(fillError == EBADMSG ? "Not installed, differs from the signed manifest:" : "Cannot install",
+                 file.relative, fillError ? fillError : errno);
         ::unlinkat(targetFolder, temporary.constData(), 0);
     }
     return ok;
+}
+
+// Opens a listed source file again, without following a link and without blocking (a FIFO swapped in after the
+// listing must not hold the open), and checks that it still is a regular file of the caller.
+FileDescriptor openSource(const Plan& plan, const FileEntry& file, struct stat& info)
+{
+    const Folder& folder = *plan.folders[file.folder];
+    FileDescriptor in(::openat(folder.source.get(), file.name.constData(),
+                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!in.isValid() || ::fstat(in.get(), &info) != 0) {
+        failWith("Cannot read", file.relative);
+        return FileDescriptor();
+    }
+    if (!S_ISREG(info.st_mode)) {
+        failWith("Not installed, not a regular file:", file.relative, EINVAL);
+        return FileDescriptor();
+    }
+    if (!ownedByCaller(plan, info)) {
+        failWith("Not installed, belongs to another user:", file.relative, EPERM);
+        return FileDescriptor();
+    }
+    return in;
+}
+
+// Hashes a file without copying it (a file that is moved into place rather than copied).
+bool matchesHash(int in, off_t size, const QByteArray& expectedSha256)
+{
+    Sha256 hash;
+    std::vector<char> buffer(kBufferSize);
+    off_t done = 0;
+    while (done < size) {
+        const ssize_t length = ::pread(in, buffer.data(), std::min<size_t>(kBufferSize, size - done), done);
+        if (length < 0 && errno == EINTR)
+            continue;
+        if (length <= 0)
+            return false;
+        hash.update(buffer.data(), static_cast<size_t>(length));
+        done += length;
+    }
+    char extra;
+    return ::pread(in, &extra, 1, size) == 0 && hash.finalHex() == expectedSha256;
+}
+
+// Renames the source file into place: same atomic replacement, no data copied. Only for a run with the caller's own
+// rights (the file is the caller's to give away) and within one file system.
+bool moveIntoPlace(const Plan& plan, const FileEntry& file, int in, mode_t newMode)
+{
+    struct stat targetInfo;
+    bool replacing = false;
+    if (!targetReplaceable(plan, file, targetInfo, replacing))
+        return false;
+    const Folder& folder = *plan.folders[file.folder];
+    if (::fchmod(in, replacing ? targetInfo.st_mode & 07777 : newMode) != 0 ||
+        ::renameat(folder.source.get(), file.name.constData(), folder.target.get(), file.name.constData()) != 0)
+        return failWith("Cannot move into place", file.relative);
+    return true;
+}
+
+bool installFile(const Plan& plan, const FileEntry& file)
+{
+    const Folder& folder = *plan.folders[file.folder];
+    if (!folder.target.isValid())
+        return failWith("Cannot install, its folder is missing:", file.relative, ENOENT);
+    struct stat info;
+    FileDescriptor in = openSource(plan, file, info);
+    if (!in.isValid())
+        return false;
+    const SignedManifest::Entry* entry = nullptr;
+    if (plan.signedManifest) {
+        entry = plan.signedManifest->entry(QFile::decodeName(file.relative));
+        if (!entry)
+            return failWith("Not installed, not in the signed manifest:", file.relative, EPERM);
+        if (entry->size != info.st_size)
+            return failWith("Not installed, its size differs from the signed manifest:", file.relative, EBADMSG);
+    }
+    struct stat targetFolderInfo;
+    if (plan.move && !plan.caller.elevated && ::fstat(folder.target.get(), &targetFolderInfo) == 0 &&
+        targetFolderInfo.st_dev == info.st_dev) {
+        if (entry && !matchesHash(in.get(), info.st_size, entry->sha256))
+            return failWith("Not installed, differs from the signed manifest:", file.relative, EBADMSG);
+        return moveIntoPlace(plan, file, in.get(), newFileMode(in.get()));
+    }
+    if (entry) {
+        return replaceTarget(
+            plan, file, newFileMode(in.get()),
+            [&](int out) { return copyVerified(in.get(), out, info.st_size, entry->sha256); }, false);
+    }
+    return replaceTarget(
+        plan, file, newFileMode(in.get()), [&](int out) { return copyContent(in.get(), out, info.st_size); }, false);
+}
+
+// Reads a small listed file whole (a manifest or signature), under the same rules as any other source file.
+bool readSmall(const Plan& plan, const FileEntry& file, QByteArray& content)
+{
+    struct stat info;
+    FileDescriptor in = openSource(plan, file, info);
+    if (!in.isValid())
+        return false;
+    if (info.st_size > kMaxManifestSize)
+        return failWith("Too large:", file.relative, EFBIG);
+    content.resize(static_cast<int>(info.st_size));
+    for (off_t done = 0; done < info.st_size;) {
+        const ssize_t length = ::pread(in.get(), content.data() + done, static_cast<size_t>(info.st_size - done), done);
+        if (length < 0 && errno == EINTR)
+            continue;
+        if (length <= 0)
+            return failWith("Cannot read", file.relative, length == 0 ? EIO : errno);
+        done += length;
+    }
+    return true;
+}
+
+// The manifest goes in last, flushed before it is renamed into place. With a signed manifest, it must hold what the
+// publisher signed; the bytes checked are the bytes written.
+bool installManifest(const Plan& plan)
+{
+    if (!plan.signedManifest) {
+        struct stat info;
+        FileDescriptor in = openSource(plan, plan.manifest, info);
+        return in.isValid() &&
+               replaceTarget(
+                   plan, plan.manifest, 0644, [&](int out) { return copyContent(in.get(), out, info.st_size); }, true);
+    }
+    QByteArray content;
+    if (!readSmall(plan, plan.manifest, content))
+        return false;
+    if (!plan.signedManifest->sameContent(content))
+        return failWith("Not installed, differs from the signed manifest:", plan.manifest.relative, EBADMSG);
+    return replaceTarget(
+        plan, plan.manifest, 0644, [&](int out) { return writeAll(out, content.constData(), content.size()); }, true);
 }
 
 // Most of a file's cost is in the kernel (creating, filling and swapping inodes), so a few files at a time keep
@@ -430,12 +593,7 @@ void raiseOpenFileLimit()
 
 } // namespace
 
-bool copyTree(const QString& source, const QString& destination)
-{
-    return copyTree(source, destination, {});
-}
-
-bool copyTree(const QString& source, const QString& destination, const std::function<void()>& afterListing)
+bool copyTree(const QString& source, const QString& destination, const CopyOptions& options)
 {
     raiseOpenFileLimit();
     Plan plan;
@@ -463,8 +621,24 @@ bool copyTree(const QString& source, const QString& destination, const std::func
     listFolder(plan, 0);
     if (plan.refused)
         return false;
-    if (afterListing)
-        afterListing();
+
+    SignedManifest signedManifest;
+    if (!options.manifestPublicKey.isEmpty()) {
+        QByteArray body;
+        QByteArray signature;
+        QString reason;
+        if (!readSmall(plan, FileEntry{0, SignedManifest::bodyFileName, SignedManifest::bodyFileName}, body) ||
+            !readSmall(plan, FileEntry{0, SignedManifest::signatureFileName, SignedManifest::signatureFileName},
+                       signature) ||
+            !signedManifest.load(body, signature, options.manifestPublicKey, &reason)) {
+            qCWarning(lcCopy).noquote() << "Nothing installed:" << (reason.isEmpty() ? "no signed manifest" : reason);
+            return false;
+        }
+        plan.signedManifest = &signedManifest;
+    }
+    plan.move = options.move;
+    if (options.afterListing)
+        options.afterListing();
 
     // Folders in listing order: each parent is opened before its children.
     plan.folders[0]->target = openTargetRoot(destination);
@@ -491,7 +665,7 @@ bool copyTree(const QString& source, const QString& destination, const std::func
     if (plan.hasManifest) {
         if (allInstalled) {
             const int rootTarget = plan.folders[0]->target.get();
-            allInstalled = installFile(plan, plan.manifest, true) && ::fsync(rootTarget) == 0;
+            allInstalled = installManifest(plan) && ::fsync(rootTarget) == 0;
         } else {
             qCWarning(lcCopy) << "Keeping the installed" << kManifestName << "because the copy was incomplete";
         }

@@ -7,6 +7,9 @@
 #include <QLoggingCategory>
 #include <QSaveFile>
 
+#include "Sha256.h"
+#include "SignedManifest.h"
+
 // Windows: the helper is started with "runas" by the user it copies for, so the folder it copies from carries no
 // other user's files; links are still not followed.
 
@@ -20,7 +23,7 @@ constexpr int kBufferSize = 1 << 20;
 
 // QSaveFile writes beside the target and renames over it; it refuses a read-only target and discards its temporary
 // file unless committed.
-bool installFile(const QString& sourcePath, const QString& targetPath)
+bool installFile(const QString& sourcePath, const QString& targetPath, const SignedManifest::Entry* expected = nullptr)
 {
     const QFileInfo target(targetPath);
     if (target.isSymLink() || target.isDir()) {
@@ -33,16 +36,26 @@ bool installFile(const QString& sourcePath, const QString& targetPath)
         qCWarning(lcCopy).noquote() << "Cannot install" << targetPath << input.errorString() << output.errorString();
         return false;
     }
+    if (expected && input.size() != expected->size) {
+        qCWarning(lcCopy).noquote() << "Not installed, its size differs from the signed manifest:" << targetPath;
+        return false;
+    }
+    Sha256 hash;
     QByteArray buffer(kBufferSize, Qt::Uninitialized);
     for (;;) {
         const qint64 length = input.read(buffer.data(), buffer.size());
         if (length == 0)
             break;
+        hash.update(buffer.constData(), static_cast<size_t>(qMax<qint64>(length, 0)));
         if (length < 0 || output.write(buffer.constData(), length) != length) {
             qCWarning(lcCopy).noquote() << "Cannot install" << targetPath << input.errorString()
                                         << output.errorString();
             return false;
         }
+    }
+    if (expected && hash.finalHex() != expected->sha256) {
+        qCWarning(lcCopy).noquote() << "Not installed, differs from the signed manifest:" << targetPath;
+        return false;
     }
     if (!output.commit()) {
         qCWarning(lcCopy).noquote() << "Cannot replace" << targetPath << output.errorString();
@@ -53,12 +66,13 @@ bool installFile(const QString& sourcePath, const QString& targetPath)
 
 } // namespace
 
-bool copyTree(const QString& source, const QString& destination)
+QByteArray readAll(const QString& path)
 {
-    return copyTree(source, destination, {});
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool copyTree(const QString& source, const QString& destination, const std::function<void()>& afterListing)
+bool copyTree(const QString& source, const QString& destination, const CopyOptions& options)
 {
     const QString sourceRoot = QDir(source).absolutePath();
     const QString targetRoot = QDir::cleanPath(destination);
@@ -90,8 +104,20 @@ bool copyTree(const QString& source, const QString& destination, const std::func
             files.append({entry.absoluteFilePath(), targetRoot + relative});
         }
     }
-    if (afterListing)
-        afterListing();
+    SignedManifest signedManifest;
+    const bool verify = !options.manifestPublicKey.isEmpty();
+    if (verify) {
+        QString reason;
+        const QString top = sourceRoot + QLatin1Char('/');
+        if (!signedManifest.load(readAll(top + QLatin1String(SignedManifest::bodyFileName)),
+                                 readAll(top + QLatin1String(SignedManifest::signatureFileName)),
+                                 options.manifestPublicKey, &reason)) {
+            qCWarning(lcCopy).noquote() << "Nothing installed:" << reason;
+            return false;
+        }
+    }
+    if (options.afterListing)
+        options.afterListing();
 
     for (const QString& folder : qAsConst(folders)) {
         if (!QDir().mkpath(folder)) {
@@ -99,14 +125,28 @@ bool copyTree(const QString& source, const QString& destination, const std::func
             allInstalled = false;
         }
     }
-    for (const auto& file : qAsConst(files))
-        allInstalled =
-            QDir().mkpath(QFileInfo(file.second).path()) && installFile(file.first, file.second) && allInstalled;
+    for (const auto& file : qAsConst(files)) {
+        const SignedManifest::Entry* expected = nullptr;
+        if (verify) {
+            expected = signedManifest.entry(file.first.mid(prefixLength + 1));
+            if (!expected) {
+                qCWarning(lcCopy).noquote() << "Not installed, not in the signed manifest:" << file.first;
+                allInstalled = false;
+                continue;
+            }
+        }
+        allInstalled = QDir().mkpath(QFileInfo(file.second).path()) && installFile(file.first, file.second, expected) &&
+                       allInstalled;
+    }
 
     if (!manifest.isEmpty()) {
-        if (allInstalled)
+        if (verify && !signedManifest.sameContent(readAll(manifest))) {
+            qCWarning(lcCopy) << "Not installed, differs from the signed manifest:" << kManifestName;
+            allInstalled = false;
+        } else if (allInstalled) {
             allInstalled = installFile(manifest, targetRoot + QLatin1Char('/') + kManifestName);
-        else
+        }
+        if (!allInstalled)
             qCWarning(lcCopy) << "Keeping the installed" << kManifestName << "because the copy was incomplete";
     }
     return allInstalled;

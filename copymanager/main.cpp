@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include "CopyTree.h"
+#include "SignedManifest.h"
 
 namespace {
 
@@ -31,6 +32,10 @@ int main(int argc, char* argv[])
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption move(QStringLiteral("move"),
+                                  QStringLiteral("The source may be used up: move files instead of copying them where "
+                                                 "the run has only the caller's rights."));
+    parser.addOption(move);
     parser.addPositionalArgument(QStringLiteral("source"), QStringLiteral("The downloaded update tree."));
     parser.addPositionalArgument(QStringLiteral("destination"), QStringLiteral("The installation folder."));
     if (!parser.parse(QCoreApplication::arguments()))
@@ -57,5 +62,8 @@ int main(int argc, char* argv[])
     if (destination.isEmpty())
         return usage(parser);
 
-    return copyTree(source, destination) ? 0 : 1;
+    CopyOptions options;
+    options.manifestPublicKey = SignedManifest::configuredPublicKey();
+    options.move = parser.isSet(move);
+    return copyTree(source, destination, options) ? 0 : 1;
 }

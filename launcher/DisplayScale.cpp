@@ -55,20 +55,6 @@ QByteArray DisplayScale::formatScaleFactor(float product)
     return QByteArray::number(static_cast<double>(product), 'f', 6);
 }
 
-DisplayScale::Decision DisplayScale::decide(bool useAutomaticScale, float resolutionScale) const
-{
-    Decision d;
-    if (!hasSizes())
-        return d;
-    d.highResolution = isHighResolution();
-    if (useAutomaticScale)
-        return d;
-    d.computed = true;
-    d.scaleFactor = referenceScaleFactor();
-    d.qtScaleFactor = formatScaleFactor(scaleProduct(d.scaleFactor, resolutionScale));
-    return d;
-}
-
 void DisplayScale::applyScalePreference()
 {
     QSettings preferences(QStringLiteral("Orvel Launcher"), QStringLiteral("preference"));

@@ -14,15 +14,6 @@ struct DisplayMetrics;
 class DisplayScale
 {
 public:
-    // The outcome of the rule for one display and one set of preferences, without touching any store.
-    struct Decision
-    {
-        bool highResolution = false; // stored as "isHighResolutionMonitor"
-        bool computed = false;       // false: Qt's own scaling decides; nothing else is stored or set
-        float scaleFactor = 1.0f;    // stored as "ScaleFactor" when computed
-        QByteArray qtScaleFactor;    // QT_SCALE_FACTOR when computed; empty when the product is unusable
-    };
-
     float monitorWidth = 0.0f;
     float monitorHeight = 0.0f;
     float modeWidth = 0.0f;
@@ -43,7 +34,4 @@ public:
     // S x R after the corrections for displays up to 2560 pixels, for impossible enlargements and for 125 %.
     float scaleProduct(float storedScaleFactor, float resolutionScale) const;
     static QByteArray formatScaleFactor(float product);
-
-    // The whole rule as a pure function of the four sizes and the preference values.
-    Decision decide(bool useAutomaticScale, float resolutionScale) const;
 };

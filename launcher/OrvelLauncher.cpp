@@ -16,6 +16,7 @@
 #include "DownloadBatch.h"
 #include "ErrorMessage.h"
 #include "InstallBar.h"
+#include "InstallLayout.h"
 #include "InstanceLogin.h"
 #include "LauncherArtwork.h"
 #include "LauncherLogging.h"
@@ -32,61 +33,50 @@ OrvelLauncher::OrvelLauncher() : QWidget(nullptr)
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
 
-    barMode = 0;
-    failure = Failure();
-    quitByUser = false;
-    launcherLatest = false;
-    noUpdateAvailable = false;
-    signedIn = false;
-    downloads = new DownloadBatch(this);
-    versionCheck = new VersionCheck(DeploymentSettings::current().updateServiceUrl(), this);
-
     loginClient = new InstanceLogin(this);
     const MainWindowWidgets widgets = createMainWindowWidgets(this);
     profile = widgets.profile;
     installBar = widgets.installBar;
     quitButton = widgets.quitButton;
-    localManifest = Manifest::loadInstalled(installPath());
 
-    // The system's proxy and the deployment's extra certificate authorities, before the first request.
-    DeploymentSettings::applyToProcess();
-    loadArtwork();
-
-    connect(installBar, &InstallBar::doSignIn, this, &OrvelLauncher::instanceLogin);
+    connect(installBar, &InstallBar::doSignIn, loginClient, &InstanceLogin::startLogin);
     connect(installBar, &InstallBar::doPlay, this, &OrvelLauncher::play);
     connect(loginClient, &InstanceLogin::success, this, &OrvelLauncher::onSuccessToInstanceLogin);
     connect(loginClient, &InstanceLogin::failure, this, &OrvelLauncher::onFailedToInstanceLogin);
     connect(quitButton, &QPushButton::clicked, this, &OrvelLauncher::onClickedQuitButton);
-    connect(downloads, &DownloadBatch::updateDownloadProgress, this, &OrvelLauncher::onUpdateDownloadProgress);
 
-    checkLauncherVersion();
-    if (launcherLatest) {
-        checkAppVersion();
-        if (readAppSetting(QStringLiteral("StaySignedIn"), false).toBool()) {
-            verifyStoredToken();
-            if (signedIn)
-                profile->refreshAvatar();
-        }
-    }
-
-    barMode = 0;
-    installBar->setMode(barMode);
+    // The progress face is ready before the window is first shown.
+    showFace(InstallBar::UpdateFace);
 }
 
 OrvelLauncher::~OrvelLauncher()
 {
-    if (!quitByUser && failure.failed()) {
-        const QString message = failureMessage(failure);
-        qCDebug(lcLauncher).noquote() << "Error dialog, code" << qint32(failure.code) << ":" << message;
-        MiniModal dialog(this, MiniModal::Error, message, failure.code);
-        dialog.exec();
-    }
     AccountSession::release();
 }
 
 void OrvelLauncher::startFlow()
 {
-    if (failure.failed()) {
+    // The system's proxy and the deployment's extra certificate authorities, before the first request.
+    DeploymentSettings::applyToProcess();
+    localManifest = Manifest::loadInstalled(installPath());
+    LauncherArtwork::loadArtwork(lbBackground, this);
+
+    // Still hidden: every request here is synchronous.
+    VersionCheck versionCheck(DeploymentSettings::current().updateServiceUrl());
+    recordFailure(m_failure, versionCheck.checkLauncherVersion());
+    launcherLatest = versionCheck.launcherLatest();
+    if (launcherLatest) {
+        recordFailure(m_failure, versionCheck.checkAppVersion(localManifest));
+        noUpdateAvailable = versionCheck.noUpdateAvailable();
+        serverManifest = versionCheck.serverManifest();
+        if (readAppSetting(QStringLiteral("StaySignedIn"), false).toBool()) {
+            signedIn = Account::verifyStoredToken(this);
+            if (signedIn)
+                profile->refreshAvatar();
+        }
+    }
+
+    if (m_failure.failed()) {
         showWindow();
         onQuitLauncher();
         return;
@@ -94,7 +84,7 @@ void OrvelLauncher::startFlow()
     if (!launcherLatest) {
         showWindow();
         {
-            MiniModal notice(this, MiniModal::Redownload, tr("A new version has been released."), 0);
+            MiniModal notice(this, MiniModal::Redownload, tr("A new version has been released."), NoError);
             notice.exec();
         }
         QDesktopServices::openUrl(QUrl(DeploymentSettings::current().connectUrl()));
@@ -107,12 +97,21 @@ void OrvelLauncher::startFlow()
     }
     showWindow();
     if (noUpdateAvailable || applyUpdate()) {
-        barMode = signedIn ? 2 : 1;
-        installBar->setMode(barMode);
+        showFace(signedIn ? InstallBar::PlayFace : InstallBar::SignInFace);
     } else {
         qDebug() << "Auto-update failed.";
         onQuitLauncher();
     }
+}
+
+void OrvelLauncher::reportFailure()
+{
+    if (quitByUser || !m_failure.failed())
+        return;
+    const QString message = failureMessage(m_failure);
+    qCDebug(lcLauncher).noquote() << "Error dialog, code" << qint32(m_failure.code) << ":" << message;
+    MiniModal dialog(this, MiniModal::Error, message, m_failure.code);
+    dialog.exec();
 }
 
 void OrvelLauncher::showWindow()
@@ -122,45 +121,29 @@ void OrvelLauncher::showWindow()
     qCDebug(lcLauncher) << "Window shown";
 }
 
+void OrvelLauncher::showFace(InstallBar::Mode mode)
+{
+    barMode = mode;
+    installBar->setMode(barMode);
+}
+
 QString OrvelLauncher::installPath() const
 {
-    const QString ownFolder = QDir::fromNativeSeparators(QCoreApplication::applicationDirPath());
-    const QString stored =
-        QDir::fromNativeSeparators(readAppSetting(QStringLiteral("OrvelPath"), ownFolder).toString());
+    // Without a usable setting: the launcher's own folder, or the per-user data folder of an installed launcher.
+    const QString fallback = InstallLayout::defaultApplicationFolder(QCoreApplication::applicationDirPath());
+    const QString stored = QDir::fromNativeSeparators(readAppSetting(QStringLiteral("OrvelPath"), fallback).toString());
     if (!stored.isEmpty() && QFileInfo(stored).isDir())
         return stored + QStringLiteral("/App");
-    return ownFolder + QStringLiteral("/App");
-}
-
-void OrvelLauncher::checkLauncherVersion()
-{
-    recordFailure(failure, versionCheck->checkLauncherVersion());
-    launcherLatest = versionCheck->launcherLatest();
-}
-
-void OrvelLauncher::checkAppVersion()
-{
-    recordFailure(failure, versionCheck->checkAppVersion(localManifest));
-    noUpdateAvailable = versionCheck->noUpdateAvailable();
-    serverManifest = versionCheck->serverManifest();
-}
-
-void OrvelLauncher::verifyStoredToken()
-{
-    signedIn = Account::verifyStoredToken(this);
-}
-
-void OrvelLauncher::loadArtwork()
-{
-    LauncherArtwork::loadArtwork(lbBackground, this);
+    return fallback + QStringLiteral("/App");
 }
 
 bool OrvelLauncher::applyUpdate()
 {
+    DownloadBatch batch;
+    connect(&batch, &DownloadBatch::updateDownloadProgress, installBar, &InstallBar::setProgress);
     UpdateInstaller installer(
-        [this](const QStringList& paths, const QString& url, const QString& dir, const QHash<QString, qint64>& sizes) {
-            return downloads->downloadInParallel(paths, url, dir, sizes);
-        },
+        [&batch](const QStringList& paths, const QString& url, const QString& dir,
+                 const QHash<QString, qint64>& sizes) { return batch.downloadInParallel(paths, url, dir, sizes); },
         [](const QString& downloadAppDir, const QString& target) {
             return ProgramStart::startCopyManager(downloadAppDir, target);
         });
@@ -170,9 +153,13 @@ bool OrvelLauncher::applyUpdate()
     inputs.server = serverManifest;
     inputs.installPath = installPath();
     inputs.updateServiceUrl = DeploymentSettings::current().updateServiceUrl();
-    const Failure updateFailure = installer.applyUpdate(inputs);
-    recordFailure(failure, updateFailure);
-    return !updateFailure.failed();
+
+    m_downloads = &batch;
+    // The update's own failure; it becomes the run's failure when it is the first.
+    const Failure failure = installer.applyUpdate(inputs);
+    m_downloads = nullptr;
+    recordFailure(m_failure, failure);
+    return !failure.failed();
 }
 
 void OrvelLauncher::onClickedQuitButton()
@@ -184,40 +171,29 @@ void OrvelLauncher::onClickedQuitButton()
 void OrvelLauncher::onQuitLauncher()
 {
     // A running download batch winds down first; applyUpdate() then fails and the flow comes back here.
-    if (downloads->isRunning()) {
-        downloads->cancelByUser();
+    if (m_downloads && m_downloads->isRunning()) {
+        m_downloads->cancelByUser();
         return;
     }
     QCoreApplication::quit();
 }
 
-void OrvelLauncher::instanceLogin()
-{
-    loginClient->startLogin();
-}
-
 void OrvelLauncher::onSuccessToInstanceLogin(QByteArray _token)
 {
     Account::onSuccessToInstanceLogin(_token, [this] { profile->refreshAvatar(); });
-    barMode = 2;
-    installBar->setMode(barMode);
+    showFace(InstallBar::PlayFace);
 }
 
 void OrvelLauncher::onFailedToInstanceLogin(LauncherError _error)
 {
-    recordFailure(failure, {_error, QString()});
+    recordFailure(m_failure, {_error, QString()});
     onQuitLauncher();
 }
 
 void OrvelLauncher::play()
 {
-    recordFailure(failure, {ProgramStart::play(installPath()), QString()});
+    recordFailure(m_failure, {ProgramStart::play(installPath()), QString()});
     onQuitLauncher();
-}
-
-void OrvelLauncher::onUpdateDownloadProgress(qint64 _bytesReceived, qint64 _bytesTotal)
-{
-    installBar->setProgress(_bytesReceived, _bytesTotal);
 }
 
 void OrvelLauncher::mousePressEvent(QMouseEvent* event)

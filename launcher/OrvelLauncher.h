@@ -1,25 +1,23 @@
 #pragma once
 
-#include <QJsonObject>
 #include <QPoint>
-#include <QStringList>
+#include <QPointer>
 #include <QWidget>
 
 #include "Failure.h"
+#include "InstallBar.h"
 #include "Manifest.h"
 #include "OrvelLauncherForm.h"
 
 class DownloadBatch;
-class InstallBar;
 class InstanceLogin;
 class Profile;
 class QPushButton;
-class VersionCheck;
 
-// The launcher's window and the controller of its whole flow: while still hidden it checks for a newer launcher,
-// for an application update and for a stored sign-in; 500 ms after the event loop starts, startFlow() shows the
-// window and updates, or starts the application at once. The first failure is recorded and shown in a dialog when
-// the window is destroyed, after the event loop has ended.
+// The launcher's window and the controller of its whole flow. The constructor only builds the window; 500 ms after
+// the event loop starts, startFlow() asks for a newer launcher, for an application update and for a stored sign-in
+// while the window is still hidden, then shows the window and updates, or starts the application at once. The
+// first failure is recorded and shown by reportFailure() once the event loop has ended.
 class OrvelLauncher : public QWidget, public Ui::OrvelLauncher
 {
     Q_OBJECT
@@ -32,11 +30,16 @@ public:
     // The deferred start, run once by the start-up timer.
     void startFlow();
 
+    // Run after the event loop has ended: shows the first recorded failure in the error dialog, unless the user
+    // quit with the close button.
+    void reportFailure();
+
     // The folder the application is installed in and started from: "OrvelPath" when it names an existing folder,
-    // else the launcher's own folder; followed by "/App".
+    // else the launcher's own folder (an installed launcher on Linux: the per-user $XDG_DATA_HOME/orvel); followed
+    // by "/App".
     QString installPath() const;
 
-    LauncherError error() const { return failure.code; }
+    LauncherError error() const { return m_failure.code; }
 
 signals:
     // Cancels the request workers parented to the window (the controller itself never raises it).
@@ -49,22 +52,18 @@ protected:
 private slots:
     void onClickedQuitButton();
     void onQuitLauncher();
-    void instanceLogin();
     void onSuccessToInstanceLogin(QByteArray _token);
     void onFailedToInstanceLogin(LauncherError _error);
     void play();
-    void onUpdateDownloadProgress(qint64 _bytesReceived, qint64 _bytesTotal);
 
 private:
-    void checkLauncherVersion();
-    void checkAppVersion();
-    void verifyStoredToken();
-    void loadArtwork();
     bool applyUpdate();
     void showWindow();
+    void showFace(InstallBar::Mode mode);
 
-    int barMode = 0;
-    Failure failure;
+    InstallBar::Mode barMode = InstallBar::UpdateFace;
+    // The first failure of the run, with its details; later failures never overwrite it.
+    Failure m_failure;
     bool quitByUser = false;
     bool launcherLatest = false;
     bool noUpdateAvailable = false;
@@ -77,8 +76,6 @@ private:
     QPushButton* quitButton = nullptr;
     QPoint dragStartCursor;
     QPoint dragStartWindow;
-    // The parallel download of an update; it holds the download threads while it runs.
-    DownloadBatch* downloads = nullptr;
-    // The two questions to the update service; its request workers live as its children.
-    VersionCheck* versionCheck = nullptr;
+    // The parallel download of a running update (it holds the download threads); null outside applyUpdate().
+    QPointer<DownloadBatch> m_downloads;
 };

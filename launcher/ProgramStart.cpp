@@ -1,10 +1,10 @@
 #include "ProgramStart.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 
 #include "AppSettings.h"
+#include "InstallLayout.h"
 #include "LauncherLogging.h"
 #include "Platform.h"
 
@@ -29,8 +29,7 @@ LauncherError play(const QString& installPath)
 
 bool startCopyManager(const QString& downloadAppDir, const QString& installPath, const QString& programDir)
 {
-    const QString program = QDir::fromNativeSeparators(programDir) + QLatin1Char('/') +
-                            Platform::executableName(QStringLiteral("OrvelFileCopyManager"));
+    const QString program = InstallLayout::copyManagerProgram(programDir);
     const Platform::ElevatedResult result =
         Platform::runElevatedAndWait(program, {downloadAppDir, installPath}, installPath);
     switch (result.outcome) {

@@ -1,15 +1,55 @@
 #include "Startup.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFontDatabase>
+#include <QIcon>
 #include <QTimer>
 
 #include "DeploymentSettings.h"
 #include "DisplayScale.h"
+#include "InstallLayout.h"
 #include "OrvelLauncher.h"
+#include "OrvelVersion.h"
 #include "Platform.h"
 #include "UiResources.h"
+
+// Resources are registered from a function outside any namespace.
+static QIcon launcherIcon()
+{
+    Q_INIT_RESOURCE(LauncherIcon);
+    // The installed theme icon when there is one, else the same picture built in.
+    return QIcon::fromTheme(QStringLiteral(ORVEL_APP_ID),
+                            QIcon(QStringLiteral(":/OrvelLauncher/" ORVEL_APP_ID ".svg")));
+}
+
+void Startup::answerCommandLine(int& argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Keeps Orvel current and starts it signed in.\n"
+        "The services come from ORVEL_UPDATE_SERVICE_URL, ORVEL_ACCOUNT_SERVICE_URL, ORVEL_CONNECT_URL and\n"
+        "ORVEL_CA_CERTIFICATES, else from deployment.ini beside the program or in $XDG_CONFIG_DIRS/orvel/.\n"
+        "Qt's own options (-platform, -style, ...) go to the application object."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    // "-reverse" is Qt's option, not -r -e -v ...; errors about Qt's options are not ours to report.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    (void)parser.parse(arguments);
+    for (const char* name : {"help", "help-all", "version"}) {
+        if (parser.isSet(QLatin1String(name))) {
+            // The parser prints its texts and ends the process; they need an application object, and this one
+            // opens no display.
+            QCoreApplication app(argc, argv);
+            QCoreApplication::setApplicationVersion(QStringLiteral(ORVEL_VERSION));
+            parser.process({arguments.constFirst(), QStringLiteral("--") + QLatin1String(name)});
+        }
+    }
+}
 
 bool Startup::anotherCopyRunning(const std::function<bool(const QString&)>& isProcessRunning)
 {
@@ -19,7 +59,7 @@ bool Startup::anotherCopyRunning(const std::function<bool(const QString&)>& isPr
 
 int Startup::loadApplicationFonts(const QString& applicationDir)
 {
-    const QString folder = applicationDir + QStringLiteral("/Font");
+    const QString folder = InstallLayout::fontFolder(applicationDir);
     const QStringList files =
         QDir(folder).entryList({QStringLiteral("*.ttf")}, QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
     int registered = 0;
@@ -36,6 +76,7 @@ int Startup::loadApplicationFonts(const QString& applicationDir)
 
 int Startup::run(int& argc, char** argv)
 {
+    answerCommandLine(argc, argv);
     {
         // Qt reads QT_SCALE_FACTOR and the attributes when the application object is built, so this comes first.
         DisplayScale scale;
@@ -44,8 +85,12 @@ int Startup::run(int& argc, char** argv)
     }
 
     QApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVEL_VERSION));
     if (anotherCopyRunning(&Platform::isProcessRunning))
         return 0;
+    // The desktop matches the window to its menu entry and shows the launcher's icon; the title stays as it is.
+    QGuiApplication::setDesktopFileName(QStringLiteral(ORVEL_APP_ID));
+    QApplication::setWindowIcon(launcherIcon());
 
     // Read while the fonts load and the window is built; the window installs them before its first request.
     DeploymentSettings::current().preloadSystemCaCertificates();
@@ -64,6 +109,7 @@ int Startup::run(int& argc, char** argv)
             window.winId();
         });
         exitCode = app.exec();
-    } // the destructor may still show the error dialog
+        window.reportFailure();
+    }
     return exitCode;
 }

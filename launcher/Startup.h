@@ -10,9 +10,15 @@ namespace Startup {
 // Another launcher, or the application, is already running: the launcher then ends silently.
 bool anotherCopyRunning(const std::function<bool(const QString&)>& isProcessRunning);
 
-// Registers every "*.ttf" in `applicationDir`/Font and makes "Noto Sans" the application font, registered or not.
+// Registers every "*.ttf" in the font folder of the program in `applicationDir` (its "Font" folder, or share/orvel/Font
+// of an installed prefix) and makes "Noto Sans" the application font, registered or not.
 // Returns how many files registered; files that fail are skipped silently.
 int loadApplicationFonts(const QString& applicationDir);
+
+// Answers --help, --help-all and --version on standard output and ends the process, before anything opens the
+// display or the network; returns otherwise. Every other argument belongs to the application object (Qt's
+// -platform, -style, ...).
+void answerCommandLine(int& argc, char** argv);
 
 // The whole start-up: display scale, application object, single-instance refusal, fonts, main window, deferred
 // start, event loop. Returns the process exit code.

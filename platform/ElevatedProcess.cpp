@@ -112,8 +112,9 @@ ElevatedResult runElevatedAndWait(const QString& program, const QStringList& arg
     if (elevateArguments.isEmpty())
         elevateArguments << QStringLiteral("pkexec");
     const QString elevator = elevateArguments.takeFirst();
-    // pkexec runs programs by absolute path only and does not keep the working directory.
-    elevateArguments << QFileInfo(program).absoluteFilePath() << arguments;
+    // pkexec runs programs by absolute path only, does not keep the working directory, and picks the polkit action
+    // whose exec.path equals the path exactly: no "." or ".." parts.
+    elevateArguments << QDir::cleanPath(QFileInfo(program).absoluteFilePath()) << arguments;
 
     ElevatedResult result = runAndWait(elevator, elevateArguments);
     if (result.outcome == ElevatedOutcome::Ended &&

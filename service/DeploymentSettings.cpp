@@ -4,12 +4,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QNetworkProxyFactory>
 #include <QSet>
 #include <QSettings>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 
+#include "InstallLayout.h"
 #include "ServiceLogging.h"
 
 namespace {
@@ -41,10 +43,19 @@ std::future<QList<QSslCertificate>>& systemRootsLoading()
 
 } // namespace
 
-DeploymentSettings DeploymentSettings::load(const QString& folder)
+DeploymentSettings DeploymentSettings::load(const QString& programDir)
 {
-    const QDir dir(folder);
-    const QSettings ini(dir.filePath(QStringLiteral("deployment.ini")), QSettings::IniFormat);
+    // The first file found is the deployment's; none at all leaves the compiled defaults.
+    const QStringList candidates = InstallLayout::deploymentFileCandidates(programDir);
+    QString file = candidates.first();
+    for (const QString& candidate : candidates) {
+        if (QFileInfo(candidate).isFile()) {
+            file = candidate;
+            break;
+        }
+    }
+    const QDir dir = QFileInfo(file).absoluteDir();
+    const QSettings ini(file, QSettings::IniFormat);
     DeploymentSettings s;
     s.m_updateServiceUrl =
         withTrailingSlash(pick("ORVEL_UPDATE_SERVICE_URL", ini, "update", ORVEL_DEFAULT_UPDATE_SERVICE_URL));

@@ -5,15 +5,16 @@
 // Where the services of this deployment live. Each value comes from the first of:
 //   1. the environment: ORVEL_UPDATE_SERVICE_URL, ORVEL_ACCOUNT_SERVICE_URL, ORVEL_CONNECT_URL,
 //      ORVEL_CA_CERTIFICATES (set and not empty);
-//   2. deployment.ini in the launcher's folder, section [services], keys update, account, connect, caCertificates
-//      (a relative caCertificates path is taken from the launcher's folder);
+//   2. the first deployment.ini found beside the launcher program, then in "orvel/" under $XDG_CONFIG_DIRS
+//      (/etc/xdg/orvel/ by default): section [services], keys update, account, connect, caCertificates (a relative
+//      caCertificates path is taken from the file's folder);
 //   3. the defaults compiled in from the CMake cache variables of the environment variables' names.
 // The two base URLs always end with "/"; the connect page is used as given.
 class DeploymentSettings
 {
 public:
-    // The settings of a launcher installed in `folder`, with the current environment.
-    static DeploymentSettings load(const QString& folder);
+    // The settings of the launcher program in `programDir`, with the current environment.
+    static DeploymentSettings load(const QString& programDir);
     // Loaded once, from the running program's folder.
     static const DeploymentSettings& current();
 

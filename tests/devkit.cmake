@@ -2,4 +2,4 @@
 orvel_add_test(tst_DevService SOURCES UpdateTestFiles.cpp LIBS orvel_testsupport Qt5::Gui TIMEOUT 300)
 add_dependencies(tst_DevService OrvelDevService)
 orvel_add_test(tst_DevApp SOURCES UpdateTestFiles.cpp LIBS orvel_service orvel_testsupport TIMEOUT 120)
-add_dependencies(tst_DevApp Orvel OrvelDevService)
+add_dependencies(tst_DevApp Orvel)

@@ -1,8 +1,8 @@
 # Launcher: start-up units, the controller, and the whole program driven end to end.
 orvel_add_test(tst_DisplayScale LIBS orvel_launcher)
-orvel_add_test(tst_DisplayMetrics LIBS orvel_platform SOURCES VirtualDisplay.cpp TIMEOUT 60)
+orvel_add_test(tst_DisplayMetrics LIBS orvel_platform orvel_testsupport TIMEOUT 60)
 orvel_add_test(tst_Startup LIBS orvel_launcher)
 # The built programs driven end to end on a private X server; they need every program of the build.
-orvel_add_test(tst_LauncherEndToEnd LIBS orvel_service orvel_testsupport Qt5::Network SOURCES VirtualDisplay.cpp RUN_SERIAL TIMEOUT 360)
+orvel_add_test(tst_LauncherEndToEnd LIBS orvel_service orvel_testsupport Qt5::Network RUN_SERIAL TIMEOUT 360)
 add_dependencies(tst_LauncherEndToEnd OrvelLauncher OrvelDevService Orvel OrvelFileCopyManager)
 orvel_add_test(tst_OrvelLauncher LIBS orvel_launcher orvel_testsupport TIMEOUT 120)

@@ -69,7 +69,6 @@ private slots:
     // What is copied
     void installsTree_data();
     void installsTree();
-    void largeTreeIsByteIdentical();
 
     // Failures and the manifest
     void unreplaceableTargetStaysAndIsReported_data();
@@ -80,6 +79,10 @@ private slots:
     // A download folder whose owner plants what the run must not follow or install
     void hostileEntries_data();
     void hostileEntries();
+
+    // With the publisher's key: only what the signed manifest describes
+    void signedManifest_data();
+    void signedManifest();
 
     // Permission bits
     void permissionBits_data();
@@ -170,28 +173,6 @@ void tst_CopyManager::installsTree()
         QCOMPARE(snapshot(m_source), sourceBefore);
 }
 
-void tst_CopyManager::largeTreeIsByteIdentical()
-{
-    // Sizes around page and buffer boundaries; half of the files already installed in an older version, and a file
-    // that is not part of the update, which stays.
-    const int sizes[] = {0, 4095, 4097, (1 << 20) + 3, 3 * (1 << 20) + 17};
-    for (int i = 0; i < 180; ++i) {
-        const QString relative = QString("level %1/sub %2/file %3.dat").arg(i % 4).arg(i % 7).arg(i);
-        const int size = i < 5 ? sizes[i] : i * 7919 % 200000;
-        writeFile(m_source + '/' + relative, pattern(size, i));
-        if (i % 2 == 0)
-            writeFile(m_destination + '/' + relative, pattern(size / 2 + 5, i + 1));
-    }
-    writeFile(m_destination + "/level 1/user data/settings.ini", "not part of the update");
-    const Tree sourceBefore = snapshot(m_source);
-
-    QCOMPARE(runCopyManager({m_source, m_destination}), 0);
-    Tree expected = sourceBefore;
-    expected.insert("level 1/user data/settings.ini", "not part of the update");
-    QVERIFY(snapshot(m_destination) == expected); // QCOMPARE would print megabytes
-    QCOMPARE(snapshot(m_source), sourceBefore);
-}
-
 void tst_CopyManager::unreplaceableTargetStaysAndIsReported_data()
 {
     QTest::addColumn<QString>("sourceFile");
@@ -261,29 +242,42 @@ void tst_CopyManager::manifestInstalledLast()
 
 void tst_CopyManager::interruptedRunLeavesNothingBehind()
 {
-    for (int i = 0; i < 16; ++i)
-        writeFile(m_source + QString("/big%1.bin").arg(i), pattern(4 << 20, i));
-    writeFile(m_source + "/sub/liveupdate.json", "not the manifest");
+    // Sizes around page and buffer boundaries, most files already installed in an older version, a file that is not
+    // part of the update (it stays), and a leftover of an earlier killed run.
+    const int sizes[] = {0, 4095, 4097, (1 << 20) + 3, 3 * (1 << 20) + 17};
+    for (int i = 0; i < 60; ++i) {
+        const QString relative = QString("level %1/sub %2/file %3.dat").arg(i % 4).arg(i % 7).arg(i);
+        const int size = i < 5 ? sizes[i] : i < 20 ? 4 << 20 : i * 7919 % 200000;
+        writeFile(m_source + '/' + relative, pattern(size, i));
+        if (i % 3)
+            writeFile(m_destination + '/' + relative, pattern(size / 2 + 5, i + 1));
+    }
     writeFile(m_source + "/liveupdate.json", "{}");
-    writeFile(m_destination + "/sub/.orvel-copy.AbC123", "left by an earlier run");
+    writeFile(m_destination + "/level 1/user data/settings.ini", "not part of the update");
+    writeFile(m_destination + "/level 2/.orvel-copy.AbC123", "left by an earlier run");
     QVERIFY(QDir().mkpath(m_destination + "/.orvel-copy.folder")); // not a file: not ours to remove
+    const Tree sourceBefore = snapshot(m_source);
 
+    // Killed once a temporary file of this run exists.
     QProcess helper;
     helper.start(kProgram, {m_source, m_destination});
     QElapsedTimer waited;
     waited.start();
     const auto temporaries = [&] {
-        return QDir(m_destination).entryList({".orvel-copy.*"}, QDir::Files | QDir::Hidden).size();
+        QDirIterator it(m_destination, {".orvel-copy.*"}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        return it.hasNext() && !it.next().endsWith("AbC123");
     };
-    while (temporaries() == 0 && helper.state() != QProcess::NotRunning && waited.elapsed() < 10000)
+    while (!temporaries() && helper.state() != QProcess::NotRunning && waited.elapsed() < 10000)
         QThread::usleep(200);
     helper.kill();
     QVERIFY(helper.waitForFinished(10000));
 
     QCOMPARE(runCopyManager({m_source, m_destination}), 0);
-    Tree expected = snapshot(m_source);
+    Tree expected = sourceBefore;
+    expected.insert("level 1/user data/settings.ini", "not part of the update");
     expected.insert(".orvel-copy.folder/", QByteArray());
     QVERIFY(snapshot(m_destination) == expected); // QCOMPARE would print megabytes
+    QCOMPARE(snapshot(m_source), sourceBefore);
 }
 
 void tst_CopyManager::hostileEntries_data()
@@ -333,12 +327,12 @@ void tst_CopyManager::hostileEntries()
     const Tree outsideBefore = snapshot(outside);
 
     bool installedAll = true;
-    QScopedPointer<QThread> run(QThread::create([&] {
-        installedAll = copyTree(m_source, m_destination, [&] {
-            if (planted == "late fifo" && (::unlink(late) != 0 || ::mkfifo(late, 0644) != 0))
-                qFatal("cannot swap in the FIFO");
-        });
-    }));
+    CopyOptions options;
+    options.afterListing = [&] {
+        if (planted == "late fifo" && (::unlink(late) != 0 || ::mkfifo(late, 0644) != 0))
+            qFatal("cannot swap in the FIFO");
+    };
+    QScopedPointer<QThread> run(QThread::create([&] { installedAll = copyTree(m_source, m_destination, options); }));
     run->start();
     if (!run->wait(20000))
         qFatal("the copy hangs");
@@ -353,6 +347,76 @@ void tst_CopyManager::hostileEntries()
     QCOMPARE(installed.value("good.txt", "<missing>"), refusesAll ? "<missing>" : "good");
     if (planted == "destination link")
         QVERIFY(QFileInfo(m_destination + "/data").isSymLink());
+}
+
+void tst_CopyManager::signedManifest_data()
+{
+    QTest::addColumn<QString>("change"); // what happens to the download folder after the launcher left it
+    QTest::addColumn<QStringList>("installed");
+    QTest::addColumn<bool>("move"); // renamed into place rather than copied (a run with the caller's own rights)
+
+    QTest::newRow("as signed") << QString() << QStringList{"a.txt", "sub/b.bin", "liveupdate.json"} << false;
+    QTest::newRow("as signed, moved") << QString() << QStringList{"a.txt", "sub/b.bin", "liveupdate.json"} << true;
+    QTest::newRow("file replaced after download, same size") << "swap" << QStringList{"sub/b.bin"} << false;
+    QTest::newRow("file replaced after download, moved") << "swap" << QStringList{"sub/b.bin"} << true;
+    QTest::newRow("file the manifest does not list") << "extra" << QStringList{"a.txt", "sub/b.bin"} << false;
+    QTest::newRow("liveupdate.json not the signed one") << "manifest" << QStringList{"a.txt", "sub/b.bin"} << false;
+    QTest::newRow("signature over another manifest") << "signature" << QStringList{} << false;
+    QTest::newRow("no signature") << "unsigned" << QStringList{} << false;
+}
+
+void tst_CopyManager::signedManifest()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, installed);
+    QFETCH(bool, move);
+    const Tree files{{"a.txt", "alpha"}, {"sub/b.bin", pattern(5000, 7)}};
+    QJsonArray list;
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        const QString hash = QCryptographicHash::hash(it.value(), QCryptographicHash::Sha256).toHex();
+        list.append(QJsonObject{{"path", it.key()}, {"size", it.value().size()}, {"hash", hash}});
+    }
+    const QByteArray body = QJsonDocument(QJsonObject{{"version", "1.1"}, {"fileList", list}}).toJson();
+    writeTree(m_source, files);
+    writeFile(m_source + "/liveupdate.json", QJsonDocument::fromJson(body).toJson(QJsonDocument::Indented));
+    // The publisher's key and signature, made with the openssl tool.
+    const QString key = m_dir->filePath("key.pem");
+    writeFile(m_dir->filePath("signed"), change == "signature" ? body + " " : body);
+    QCOMPARE(QProcess::execute("openssl", {"genpkey", "-algorithm", "ed25519", "-out", key}), 0);
+    QProcess openssl;
+    openssl.start("openssl", {"pkeyutl", "-sign", "-rawin", "-inkey", key, "-in", m_dir->filePath("signed")});
+    QVERIFY(openssl.waitForFinished());
+    const QByteArray signature = openssl.readAllStandardOutput().toBase64();
+    openssl.start("openssl", {"pkey", "-in", key, "-pubout", "-outform", "DER"});
+    QVERIFY(openssl.waitForFinished());
+    CopyOptions options;
+    options.manifestPublicKey = openssl.readAllStandardOutput().right(32).toBase64();
+    writeFile(m_source + "/.orvel-manifest.json", body);
+    if (change != "unsigned")
+        writeFile(m_source + "/.orvel-manifest.sig", signature);
+    if (change == "swap")
+        writeFile(m_source + "/a.txt", "omega");
+    else if (change == "extra")
+        writeFile(m_source + "/sub/extra.so", "unlisted");
+    else if (change == "manifest")
+        writeFile(m_source + "/liveupdate.json", "{\"version\": \"9.9\", \"fileList\": []}");
+
+    options.move = move;
+    const auto inode = [](const QString& path) {
+        struct stat info;
+        return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
+    };
+    const auto movedInode = inode(m_source + "/sub/b.bin");
+
+    QCOMPARE(copyTree(m_source, m_destination, options), change.isEmpty());
+    QCOMPARE(inode(m_destination + "/sub/b.bin") == movedInode, move);
+    QCOMPARE(QFileInfo::exists(m_source + "/sub/b.bin"), !move);
+    QStringList present = snapshot(m_destination).keys();
+    present.sort();
+    installed.sort();
+    QCOMPARE(present, installed);
+    if (installed.contains("a.txt"))
+        QCOMPARE(readFile(m_destination + "/a.txt"), QByteArray("alpha"));
 }
 
 void tst_CopyManager::permissionBits_data()

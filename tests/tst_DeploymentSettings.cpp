@@ -1,4 +1,5 @@
-// Where the services are: environment over deployment.ini over compiled defaults, and extra CA certificates.
+// Where the services are: environment over deployment.ini (beside the program, then in the system's configuration
+// folders) over compiled defaults, and extra CA certificates.
 #include <QSettings>
 #include <QSslConfiguration>
 #include <QTemporaryDir>
@@ -18,6 +19,7 @@ const char* const kKeys[] = {"update", "account", "connect", "caCertificates"};
 
 void writeIni(const QString& folder, const QMap<QString, QString>& services)
 {
+    QDir().mkpath(folder);
     QSettings ini(folder + "/deployment.ini", QSettings::IniFormat);
     ini.beginGroup("services");
     for (auto it = services.cbegin(); it != services.cend(); ++it)
@@ -36,6 +38,7 @@ private slots:
     void precedence_data();
     void precedence();
     void trailingSlashAndRelativeCaPath();
+    void besideThenSystemFolders();
     void caFileTrustsServer_data();
     void caFileTrustsServer();
 
@@ -48,6 +51,10 @@ void tst_DeploymentSettings::init()
     for (const char* v : kVariables)
         qunsetenv(v);
     QFile::remove(m_folder.filePath("deployment.ini"));
+    // Never the machine's own /etc/xdg.
+    QDir(m_folder.filePath("xdg")).removeRecursively();
+    qputenv("XDG_CONFIG_DIRS",
+            (m_folder.filePath("xdg/first") + ":relative:" + m_folder.filePath("xdg/second")).toUtf8());
 }
 
 void tst_DeploymentSettings::precedence_data()
@@ -95,6 +102,26 @@ void tst_DeploymentSettings::trailingSlashAndRelativeCaPath()
     QCOMPARE(s.connectUrl(), QString("https://svc.test/c"));
     // A relative CA path is taken from the launcher's folder.
     QCOMPARE(s.caCertificatesPath(), m_folder.filePath("certs/a.pem"));
+}
+
+void tst_DeploymentSettings::besideThenSystemFolders()
+{
+    // The first file found is the deployment's, in the order: beside the program, then XDG_CONFIG_DIRS in order
+    // (a relative entry is not a configuration folder).
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(m_folder.path());
+    const auto restore = qScopeGuard([&] { QDir::setCurrent(cwd); });
+    writeIni(m_folder.filePath("relative/orvel"), {{"update", "https://relative/"}});
+    writeIni(m_folder.filePath("xdg/second/orvel"), {{"update", "https://second/"}, {"caCertificates", "ca.pem"}});
+    DeploymentSettings s = DeploymentSettings::load(m_folder.path());
+    QCOMPARE(s.updateServiceUrl(), QString("https://second/"));
+    QCOMPARE(s.caCertificatesPath(), m_folder.filePath("xdg/second/orvel/ca.pem"));
+    writeIni(m_folder.filePath("xdg/first/orvel"), {{"connect", "https://first/c"}});
+    s = DeploymentSettings::load(m_folder.path());
+    QCOMPARE(s.connectUrl(), QString("https://first/c"));
+    QCOMPARE(s.updateServiceUrl(), QString(ORVEL_DEFAULT_UPDATE_SERVICE_URL)); // files are not merged
+    writeIni(m_folder.path(), {{"connect", "https://beside/c"}});
+    QCOMPARE(DeploymentSettings::load(m_folder.path()).connectUrl(), QString("https://beside/c"));
 }
 
 void tst_DeploymentSettings::caFileTrustsServer_data()

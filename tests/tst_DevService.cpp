@@ -10,6 +10,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QSslCertificate>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QUrlQuery>
@@ -18,6 +19,7 @@
 
 #include "DevServiceProcess.h"
 #include "HttpsFetch.h"
+#include "TestCertificateAuthority.h"
 #include "UpdateTestFiles.h"
 
 using namespace OrvelTest;
@@ -81,6 +83,7 @@ private slots:
     void parallelKeepAliveConnectionsAreServed();
     void stopsCleanlyOnSignals_data();
     void stopsCleanlyOnSignals();
+    void operatorSettings();
 
 private:
     FetchResult get(const QString& url, const HeaderList& headers = {})
@@ -524,6 +527,48 @@ void tst_DevService::stopsCleanlyOnSignals()
     QNetworkReply* reply = client.get(request);
     QVERIFY(QSignalSpy(reply, &QNetworkReply::finished).wait(20000));
     QCOMPARE(service.stopWith(signal), 0);
+}
+
+void tst_DevService::operatorSettings()
+{
+    // An operator's certificate and public address from a configuration file with relative paths; the command line's
+    // --port 0 wins over the file's port.
+    TestCertificateAuthority authority("Operator CA");
+    writeFile(m_dir.filePath("operator/tls.pem"), authority.serverCertificatePem());
+    writeFile(m_dir.filePath("operator/tls.key"), authority.serverKeyPem());
+    const QString config = m_dir.filePath("operator/devservice.ini");
+    const auto writeConfig = [&](const QByteArray& publish) {
+        writeFile(config, "port=1\npublic-url=https://updates.example.test:9443/\ntls-cert=tls.pem\ntls-key=tls.key\n"
+                          "launcher-version=2.0.40\npublish=" +
+                              publish + "\n");
+    };
+    writeConfig("1.0=../builds/1.0");
+    DevServiceProcess service;
+    QVERIFY2(service.start(m_dir.filePath("state"), {"--config", config}), qPrintable(service.failure()));
+    QCOMPARE(service.connectUrl(), QString("https://updates.example.test:9443/account/connect"));
+    QCOMPARE(service.caCertificatesPath(), QString());
+
+    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+    ssl.setCaCertificates(QSslCertificate::fromPath(authority.caCertificatePath()));
+    const auto fetch = [&](const QString& path) {
+        return httpsFetch(ssl, "GET", QUrl(QString("https://127.0.0.1:%1%2").arg(service.port()).arg(path)));
+    };
+    QVERIFY(fetch("/update/orvel/archive/55?pagesize=1").body.contains("\"2.0.40\""));
+    QVERIFY(fetch("/account/api/Orvel/LauncherArtwork?api-version=2")
+                .body.startsWith("\"https://updates.example.test:9443/account/artwork/"));
+
+    // 1.0 is the newest build until the file names 1.1 too and SIGHUP publishes it, without a restart.
+    const QString patch = "/update/orvel/patch?version=1.0&os=1&output=json";
+    QCOMPARE(fetch(patch).body, QByteArray());
+    writeConfig("1.0=../builds/1.0, 1.1=../builds/1.1");
+    ::kill(static_cast<pid_t>(service.processId()), SIGHUP);
+    QTRY_VERIFY_WITH_TIMEOUT(QJsonDocument::fromJson(fetch(patch).body)["version"] == "1.1", 20000);
+
+    // Access log lines: time (UTC), client address, request, status.
+    const QRegularExpression line(
+        R"(\n\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z 127\.0\.0\.1 GET /update/orvel/archive/55\?pagesize=1 200 )");
+    QVERIFY2(line.match(service.accessLog()).hasMatch(), service.accessLog().constData());
+    QVERIFY(service.stop());
 }
 
 QTEST_MAIN(tst_DevService)

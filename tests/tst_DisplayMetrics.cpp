@@ -24,9 +24,8 @@ void tst_DisplayMetrics::measured_data()
     QTest::addColumn<QSize>("logical");
 
     QTest::newRow("no desktop scale") << QString() << QSize(1600, 900);
-    QTest::newRow("120 dpi is 125%, among other resources")
-        << QStringLiteral("Xcursor.size: 48\nXft.dpi: 120") << QSize(1280, 720);
-    QTest::newRow("144 dpi is 150%, rounded") << QStringLiteral("Xft.dpi:\t144") << QSize(1067, 600);
+    QTest::newRow("144 dpi is 150%, rounded, among other resources")
+        << QStringLiteral("Xcursor.size: 48\nXft.dpi:\t144") << QSize(1067, 600);
     QTest::newRow("nonsense dpi is ignored") << QStringLiteral("Xft.dpi: lots") << QSize(1600, 900);
 }
 

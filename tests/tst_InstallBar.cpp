@@ -5,11 +5,9 @@
 #include <QPushButton>
 
 #include "InstallBar.h"
-#include "MainWindowWidgets.h"
-#include "OrvelLauncherForm.h"
-#include "Profile.h"
 #include "TempSettingsHome.h"
 #include "UiResources.h"
+#include "UpdateTestFiles.h"
 
 class tst_InstallBar : public QObject
 {
@@ -17,18 +15,13 @@ class tst_InstallBar : public QObject
 
 private slots:
     void initTestCase();
-    void init();
     void faces_data();
     void faces();
     void playEmitsOnce();
     void storedChoiceShownToggleWrites();
     void styleSheetPicturesExist();
-    void placedOnTheMainWindow();
 
 private:
-    QString settingsFile() const { return m_home.configPath() + "/Orvel/App.conf"; }
-    QByteArray settingsBytes() const;
-
     OrvelTest::TempSettingsHome m_home;
 };
 
@@ -36,17 +29,6 @@ void tst_InstallBar::initTestCase()
 {
     QVERIFY(m_home.isValid());
     initUiResources();
-}
-
-void tst_InstallBar::init()
-{
-    QFile::remove(settingsFile());
-}
-
-QByteArray tst_InstallBar::settingsBytes() const
-{
-    QFile file(settingsFile());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void tst_InstallBar::faces_data()
@@ -82,65 +64,41 @@ void tst_InstallBar::playEmitsOnce()
     for (int i = 0; i < 3; ++i)
         QTest::mouseClick(bar.findChild<QPushButton*>("pbPlay"), Qt::LeftButton);
     QCOMPARE(play.count(), 1);
-    QCOMPARE(bar.size(), QSize(400, 100));
 }
 
 void tst_InstallBar::storedChoiceShownToggleWrites()
 {
+    const QString settings = m_home.configPath() + "/Orvel/App.conf";
     // Nothing stored: unchecked, and no file is created.
     QVERIFY(!InstallBar().findChild<QCheckBox*>("cbStaySignedIn")->isChecked());
-    QVERIFY(!QFile::exists(settingsFile()));
+    QVERIFY(!QFile::exists(settings));
 
     // "1" is not how the settings store writes a boolean, so a write-back would show in the file.
-    const QByteArray stored = "[General]\nStaySignedIn=1\n";
-    QDir().mkpath(QFileInfo(settingsFile()).path());
-    QFile file(settingsFile());
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(stored) == stored.size());
-    file.close();
+    UpdateTest::writeFile(settings, "[General]\nStaySignedIn=1\n");
     InstallBar bar;
     bar.setMode(InstallBar::SignInFace);
     bar.show();
     auto* box = bar.findChild<QCheckBox*>("cbStaySignedIn");
     QVERIFY(box->isChecked());
-    QCOMPARE(settingsBytes(), stored);
+    QCOMPARE(UpdateTest::readFile(settings), QByteArray("[General]\nStaySignedIn=1\n"));
 
     // Each change is written at once.
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(7, box->height() / 2));
-    QVERIFY(settingsBytes().contains("StaySignedIn=false"));
+    QVERIFY(UpdateTest::readFile(settings).contains("StaySignedIn=false"));
     box->toggle();
-    QVERIFY(settingsBytes().contains("StaySignedIn=true"));
+    QVERIFY(UpdateTest::readFile(settings).contains("StaySignedIn=true"));
 }
 
 void tst_InstallBar::styleSheetPicturesExist()
 {
-    // The sheet names its check-box pictures by relative resource paths (tst_MiniModal compares a whole filled sheet).
-    const QRegularExpression url("image:url\\(([^)]*)\\)");
+    // The sheet names its check-box pictures by relative resource paths.
     int pictures = 0;
-    for (auto it = url.globalMatch(InstallBar().styleSheet()); it.hasNext(); ++pictures) {
+    for (auto it = QRegularExpression("image:url\\(([^)]*)\\)").globalMatch(InstallBar().styleSheet()); it.hasNext();
+         ++pictures) {
         const QString path = it.next().captured(1);
         QVERIFY2(QFile::exists(path), qPrintable(path));
     }
     QCOMPARE(pictures, 2);
-}
-
-void tst_InstallBar::placedOnTheMainWindow()
-{
-    QWidget window;
-    Ui::OrvelLauncher form;
-    form.setupUi(&window);
-    const MainWindowWidgets widgets = createMainWindowWidgets(&window);
-    // As the launcher does before it shows the window: one face only, so the bar keeps its 100-pixel height.
-    widgets.installBar->setMode(InstallBar::UpdateFace);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-    QCOMPARE(window.size(), QSize(1000, 640));
-    QCOMPARE(form.lbBackground->geometry(), QRect(0, 0, 1000, 600));
-    QCOMPARE(widgets.profile->geometry(), QRect(850, 0, 150, 150));
-    QCOMPARE(widgets.installBar->geometry(), QRect(300, 540, 400, 100));
-    QCOMPARE(widgets.quitButton->geometry(), QRect(699, 609, 30, 30));
-    // Stacking: the close button lies over the bar's last pixel column.
-    QCOMPARE(window.childAt(699, 620), widgets.quitButton);
 }
 
 QTEST_MAIN(tst_InstallBar)

@@ -1,143 +1,121 @@
 #include <QApplication>
-#include <QDir>
+#include <QLabel>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QSettings>
-#include <QTemporaryDir>
-#include <QTimer>
+#include <QTextBrowser>
 #include <QtTest>
 
-#include "DeploymentSettings.h"
-#include "DevServiceProcess.h"
 #include "InstallBar.h"
+#include "InstanceLogin.h"
 #include "MiniModal.h"
 #include "OrvelLauncher.h"
 #include "TempSettingsHome.h"
 #include "UiResources.h"
 
-// The window as a whole, in process: what it builds while hidden, where it installs and how it moves (the error
-// dialog, shown or not, is checked end to end). The service lists a launcher version without a minor number, so every
-// window built here records LauncherVersionCheckFailed (5) at once and asks nothing else.
+// The window in process, without its flow (nothing listens at the service addresses; building the window asks
+// nothing). The flow's roads are driven end to end in tst_LauncherEndToEnd.
 class tst_OrvelLauncher : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void builtHiddenOnTheProgressFace();
     void installPath_data();
     void installPath();
-    void dragging_data();
     void dragging();
+    void failureShownAfterTheEventLoop_data();
+    void failureShownAfterTheEventLoop();
 
 private:
-    QTimer m_dialogCloser;
     OrvelTest::TempSettingsHome m_home;
-    OrvelTest::DevServiceProcess m_service;
-    QTemporaryDir m_dir;
+    QSettings m_store{QStringLiteral("Orvel"), QStringLiteral("App")};
 };
 
 void tst_OrvelLauncher::initTestCase()
 {
     initUiResources();
-    // Every window here ends with an error, so its destructor shows the error dialog: close it.
-    connect(&m_dialogCloser, &QTimer::timeout, this, [] {
-        if (auto* dialog = qobject_cast<MiniModal*>(QApplication::activeModalWidget()))
-            dialog->accept();
-    });
-    m_dialogCloser.start(20);
-    QVERIFY(m_home.isValid());
-    QDir(m_dir.path()).mkpath("builds/1.0");
-    QFile version(m_dir.filePath("builds/1.0/version.txt"));
-    QVERIFY(version.open(QIODevice::WriteOnly) && version.write("1.0\n") == 4);
-    version.close();
-    QVERIFY2(m_service.start(m_dir.filePath("state"),
-                             {"--launcher-version", "3", "--publish", "1.0=" + m_dir.filePath("builds/1.0")}),
-             qPrintable(m_service.failure()));
-    for (const char* key :
-         {"ORVEL_UPDATE_SERVICE_URL", "ORVEL_ACCOUNT_SERVICE_URL", "ORVEL_CONNECT_URL", "ORVEL_CA_CERTIFICATES"})
-        qputenv(key, m_service.value(key).toUtf8());
-    DeploymentSettings::applyToProcess();
-}
-
-void tst_OrvelLauncher::builtHiddenOnTheProgressFace()
-{
-    OrvelLauncher window;
-    QVERIFY(!window.isVisible());
-    QCOMPARE(window.error(), LauncherVersionCheckFailed);
-    // The progress face is ready before the window is first shown.
-    auto* bar = window.findChild<InstallBar*>();
-    QVERIFY(bar);
-    QVERIFY(bar->findChild<QWidget*>("frameUpdate")->isVisibleTo(bar));
-    QVERIFY(!bar->findChild<QWidget*>("frameSignIn")->isVisibleTo(bar));
-    QVERIFY(!bar->findChild<QWidget*>("framePlay")->isVisibleTo(bar));
+    for (const char* service : {"ORVEL_UPDATE_SERVICE_URL", "ORVEL_ACCOUNT_SERVICE_URL"})
+        qputenv(service, "https://127.0.0.1:1/");
 }
 
 void tst_OrvelLauncher::installPath_data()
 {
-    QTest::addColumn<QString>("stored"); // "<dir>" is a folder that exists, "<file>" a file; null: absent
+    QTest::addColumn<QString>("stored"); // null: absent
     QTest::addColumn<bool>("storedWins");
 
     QTest::newRow("absent: the launcher's folder") << QString() << false;
-    QTest::newRow("an existing folder") << QStringLiteral("<dir>") << true;
-    QTest::newRow("a folder that does not exist") << QStringLiteral("<dir>/missing") << false;
-    QTest::newRow("a file, not a folder") << QStringLiteral("<file>") << false;
-    QTest::newRow("empty text") << QStringLiteral("") << false;
+    QTest::newRow("an existing folder") << QDir::tempPath() << true;
+    QTest::newRow("a file, not a folder") << QCoreApplication::applicationFilePath() << false;
 }
 
 void tst_OrvelLauncher::installPath()
 {
     QFETCH(QString, stored);
     QFETCH(bool, storedWins);
-
-    QTemporaryDir folder;
-    QVERIFY(QFile(folder.filePath("file")).open(QIODevice::WriteOnly));
-    QString value = stored;
-    value.replace("<dir>", folder.path()).replace("<file>", folder.filePath("file"));
-
-    OrvelLauncher window;
-    {
-        QSettings store(QStringLiteral("Orvel"), QStringLiteral("App"));
-        if (stored.isNull())
-            store.remove("OrvelPath");
-        else
-            store.setValue("OrvelPath", value);
-    }
-    const QString own = QDir::fromNativeSeparators(QCoreApplication::applicationDirPath());
-    QCOMPARE(window.installPath(), (storedWins ? value : own) + "/App");
-}
-
-void tst_OrvelLauncher::dragging_data()
-{
-    QTest::addColumn<QPoint>("to");
-    QTest::addColumn<Qt::MouseButtons>("buttons");
-    QTest::addColumn<QPoint>("moved");
-
-    const int d = QApplication::startDragDistance();
-    QTest::newRow("a drag moves the window by the cursor's offset")
-        << QPoint(160, 140) << Qt::MouseButtons(Qt::LeftButton) << QPoint(60, 40);
-    QTest::newRow("less than the drag distance is no drag")
-        << QPoint(100 + d - 2, 101) << Qt::MouseButtons(Qt::LeftButton) << QPoint();
-    QTest::newRow("exactly the drag distance moves")
-        << QPoint(100 + d, 100) << Qt::MouseButtons(Qt::LeftButton) << QPoint(d, 0);
-    QTest::newRow("the right button does not drag")
-        << QPoint(160, 140) << Qt::MouseButtons(Qt::RightButton) << QPoint();
+    m_store.setValue("OrvelPath", stored);
+    if (stored.isNull())
+        m_store.remove("OrvelPath");
+    m_store.sync();
+    QCOMPARE(OrvelLauncher().installPath(), (storedWins ? stored : QCoreApplication::applicationDirPath()) + "/App");
 }
 
 void tst_OrvelLauncher::dragging()
 {
-    QFETCH(QPoint, to);
-    QFETCH(Qt::MouseButtons, buttons);
-    QFETCH(QPoint, moved);
-
     OrvelLauncher window;
-    window.move(200, 150);
-    const QPoint from(100, 100);
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(10, 10), QPointF(from), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QApplication::sendEvent(&window, &press);
-    QMouseEvent move(QEvent::MouseMove, QPointF(10, 10), QPointF(to), Qt::NoButton, buttons, Qt::NoModifier);
-    QApplication::sendEvent(&window, &move);
-    QCOMPARE(window.geometry().topLeft(), QPoint(200, 150) + moved);
+    // Presses at 100, 100 and moves to `to`; answers how far the window moved.
+    const auto drag = [&](QPoint to, Qt::MouseButton button) {
+        window.move(200, 150);
+        QMouseEvent press(QEvent::MouseButtonPress, {}, {100, 100}, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &press);
+        QMouseEvent move(QEvent::MouseMove, {}, to, Qt::NoButton, button, Qt::NoModifier);
+        QApplication::sendEvent(&window, &move);
+        return window.pos() - QPoint(200, 150);
+    };
+    const int d = QApplication::startDragDistance();
+    QCOMPARE(drag({100 + d - 2, 101}, Qt::LeftButton), QPoint()); // less than the drag distance
+    QCOMPARE(drag({100 + d, 100}, Qt::LeftButton), QPoint(d, 0)); // the distance: moved by the cursor's offset
+    QCOMPARE(drag({160, 140}, Qt::RightButton), QPoint());        // only the left button drags
+}
+
+void tst_OrvelLauncher::failureShownAfterTheEventLoop_data()
+{
+    QTest::addColumn<bool>("signIn"); // the sign-in times out before Play finds no application
+    QTest::addColumn<bool>("closeButton");
+    QTest::addColumn<QStringList>("dialog"); // message and info line
+
+    QTest::newRow("play: 9") << false << false << QStringList{"Failed to play Orvel.", "ErrorCode9"};
+    QTest::newRow("sign-in, then play: the first stays")
+        << true << false << QStringList{"Failed to Sign in.", "ErrorCode13"};
+    QTest::newRow("close button: no dialog") << false << true << QStringList();
+}
+
+void tst_OrvelLauncher::failureShownAfterTheEventLoop()
+{
+    QFETCH(bool, signIn);
+    QFETCH(bool, closeButton);
+    QFETCH(QStringList, dialog);
+
+    m_store.setValue("OrvelPath", QDir::tempPath()); // no application there
+    OrvelLauncher window;
+    QTimer::singleShot(0, &window, [&] {
+        if (closeButton)
+            window.findChild<QPushButton*>(QString(), Qt::FindDirectChildrenOnly)->click();
+        if (signIn)
+            emit window.findChild<InstanceLogin*>()->failure(SignInTimeout);
+        emit window.findChild<InstallBar*>()->doPlay();
+    });
+    QTimer::singleShot(10000, &window, [] { QCoreApplication::exit(1); });
+    QCOMPARE(QCoreApplication::exec(), 0); // the flow ends the event loop, with no dialog so far
+
+    QStringList shown;
+    QTimer::singleShot(0, &window, [&] {
+        auto* modal = qobject_cast<MiniModal*>(QApplication::activeModalWidget());
+        shown << modal->findChild<QTextBrowser*>()->toPlainText() << modal->findChild<QLabel*>("lbInfo")->text();
+        modal->accept();
+    });
+    window.reportFailure();
+    QCOMPARE(shown, dialog);
 }
 
 QTEST_MAIN(tst_OrvelLauncher)

@@ -6,30 +6,18 @@
 #include "TempSettingsHome.h"
 #include "UpdateTestFiles.h"
 
-using namespace OrvelTest;
-
 namespace {
-void writeScript(const QString& path, const QByteArray& body, int mode = 0700)
+// A stand-in program: writes its argument count and arguments, one per line, to its own path + ".args".
+void writeProgram(const QString& path, const QByteArray& exit, int mode = 0700)
 {
-    UpdateTest::writeFile(path, "#!/bin/sh\n" + body + "\n", mode);
+    UpdateTest::writeFile(path, "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"$0.args\"\n" + exit + "\n", mode);
 }
 
-// A stand-in program that writes its argument count and arguments, one per line, beside itself.
-const QByteArray recordArguments = R"(out="$(dirname "$0")/arguments.txt"
-printf '%s\n' "$#" > "$out.tmp"
-for a in "$@"; do printf '%s\n' "$a" >> "$out.tmp"; done
-mv "$out.tmp" "$out")";
-
-QStringList recordedArguments(const QString& folder)
+QStringList recordedArguments(const QString& program)
 {
-    QFile file(folder + "/arguments.txt");
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
-    lines.removeLast();
-    return lines;
+    const QByteArray text = UpdateTest::readFile(program + ".args");
+    return text == "<missing>" ? QStringList() : QString::fromUtf8(text).split('\n', Qt::SkipEmptyParts);
 }
-
 } // namespace
 
 class tst_ProgramStart : public QObject
@@ -37,99 +25,69 @@ class tst_ProgramStart : public QObject
     Q_OBJECT
 
 private slots:
-    void playFails_data();
-    void playFails();
-    void playArguments_data();
-    void playArguments();
-
-    void copyManagerArguments();
-    void copyManagerExitCode_data();
-    void copyManagerExitCode();
+    void play_data();
+    void play();
+    void startCopyManager_data();
+    void startCopyManager();
 };
 
-void tst_ProgramStart::playFails_data()
+void tst_ProgramStart::play_data()
 {
-    QTest::addColumn<bool>("present");
-    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("mode"); // of the application's file; 0: missing
+    QTest::addColumn<QVariant>("jwt");
     QTest::addColumn<int>("error");
+    QTest::addColumn<QStringList>("arguments");
 
-    QTest::newRow("program missing") << false << "Orvel.exe file does not exist." << int(AppNotFound);
-    // Not executable, for root too.
-    QTest::newRow("program cannot start") << true << "Failed to run Orvel." << int(AppStartFailed);
+    QTest::newRow("missing") << 0 << QVariant() << int(AppNotFound) << QStringList();
+    QTest::newRow("cannot start") << 0600 << QVariant() << int(AppStartFailed) << QStringList();
+    QTest::newRow("no JWT: empty token") << 0700 << QVariant() << int(NoError) << QStringList{"2", "/token"};
+    QTest::newRow("url-safe alphabet, padding kept")
+        << 0700 << QVariant(QByteArray("\xfb\xff", 2)) << int(NoError) << QStringList{"2", "/token", "-_8="};
 }
 
-void tst_ProgramStart::playFails()
+void tst_ProgramStart::play()
 {
-    QFETCH(bool, present);
-    QFETCH(QString, message);
+    QFETCH(int, mode);
+    QFETCH(QVariant, jwt);
     QFETCH(int, error);
-    TempSettingsHome home;
+    QFETCH(QStringList, arguments);
+    OrvelTest::TempSettingsHome home;
+    if (jwt.isValid())
+        writeAppSetting("JWT", jwt);
     QTemporaryDir install;
-    if (present)
-        writeScript(install.filePath(Platform::executableName("Orvel")), "exit 0", 0600);
-    QTest::ignoreMessage(QtDebugMsg, qPrintable(message));
+    const QString program = install.filePath(Platform::executableName("Orvel"));
+    if (mode)
+        writeProgram(program, "exit 0", mode);
+
     QCOMPARE(int(ProgramStart::play(install.path())), error);
+    QTRY_COMPARE(recordedArguments(program), arguments);
 }
 
-void tst_ProgramStart::playArguments_data()
+void tst_ProgramStart::startCopyManager_data()
 {
-    QTest::addColumn<bool>("stored");
-    QTest::addColumn<QByteArray>("blob");
-    QTest::addColumn<QString>("token");
-
-    QTest::newRow("no JWT setting: empty token") << false << QByteArray() << QString();
-    QTest::newRow("url-safe alphabet, padding kept") << true << QByteArray("\xfb\xff", 2) << "-_8=";
-}
-
-void tst_ProgramStart::playArguments()
-{
-    QFETCH(bool, stored);
-    QFETCH(QByteArray, blob);
-    QFETCH(QString, token);
-    TempSettingsHome home;
-    if (stored)
-        writeAppSetting("JWT", blob);
-    QTemporaryDir install;
-    writeScript(install.filePath(Platform::executableName("Orvel")), recordArguments);
-
-    QTest::ignoreMessage(QtDebugMsg, "Orvel execution success.");
-    QCOMPARE(ProgramStart::play(install.path()), NoError);
-    QTRY_COMPARE(recordedArguments(install.path()), (QStringList{"2", "/token", token}));
-}
-
-void tst_ProgramStart::copyManagerArguments()
-{
-    QTemporaryDir dir;
-    const QString programDir = dir.filePath("launcher folder");
-    writeScript(programDir + "/" + Platform::executableName("OrvelFileCopyManager"), recordArguments);
-    const QString source = dir.filePath("temp dir/OrvelDownload/App");
-    const QString target = dir.filePath("Program Files/Orvel/App");
-
-    QVERIFY(ProgramStart::startCopyManager(source, target, programDir));
-    QCOMPARE(recordedArguments(programDir), (QStringList{"2", source, target}));
-}
-
-void tst_ProgramStart::copyManagerExitCode_data()
-{
-    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<QByteArray>("exit"); // null: no program (never started, as after a declined elevation)
     QTest::addColumn<bool>("success");
 
     QTest::newRow("exit 0: installed") << QByteArray("exit 0") << true;
     QTest::newRow("exit 1: partly installed") << QByteArray("exit 1") << false;
     QTest::newRow("exit -1: arguments refused") << QByteArray("exit 255") << false;
-    QTest::newRow("program missing") << QByteArray() << false;
+    QTest::newRow("not started") << QByteArray() << false;
 }
 
-void tst_ProgramStart::copyManagerExitCode()
+void tst_ProgramStart::startCopyManager()
 {
-    QFETCH(QByteArray, script);
+    QFETCH(QByteArray, exit);
     QFETCH(bool, success);
+    // Blanks in every path: each path must still arrive as one argument.
     QTemporaryDir dir;
-    if (!script.isEmpty())
-        writeScript(dir.filePath(Platform::executableName("OrvelFileCopyManager")), script);
-    if (!success && !script.isEmpty())
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Copy manager exited with code"));
-    QCOMPARE(ProgramStart::startCopyManager(dir.filePath("src"), dir.filePath("dst"), dir.path()), success);
+    const QString program = dir.filePath("launcher folder/") + Platform::executableName("OrvelFileCopyManager");
+    const QString source = dir.filePath("temp dir/OrvelDownload/App");
+    const QString target = dir.filePath("Program Files/Orvel/App");
+    if (!exit.isNull())
+        writeProgram(program, exit);
+
+    QCOMPARE(ProgramStart::startCopyManager(source, target, dir.filePath("launcher folder")), success);
+    QCOMPARE(recordedArguments(program), (exit.isNull() ? QStringList() : QStringList{"2", source, target}));
 }
 
 QTEST_GUILESS_MAIN(tst_ProgramStart)

@@ -10,53 +10,34 @@ class tst_Startup : public QObject
     Q_OBJECT
 
 private slots:
-    void fonts_data();
     void fonts();
 };
 
-void tst_Startup::fonts_data()
-{
-    QTest::addColumn<QStringList>("files"); // relative to the program's folder; "dir:" makes a folder
-    QTest::addColumn<int>("registered");
-
-    QTest::newRow("two fonts and a damaged file")
-        << QStringList{"Font/NotoSans-Regular.ttf", "Font/broken.ttf", "Font/NotoSans-Bold.ttf"} << 2;
-    QTest::newRow("other files and folders are skipped")
-        << QStringList{"Font/NotoSans-Regular.ttf", "Font/readme.txt", "Font/NotoSans-Bold.otf", "dir:Font/sub.ttf",
-                       "NotoSans-Italic.ttf"}
-        << 1;
-    QTest::newRow("no folder") << QStringList() << 0;
-}
-
 void tst_Startup::fonts()
 {
-    QFETCH(QStringList, files);
-    QFETCH(int, registered);
-
     QTemporaryDir program;
     const QDir dir(program.path());
-    for (const QString& entry : files) {
-        if (entry.startsWith("dir:")) {
-            QVERIFY(dir.mkpath(entry.mid(4)));
-            continue;
-        }
-        QVERIFY(dir.mkpath(QFileInfo(entry).path()));
-        const QString name = QFileInfo(entry).fileName();
-        const QString source = QStringLiteral(ORVEL_BIN_DIR "/Font/") + QString(name).replace(".otf", ".ttf");
-        if (name == "broken.ttf" || name == "readme.txt") {
-            QFile file(dir.filePath(entry));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("not a font");
-        } else {
-            QVERIFY2(QFile::copy(source, dir.filePath(entry)), qPrintable(source));
-        }
-    }
+    const auto expectRegistered = [&program](int expected) {
+        QApplication::setFont(QFont(QStringLiteral("Serif")));
+        QCOMPARE(Startup::loadApplicationFonts(program.path()), expected);
+        // The family is asked for even when nothing was registered.
+        QCOMPARE(QApplication::font().family(), QStringLiteral("Noto Sans"));
+        QCOMPARE(QApplication::font("QPushButton").family(), QStringLiteral("Noto Sans"));
+    };
+    expectRegistered(0); // no Font folder
 
-    QApplication::setFont(QFont(QStringLiteral("Serif")));
-    QCOMPARE(Startup::loadApplicationFonts(program.path()), registered);
-    // The family is asked for even when nothing was registered.
-    QCOMPARE(QApplication::font().family(), QStringLiteral("Noto Sans"));
-    QCOMPARE(QApplication::font("QPushButton").family(), QStringLiteral("Noto Sans"));
+    // Two fonts; a damaged one, other files, folders and fonts outside Font/ are skipped.
+    QVERIFY(dir.mkpath("Font/sub.ttf"));
+    for (const QString name :
+         {"Font/NotoSans-Regular.ttf", "Font/NotoSans-Bold.ttf", "NotoSans-Italic.ttf", "Font/NotoSans-Italic.otf"}) {
+        const QString font = QFileInfo(name).completeBaseName() + ".ttf";
+        QVERIFY(QFile::copy(ORVEL_BIN_DIR "/Font/" + font, dir.filePath(name)));
+    }
+    for (const QString name : {"Font/broken.ttf", "Font/readme.txt"}) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a font") > 0);
+    }
+    expectRegistered(2);
 }
 
 QTEST_MAIN(tst_Startup)

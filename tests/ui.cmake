@@ -1,7 +1,7 @@
 # User interface: design tokens, widgets and their forms, embedded pictures. Widget tests run offscreen.
 orvel_add_test(tst_ProgressBarWidget LIBS orvel_ui)
-orvel_add_test(tst_InstallBar LIBS orvel_ui orvel_testsupport)
+orvel_add_test(tst_InstallBar SOURCES UpdateTestFiles.cpp LIBS orvel_ui orvel_testsupport)
 orvel_add_test(tst_MiniModal LIBS orvel_ui)
-orvel_add_test(tst_Profile LIBS orvel_ui orvel_testsupport)
-orvel_add_test(tst_ProfileHighDpi LIBS orvel_ui ENV QT_SCALE_FACTOR=2)
+# The avatar is drawn for a screen of device pixel ratio 2.
+orvel_add_test(tst_Profile LIBS orvel_ui orvel_testsupport ENV QT_SCALE_FACTOR=2)
 orvel_add_test(tst_LauncherArtwork LIBS orvel_ui orvel_testsupport)

@@ -15,6 +15,26 @@ class AliasToken
 public:
     static constexpr int Count = 50;
 
+    // The aliases the widgets use, named by their role; no widget uses the other indices.
+    enum Index : int {
+        // The dialog's card and title bar, and the progress fill.
+        Surface = 0,
+        InstallBarFill = 8,
+        // Texts on the install bar and on the dialog's button.
+        TextOnAccent = 14,
+        DisabledText = 15,
+        // The dialog's message and info line.
+        BodyText = 17,
+        ProgressText = 21,
+        ButtonOutline = 23,
+        // The line above the dialog's button row.
+        Divider = 24,
+        ButtonFill = 40,
+        // Hovered or pressed buttons, on the install bar and in the dialog.
+        ButtonHover = 41,
+        DisabledFill = 44,
+    };
+
     static AliasToken& instance();
     virtual ~AliasToken();
 

@@ -23,30 +23,30 @@ QString barStyleSheet()
                "On.svg);}"
                "QCheckBox::indicator:unchecked {image:url(:OrvelLauncher/Resources/Common/Common Icon Checkbox White "
                "Off.svg);}")
-        .arg(colours.rgba(8))
-        .arg(colours.rgba(23))
-        .arg(colours.rgba(41))
-        .arg(colours.rgba(14))
-        .arg(fonts.font(17).styleSheet())
-        .arg(colours.rgba(14))
-        .arg(fonts.font(12).styleSheet());
+        .arg(colours.rgba(AliasToken::InstallBarFill))
+        .arg(colours.rgba(AliasToken::ButtonOutline))
+        .arg(colours.rgba(AliasToken::ButtonHover))
+        .arg(colours.rgba(AliasToken::TextOnAccent))
+        .arg(fonts.font(Typography::BarButtonText).styleSheet())
+        .arg(colours.rgba(AliasToken::TextOnAccent))
+        .arg(fonts.font(Typography::CheckBoxText).styleSheet());
 }
 
 } // namespace
 
-InstallBar::InstallBar(QWidget* parent) : QWidget(parent), ui(new Ui::InstallBar)
+InstallBar::InstallBar(QWidget* parent) : QWidget(parent), m_ui(new Ui::InstallBar)
 {
-    ui->setupUi(this);
+    m_ui->setupUi(this);
     setAttribute(Qt::WA_TranslucentBackground);
 
     // Showing the stored choice must not write it back.
-    const bool wasBlocked = ui->cbStaySignedIn->blockSignals(true);
-    ui->cbStaySignedIn->setChecked(readAppSetting(kStaySignedIn, false).toBool());
-    ui->cbStaySignedIn->blockSignals(wasBlocked);
+    const bool wasBlocked = m_ui->cbStaySignedIn->blockSignals(true);
+    m_ui->cbStaySignedIn->setChecked(readAppSetting(kStaySignedIn, false).toBool());
+    m_ui->cbStaySignedIn->blockSignals(wasBlocked);
 
-    connect(ui->pbSignIn, &QPushButton::clicked, this, &InstallBar::onClickedSignInBtn);
-    connect(ui->pbPlay, &QPushButton::clicked, this, &InstallBar::onClickedPlayBtn);
-    connect(ui->cbStaySignedIn, &QCheckBox::toggled, this, &InstallBar::onChangedStaySignedState);
+    connect(m_ui->pbSignIn, &QPushButton::clicked, this, &InstallBar::onClickedSignInBtn);
+    connect(m_ui->pbPlay, &QPushButton::clicked, this, &InstallBar::onClickedPlayBtn);
+    connect(m_ui->cbStaySignedIn, &QCheckBox::toggled, this, &InstallBar::onChangedStaySignedState);
 
     setStyleSheet(barStyleSheet());
     setFixedSize(400, 100);
@@ -56,21 +56,21 @@ InstallBar::~InstallBar() = default;
 
 void InstallBar::setMode(int mode)
 {
-    ui->frameUpdate->setVisible(mode == UpdateFace);
-    ui->frameSignIn->setVisible(mode == SignInFace);
-    ui->framePlay->setVisible(mode == PlayFace);
+    m_ui->frameUpdate->setVisible(mode == UpdateFace);
+    m_ui->frameSignIn->setVisible(mode == SignInFace);
+    m_ui->framePlay->setVisible(mode == PlayFace);
 }
 
 void InstallBar::setTotalBytes(qint64 total)
 {
-    if (ui->progressBarWidget)
-        ui->progressBarWidget->setTotalBytes(total);
+    if (m_ui->progressBarWidget)
+        m_ui->progressBarWidget->setTotalBytes(total);
 }
 
 void InstallBar::setProgress(qint64 received, qint64 total)
 {
-    if (ui->progressBarWidget)
-        ui->progressBarWidget->setProgress(received, total);
+    if (m_ui->progressBarWidget)
+        m_ui->progressBarWidget->setProgress(received, total);
 }
 
 void InstallBar::onClickedSignInBtn()
@@ -81,7 +81,7 @@ void InstallBar::onClickedSignInBtn()
 void InstallBar::onClickedPlayBtn()
 {
     // The application is started once; later clicks must not start it again.
-    ui->pbPlay->blockSignals(true);
+    m_ui->pbPlay->blockSignals(true);
     emit doPlay();
 }
 

@@ -37,5 +37,5 @@ private slots:
     void onChangedStaySignedState(bool _bChecked);
 
 private:
-    std::unique_ptr<Ui::InstallBar> ui;
+    std::unique_ptr<Ui::InstallBar> m_ui;
 };

@@ -8,29 +8,29 @@
 #include "Typography.h"
 
 MiniModal::MiniModal(QWidget* parent, int kind, const QString& message, int errorCode)
-    : QDialog(parent), ui(new Ui::MiniModal)
+    : QDialog(parent), m_ui(new Ui::MiniModal)
 {
-    ui->setupUi(this);
+    m_ui->setupUi(this);
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowFlag(Qt::FramelessWindowHint);
 
     m_titleBar = new ModalTitleBar(this);
     layout()->setMenuBar(m_titleBar);
 
-    ui->pushButton->setFixedSize(70, 24);
-    ui->pushButton->setText(tr("OK"));
+    m_ui->pushButton->setFixedSize(70, 24);
+    m_ui->pushButton->setText(tr("OK"));
 
     if (kind == Error)
-        ui->lbInfo->setText(tr("ErrorCode") + QString::number(errorCode));
+        m_ui->lbInfo->setText(tr("ErrorCode") + QString::number(errorCode));
     else if (kind == Redownload)
-        ui->lbInfo->setText(tr("Please download again."));
+        m_ui->lbInfo->setText(tr("Please download again."));
 
-    connect(ui->pushButton, &QPushButton::clicked, this, &MiniModal::onClickedOkayBtn);
+    connect(m_ui->pushButton, &QPushButton::clicked, this, &MiniModal::onClickedOkayBtn);
 
     if (kind == Error)
-        ui->swLogo->load(QStringLiteral(":/OrvelLauncher/Resources/Modal/Modal Icon Error.svg"));
+        m_ui->swLogo->load(QStringLiteral(":/OrvelLauncher/Resources/Modal/Modal Icon Error.svg"));
     else if (kind == Redownload)
-        ui->swLogo->load(QStringLiteral(":/OrvelLauncher/Resources/Modal/Modal Icon Download.svg"));
+        m_ui->swLogo->load(QStringLiteral(":/OrvelLauncher/Resources/Modal/Modal Icon Download.svg"));
 
     // Measured with the application font, before the style sheet changes the browser's font.
     setMessage(message);
@@ -67,13 +67,13 @@ QString MiniModal::messageHtml(const QString& message, const QFontMetrics& metri
 
 void MiniModal::setMessage(const QString& message)
 {
-    QTextBrowser* browser = ui->textBrowser;
+    QTextBrowser* browser = m_ui->textBrowser;
     browser->setContentsMargins(0, 5, 0, 5);
     int lines = 0;
     browser->setHtml(messageHtml(message, QFontMetrics(browser->font()), browser->maximumWidth(), &lines));
 
     const QMargins margins = browser->contentsMargins();
-    const int lineHeight = static_cast<int>(Typography::instance().font(5).lineHeight());
+    const int lineHeight = static_cast<int>(Typography::instance().font(Typography::MessageLine).lineHeight());
     browser->setFixedHeight(margins.top() + margins.bottom() + lines * lineHeight);
 }
 
@@ -89,21 +89,21 @@ void MiniModal::applyStyleSheet()
                                  "QPushButton {color: %10; %11; background: %12; border: none; border-radius: 12px;}"
                                  "QPushButton:hover, QPushButton:pressed {background: %13; margin: 0px;}"
                                  "QPushButton:disabled {color: %14; background: %15;}")
-                      .arg(colours.rgba(0))
-                      .arg(colours.rgba(24))
-                      .arg(ui->contentsFrame->objectName())
-                      .arg(ui->btnFrame->objectName())
-                      .arg(colours.rgba(17))
-                      .arg(fonts.font(6).styleSheet())
-                      .arg(ui->textBrowser->objectName())
-                      .arg(fonts.font(8).styleSheet())
-                      .arg(ui->lbInfo->objectName())
-                      .arg(colours.rgba(14))
-                      .arg(fonts.font(18).styleSheet())
-                      .arg(colours.rgba(40))
-                      .arg(colours.rgba(41))
-                      .arg(colours.rgba(15))
-                      .arg(colours.rgba(44)));
+                      .arg(colours.rgba(AliasToken::Surface))
+                      .arg(colours.rgba(AliasToken::Divider))
+                      .arg(m_ui->contentsFrame->objectName())
+                      .arg(m_ui->btnFrame->objectName())
+                      .arg(colours.rgba(AliasToken::BodyText))
+                      .arg(fonts.font(Typography::MessageText).styleSheet())
+                      .arg(m_ui->textBrowser->objectName())
+                      .arg(fonts.font(Typography::InfoText).styleSheet())
+                      .arg(m_ui->lbInfo->objectName())
+                      .arg(colours.rgba(AliasToken::TextOnAccent))
+                      .arg(fonts.font(Typography::DialogButtonText).styleSheet())
+                      .arg(colours.rgba(AliasToken::ButtonFill))
+                      .arg(colours.rgba(AliasToken::ButtonHover))
+                      .arg(colours.rgba(AliasToken::DisabledText))
+                      .arg(colours.rgba(AliasToken::DisabledFill)));
 }
 
 void MiniModal::onClickedOkayBtn()

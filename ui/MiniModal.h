@@ -33,6 +33,6 @@ private:
     void setMessage(const QString& message);
     void applyStyleSheet();
 
-    std::unique_ptr<Ui::MiniModal> ui;
+    std::unique_ptr<Ui::MiniModal> m_ui;
     ModalTitleBar* m_titleBar = nullptr;
 };

@@ -6,20 +6,20 @@
 
 #include "AliasToken.h"
 
-ModalTitleBar::ModalTitleBar(QWidget* parent) : QWidget(parent), ui(new Ui::ModalTitleBar)
+ModalTitleBar::ModalTitleBar(QWidget* parent) : QWidget(parent), m_ui(new Ui::ModalTitleBar)
 {
-    ui->setupUi(this);
+    m_ui->setupUi(this);
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
     setStyleSheet(QStringLiteral("QWidget {background-color: %1;}"
                                  "QWidget#containerWidget {border-top-left-radius: 14px; border-top-right-radius: "
                                  "14px; border-bottom-right-radius: 0px; border-bottom-left-radius: 0px;}")
-                      .arg(AliasToken::instance().rgba(0)));
-    ui->pbClose->setStyleSheet(
+                      .arg(AliasToken::instance().rgba(AliasToken::Surface)));
+    m_ui->pbClose->setStyleSheet(
         QStringLiteral("QPushButton {border-image: url(:/OrvelLauncher/Resources/Common/Common Icon Close "
                        "Default.svg);}QPushButton::pressed, QPushButton:hover {border: none; border-image: "
                        "url(:/OrvelLauncher/Resources/Common/Common Icon Close Hover.svg); margin: 0px;}"));
-    connect(ui->pbClose, &QPushButton::clicked, this, &ModalTitleBar::onClickedClose);
+    connect(m_ui->pbClose, &QPushButton::clicked, this, &ModalTitleBar::onClickedClose);
     m_dialog = qobject_cast<QDialog*>(parent);
 }
 

@@ -29,7 +29,7 @@ private slots:
     void onClickedClose();
 
 private:
-    std::unique_ptr<Ui::ModalTitleBar> ui;
+    std::unique_ptr<Ui::ModalTitleBar> m_ui;
     bool m_dragging = false;
     QPoint m_pressPos;
     QDialog* m_dialog = nullptr;

@@ -9,10 +9,10 @@
 #include "AccountFlows.h"
 #include "ScreenScale.h"
 
-Profile::Profile(QWidget* parent) : QWidget(parent), ui(new Ui::Profile)
+Profile::Profile(QWidget* parent) : QWidget(parent), m_ui(new Ui::Profile)
 {
-    ui->setupUi(this);
-    ui->bgWidget->load(QStringLiteral(":/OrvelLauncher/Resources/Launcher/Image Connect BG.svg"));
+    m_ui->setupUi(this);
+    m_ui->bgWidget->load(QStringLiteral(":/OrvelLauncher/Resources/Launcher/Image Connect BG.svg"));
 
     m_avatarLabel = new QLabel(this);
     m_avatarLabel->setGeometry(20, 10, 120, 120);

@@ -37,7 +37,7 @@ signals:
     void abortReply();
 
 private:
-    std::unique_ptr<Ui::Profile> ui;
+    std::unique_ptr<Ui::Profile> m_ui;
     QLabel* m_avatarLabel = nullptr;
     QSvgWidget* m_connectIcon = nullptr;
     QStringList m_defaultAvatars;

@@ -22,19 +22,25 @@ QString megabytes(qint64 bytes)
     return QString::number(static_cast<double>(value), 'f', 1);
 }
 
+QString progressText(qint64 current, qint64 total)
+{
+    return QStringLiteral("Downloading.. ") + megabytes(current) + QStringLiteral(" / ") + megabytes(total) +
+           QStringLiteral("MB");
+}
+
 } // namespace
 
-ProgressBarWidget::ProgressBarWidget(QWidget* parent) : QWidget(parent), ui(new Ui::ProgressBarWidget)
+ProgressBarWidget::ProgressBarWidget(QWidget* parent) : QWidget(parent), m_ui(new Ui::ProgressBarWidget)
 {
-    ui->setupUi(this);
-    m_fillColor = AliasToken::instance().color(0);
+    m_ui->setupUi(this);
+    m_fillColor = AliasToken::instance().color(AliasToken::Surface);
 
     m_label = new QLabel(this);
     m_label->setGeometry(geometry());
     m_label->setIndent(25);
     m_label->setStyleSheet(QStringLiteral("QLabel {background : transparent; color: %1; %2;}")
-                               .arg(AliasToken::instance().rgba(21))
-                               .arg(Typography::instance().font(11).styleSheet()));
+                               .arg(AliasToken::instance().rgba(AliasToken::ProgressText))
+                               .arg(Typography::instance().font(Typography::ProgressText).styleSheet()));
 }
 
 ProgressBarWidget::~ProgressBarWidget() = default;
@@ -65,12 +71,6 @@ qint64 ProgressBarWidget::shownTotal() const
 qint64 ProgressBarWidget::shownCurrent() const
 {
     return qBound<qint64>(0, m_currentBytes, shownTotal());
-}
-
-QString ProgressBarWidget::progressText(qint64 current, qint64 total)
-{
-    return QStringLiteral("Downloading.. ") + megabytes(current) + QStringLiteral(" / ") + megabytes(total) +
-           QStringLiteral("MB");
 }
 
 QImage ProgressBarWidget::composeBar() const
@@ -108,5 +108,5 @@ void ProgressBarWidget::paintEvent(QPaintEvent* event)
     if (now == m_painted)
         return;
     m_painted = now;
-    ui->lbBackground->setPixmap(scaledForScreen(composeBar(), width(), height()));
+    m_ui->lbBackground->setPixmap(scaledForScreen(composeBar(), width(), height()));
 }

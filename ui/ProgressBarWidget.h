@@ -27,13 +27,6 @@ public:
     // One report for the file being downloaded: `received` of its `total` bytes.
     void setProgress(qint64 received, qint64 total);
 
-    qint64 totalBytes() const { return m_totalBytes; }
-    qint64 currentBytes() const { return m_currentBytes; }
-    QString text() const { return m_text; }
-
-    // The text shown for `current` of `total` bytes.
-    static QString progressText(qint64 current, qint64 total);
-
 protected:
     void paintEvent(QPaintEvent* event) override;
 
@@ -43,7 +36,7 @@ private:
     qint64 shownTotal() const;
     qint64 shownCurrent() const;
 
-    std::unique_ptr<Ui::ProgressBarWidget> ui;
+    std::unique_ptr<Ui::ProgressBarWidget> m_ui;
     QLabel* m_label = nullptr;
     qint64 m_totalBytes = 0;
     qint64 m_currentBytes = 0;

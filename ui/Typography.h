@@ -11,6 +11,18 @@ class Typography
 public:
     static constexpr int Count = 19;
 
+    // The styles the widgets use, named by their role; no widget uses the other indices.
+    enum Index : int {
+        // Only its line height is used: the pitch of the dialog's message lines.
+        MessageLine = 5,
+        MessageText = 6,
+        InfoText = 8,
+        ProgressText = 11,
+        CheckBoxText = 12,
+        BarButtonText = 17,
+        DialogButtonText = 18,
+    };
+
     static Typography& instance();
     virtual ~Typography();
 

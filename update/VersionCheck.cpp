@@ -7,6 +7,7 @@
 #include <QUrl>
 
 #include "NetworkWorker.h"
+#include "OrvelVersion.h"
 #include "ServiceUrls.h"
 #include "UpdateLogging.h"
 
@@ -77,10 +78,12 @@ Failure VersionCheck::checkLauncherVersion()
                 version.isEmpty() ? QStringLiteral("no launcher version in the answer")
                                   : QStringLiteral("launcher version \"%1\" has no minor number").arg(version)};
     }
-    // Text that is not a number counts as 0. This launcher is 2.0: anything from 2.1 or 3 on is newer.
+    // Text that is not a number counts as 0. Only major and minor count: with this launcher at 2.0, anything from 2.1
+    // or 3 on is newer (and a negative number is no version this launcher knows).
     const int major = parts.at(0).toInt();
     const int minor = parts.at(1).toInt();
-    m_launcherLatest = major == 0 || major == 1 || (major == 2 && minor == 0);
+    m_launcherLatest = (major >= 0 && major < ORVEL_VERSION_MAJOR) ||
+                       (major == ORVEL_VERSION_MAJOR && minor >= 0 && minor <= ORVEL_VERSION_MINOR);
     return {};
 }
 

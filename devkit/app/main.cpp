@@ -3,15 +3,47 @@
 #include <cstdio>
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QLabel>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include "OrvelVersion.h"
 #include "SealedToken.h"
+
+namespace {
+// --help, --help-all and --version without a display: they end the process. "/token TEXT" is the launcher's.
+void answerCommandLine(int& argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Stand-in for the design application Orvel: opens the sealed token the launcher passes as /token TEXT,\n"
+        "prints who is signed in and shows it in a small window. Its version is version.txt beside it.\n"
+        "ORVEL_APP_EXIT_AFTER_MS=N closes it after N milliseconds."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    (void)parser.parse(arguments);
+    for (const char* name : {"help", "help-all", "version"}) {
+        if (parser.isSet(QLatin1String(name))) {
+            // The parser prints its texts and ends the process; they need an application object (no display).
+            QCoreApplication app(argc, argv);
+            QCoreApplication::setApplicationVersion(
+                QStringLiteral("%1 (stand-in from OrvelLauncher %2)")
+                    .arg(versionBeside(QCoreApplication::applicationDirPath()), QStringLiteral(ORVEL_VERSION)));
+            parser.process({arguments.constFirst(), QStringLiteral("--") + QLatin1String(name)});
+        }
+    }
+}
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    answerCommandLine(argc, argv);
     QApplication app(argc, argv);
 
     const QStringList arguments = QCoreApplication::arguments();

@@ -141,7 +141,8 @@ bool isUsableServerCertificate(X509* certificate, EVP_PKEY* caKey)
 }
 } // namespace
 
-DevCertificates::DevCertificates(const QString& stateFolder) : m_folder(stateFolder)
+DevCertificates::DevCertificates(const QString& stateFolder, const QString& authorityName)
+    : m_folder(stateFolder), m_authorityName(authorityName)
 {}
 
 QString DevCertificates::caCertificatePath() const
@@ -166,7 +167,7 @@ bool DevCertificates::ensure(QString* error)
     CertPtr ca = loadCertificate(readFile(caCertificatePath()));
     if (!caKey || !ca || X509_check_private_key(ca.get(), caKey.get()) != 1) {
         caKey = newKey();
-        ca = caKey ? makeCertificate(caKey.get(), "Orvel development CA", kCaLifetime, nullptr, nullptr)
+        ca = caKey ? makeCertificate(caKey.get(), m_authorityName.toUtf8().constData(), kCaLifetime, nullptr, nullptr)
                    : CertPtr(nullptr, &X509_free);
         if (!ca) {
             *error = QStringLiteral("cannot create the certificate authority");

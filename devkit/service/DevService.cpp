@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QUrl>
 #include <QtEndian>
 
@@ -210,9 +211,15 @@ public:
 
 struct DevService::Private
 {
-    Private(const Options& options, const BuildCatalog& catalog)
-        : options(options), catalog(catalog), certificates(options.stateFolder)
+    Private(const Options& options, std::shared_ptr<const BuildCatalog> catalog)
+        : options(options), m_catalog(std::move(catalog)), certificates(options.stateFolder)
     {}
+
+    std::shared_ptr<const BuildCatalog> catalog() const
+    {
+        std::lock_guard<std::mutex> lock(catalogMutex);
+        return m_catalog;
+    }
 
     bool hasApiVersionHeader(const httplib::Request& req, httplib::Response& res) const;
     QJsonObject bearerClaims(const httplib::Request& req) const;
@@ -232,9 +239,11 @@ struct DevService::Private
     void logRequest(const httplib::Request& req, const httplib::Response& res);
     void route();
     QString origin() const;
+    QString originFor(const httplib::Request& req) const;
 
     Options options;
-    const BuildCatalog& catalog;
+    mutable std::mutex catalogMutex;
+    std::shared_ptr<const BuildCatalog> m_catalog;
     DevCertificates certificates;
     TokenSigner signer;
     SignInRegistry signIns;
@@ -265,7 +274,8 @@ QJsonObject DevService::Private::bearerClaims(const httplib::Request& req) const
 void DevService::Private::onIndex(const httplib::Request&, httplib::Response& res)
 {
     QList<HtmlPages::BuildSummary> summaries;
-    for (const BuildCatalog::Build* build : catalog.builds()) {
+    const std::shared_ptr<const BuildCatalog> catalog = this->catalog();
+    for (const BuildCatalog::Build* build : catalog->builds()) {
         summaries.append({build->version, build->files.size(),
                           static_cast<qint64>(build->manifest.value(QStringLiteral("totalFileSize")).toDouble())});
     }
@@ -286,8 +296,9 @@ void DevService::Private::onPatch(const httplib::Request& req, httplib::Response
         return;
     }
     const BuildCatalog::Build* build = nullptr;
-    switch (catalog.answerPatch(query.value(QStringLiteral("version")),
-                                query.value(QStringLiteral("vt")) == QLatin1String("daily"), &build)) {
+    const std::shared_ptr<const BuildCatalog> catalog = this->catalog();
+    switch (catalog->answerPatch(query.value(QStringLiteral("version")),
+                                 query.value(QStringLiteral("vt")) == QLatin1String("daily"), &build)) {
     case BuildCatalog::PatchAnswer::UpToDate:
         answer(res, 200, QByteArray(), kText);
         break;
@@ -313,8 +324,9 @@ void DevService::Private::onDownload(const httplib::Request& req, httplib::Respo
         answerText(res, 400, QStringLiteral("Invalid file path.\n"));
         return;
     }
+    const std::shared_ptr<const BuildCatalog> catalog = this->catalog();
     const BuildCatalog::Build* build =
-        catalog.buildForDownload(version, query.value(QStringLiteral("vt")) == QLatin1String("daily"));
+        catalog->buildForDownload(version, query.value(QStringLiteral("vt")) == QLatin1String("daily"));
     const QString path = file.mid(1);
     const auto entry = build ? build->files.constFind(path) : QHash<QString, BuildCatalog::File>::const_iterator();
     if (!build || entry == build->files.constEnd()) {
@@ -445,9 +457,9 @@ void DevService::Private::onUserRecord(const httplib::Request& req, httplib::Res
         answerText(res, 404, QStringLiteral("No such user.\n"));
         return;
     }
-    answerJson(
-        res, 200,
-        QJsonObject{{QStringLiteral("photo"), QStringLiteral("%1/account/avatars/%2.png").arg(origin()).arg(id)}});
+    answerJson(res, 200,
+               QJsonObject{
+                   {QStringLiteral("photo"), QStringLiteral("%1/account/avatars/%2.png").arg(originFor(req)).arg(id)}});
 }
 
 void DevService::Private::onAvatar(const httplib::Request& req, httplib::Response& res)
@@ -468,7 +480,8 @@ void DevService::Private::onArtworkAddress(const httplib::Request& req, httplib:
         answerText(res, 400, QStringLiteral("The query api-version=2 is required.\n"));
         return;
     }
-    answer(res, 200, '"' + QStringLiteral("%1/account/artwork/%2").arg(origin(), artworkName).toUtf8() + '"', kJson);
+    answer(res, 200, '"' + QStringLiteral("%1/account/artwork/%2").arg(originFor(req), artworkName).toUtf8() + '"',
+           kJson);
 }
 
 void DevService::Private::onArtwork(const httplib::Request& req, httplib::Response& res)
@@ -485,15 +498,29 @@ void DevService::Private::logRequest(const httplib::Request& req, const httplib:
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t_requestStart);
     const size_t bytes = res.content_provider_ ? res.content_length_ : res.body.size();
+    const QByteArray time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toLatin1();
     std::lock_guard<std::mutex> lock(logMutex);
-    std::fprintf(stderr, "%s %s %d %zu %lld ms\n", req.method.c_str(), req.target.c_str(), res.status, bytes,
-                 static_cast<long long>(elapsed.count()));
+    std::fprintf(stderr, "%s %s %s %s %d %zu %lld ms\n", time.constData(), req.remote_addr.c_str(), req.method.c_str(),
+                 req.target.c_str(), res.status, bytes, static_cast<long long>(elapsed.count()));
 }
 
 QString DevService::Private::origin() const
 {
+    if (!options.publicUrl.isEmpty())
+        return options.publicUrl.endsWith(QLatin1Char('/')) ? options.publicUrl.chopped(1) : options.publicUrl;
     const bool bWildcard = options.host == QLatin1String("0.0.0.0") || options.host.isEmpty();
     return QStringLiteral("https://%1:%2").arg(bWildcard ? QStringLiteral("127.0.0.1") : options.host).arg(boundPort);
+}
+
+// Addresses handed to a client: the public URL, else the host and port the client itself asked for.
+QString DevService::Private::originFor(const httplib::Request& req) const
+{
+    const QString host = QString::fromStdString(req.get_header_value("Host"));
+    // A host name, an IPv4 address or a bracketed IPv6 one, with an optional port: nothing that could end the URL.
+    static const QRegularExpression plainHost(QStringLiteral(R"(^(\[[0-9A-Fa-f:.]+\]|[A-Za-z0-9.-]+)(:\d{1,5})?$)"));
+    if (!options.publicUrl.isEmpty() || !plainHost.match(host).hasMatch())
+        return origin();
+    return QStringLiteral("https://") + host;
 }
 
 void DevService::Private::route()
@@ -537,7 +564,8 @@ void DevService::Private::route()
     s.set_logger([this](Req req, const httplib::Response& res) { logRequest(req, res); });
 }
 
-DevService::DevService(const Options& options, const BuildCatalog& catalog) : d(new Private(options, catalog))
+DevService::DevService(const Options& options, std::shared_ptr<const BuildCatalog> catalog)
+    : d(new Private(options, std::move(catalog)))
 {}
 
 DevService::~DevService() = default;
@@ -548,8 +576,12 @@ bool DevService::start(QString* error)
         *error = QStringLiteral("cannot create the state folder %1").arg(d->options.stateFolder);
         return false;
     }
-    if (!d->certificates.ensure(error))
+    // The operator's certificate replaces the service's own authority and certificate.
+    const bool bOwnCertificate = d->options.tlsCertificate.isEmpty();
+    if (bOwnCertificate && !d->certificates.ensure(error))
         return false;
+    const QString certificate = bOwnCertificate ? d->certificates.serverCertificatePath() : d->options.tlsCertificate;
+    const QString key = bOwnCertificate ? d->certificates.serverKeyPath() : d->options.tlsKey;
     if (!d->signer.loadOrCreateSecret(QDir(d->options.stateFolder).absoluteFilePath(QStringLiteral("token-secret")),
                                       error))
         return false;
@@ -569,10 +601,10 @@ bool DevService::start(QString* error)
         d->artworkName = suffix.isEmpty() ? QStringLiteral("background") : QStringLiteral("background.") + suffix;
     }
 
-    d->server = std::make_unique<HttpsServer>(d->certificates.serverCertificatePath().toLocal8Bit().constData(),
-                                              d->certificates.serverKeyPath().toLocal8Bit().constData());
+    d->server =
+        std::make_unique<HttpsServer>(QFile::encodeName(certificate).constData(), QFile::encodeName(key).constData());
     if (!d->server->is_valid()) {
-        *error = QStringLiteral("cannot set up TLS with %1").arg(d->certificates.serverCertificatePath());
+        *error = QStringLiteral("cannot set up TLS with %1 and %2").arg(certificate, key);
         return false;
     }
     // The launcher opens up to 16 keep-alive connections at once; the library's default pool would serialise them.
@@ -610,6 +642,12 @@ void DevService::stop()
         d->server->stop();
 }
 
+void DevService::replaceCatalog(std::shared_ptr<const BuildCatalog> catalog)
+{
+    std::lock_guard<std::mutex> lock(d->catalogMutex);
+    d->m_catalog = std::move(catalog);
+}
+
 int DevService::port() const
 {
     return d->boundPort;
@@ -622,5 +660,5 @@ QString DevService::origin() const
 
 QString DevService::caCertificatePath() const
 {
-    return d->certificates.caCertificatePath();
+    return d->options.tlsCertificate.isEmpty() ? d->certificates.caCertificatePath() : QString();
 }

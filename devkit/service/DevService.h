@@ -7,7 +7,8 @@
 class BuildCatalog;
 
 // One HTTPS origin serving the update service under /update/ and the account web service under /account/.
-// Requests are answered on a pool of worker threads; the catalog must not change while the service runs.
+// Requests are answered on a pool of worker threads; a catalog never changes, but replaceCatalog() swaps in another
+// while the service runs (requests under way finish with the one they started with).
 class DevService
 {
 public:
@@ -19,11 +20,14 @@ public:
         QString launcherVersion = QStringLiteral("2.0.32");
         QString redirectDownloads; // when set, downloads answer 302 to this + version + "/" + path
         QString artworkFile;       // empty: a generated picture
+        QString publicUrl;         // the origin clients reach the service under; empty: from each request's Host
+        QString tlsCertificate;    // the operator's certificate chain (PEM) and key; empty: the service's own
+        QString tlsKey;
         qint64 tokenLifetimeSeconds = 7 * 24 * 60 * 60;
         int workerThreads = 64;
     };
 
-    DevService(const Options& options, const BuildCatalog& catalog);
+    DevService(const Options& options, std::shared_ptr<const BuildCatalog> catalog);
     ~DevService();
     DevService(const DevService&) = delete;
     DevService& operator=(const DevService&) = delete;
@@ -34,9 +38,12 @@ public:
     // Serves until stop() is called (from any thread). False when serving could not begin.
     bool run();
     void stop();
+    void replaceCatalog(std::shared_ptr<const BuildCatalog> catalog);
 
     int port() const;
-    QString origin() const; // "https://127.0.0.1:PORT"
+    // The public URL without a trailing "/", else "https://HOST:PORT" (127.0.0.1 for a wildcard host).
+    QString origin() const;
+    // The authority that issued the service's own certificate; empty with the operator's certificate.
     QString caCertificatePath() const;
 
 private:

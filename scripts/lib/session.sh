@@ -2,6 +2,12 @@
 # clicks a user makes. Source it; every process started here is recorded and stopped by orvel_stop_all.
 # shellcheck shell=bash
 
+if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
+    echo "scripts/lib/session.sh is a library: source it from a bash script (see scripts/demo)." >&2
+    [[ ${1:-} == -h || ${1:-} == --help ]] && exit 0
+    exit 2
+fi
+
 ORVEL_PIDS=()
 ORVEL_FBDIR=
 

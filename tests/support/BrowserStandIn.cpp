@@ -6,19 +6,14 @@ namespace OrvelTest {
 
 BrowserStandIn::BrowserStandIn(QObject* parent) : QObject(parent)
 {
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");
+    for (const QString scheme : {"https", "http"})
+        QDesktopServices::setUrlHandler(scheme, this, "openUrl");
 }
 
 BrowserStandIn::~BrowserStandIn()
 {
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-}
-
-void BrowserStandIn::openUrl(const QUrl& url)
-{
-    m_opened.append(url);
+    for (const QString scheme : {"https", "http"})
+        QDesktopServices::unsetUrlHandler(scheme);
 }
 
 } // namespace OrvelTest

@@ -32,6 +32,7 @@ public:
     QString accountUrl() const { return value(QStringLiteral("ORVEL_ACCOUNT_SERVICE_URL")); }
     QString connectUrl() const { return value(QStringLiteral("ORVEL_CONNECT_URL")); }
     int port() const { return value(QStringLiteral("ORVEL_DEV_SERVICE_PORT")).toInt(); }
+    qint64 processId() const { return m_process.processId(); }
 
     // Trusts the service's certificate authority (and nothing else).
     QSslConfiguration sslConfiguration() const;

@@ -6,8 +6,8 @@
 
 namespace OrvelTest {
 
-// A throwaway certificate authority made with the openssl tool for one test run (EC P-256, valid for a day), with
-// one server certificate for 127.0.0.1 and localhost. Keys never leave the temporary folder of the object.
+// A throwaway certificate authority for one test run, made by the dev kit's certificate code (EC P-256), with one
+// server certificate for 127.0.0.1 and localhost. Keys never leave the temporary folder of the object.
 class TestCertificateAuthority
 {
 public:
@@ -16,9 +16,9 @@ public:
     TestCertificateAuthority& operator=(const TestCertificateAuthority&) = delete;
 
     // PEM file of the CA certificate, alive as long as this object; empty when the CA could not be made.
-    QString caCertificatePath() const;
-    // The server certificate, signed by this CA, and its private key (both PEM). Kept in memory: the folder may be
-    // gone by then when the CA was made inside a TempSettingsHome (TMPDIR) that has ended since.
+    QString caCertificatePath() const { return m_valid ? m_dir.filePath(QStringLiteral("ca.pem")) : QString(); }
+    // The server certificate, signed by this CA and followed by it, and its private key (both PEM). Kept in memory:
+    // the folder may be gone by then when the CA was made inside a TempSettingsHome (TMPDIR) that has ended since.
     QByteArray serverCertificatePem() const { return m_serverCertificate; }
     QByteArray serverKeyPem() const { return m_serverKey; }
 

@@ -2,13 +2,10 @@
 
 VirtualDisplay::~VirtualDisplay()
 {
-    if (m_server.state() == QProcess::NotRunning)
-        return;
-    m_server.terminate();
-    if (!m_server.waitForFinished(3000)) {
+    m_server.terminate(); // lets Xvfb remove its lock file
+    if (!m_server.waitForFinished(3000))
         m_server.kill();
-        m_server.waitForFinished(3000);
-    }
+    m_server.waitForFinished(3000);
 }
 
 bool VirtualDisplay::start()
