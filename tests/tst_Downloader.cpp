@@ -109,8 +109,8 @@ void tst_Downloader::failureRemovesFileAndStops_data()
         << "a" << TestReply::never() << int(NoResponse) << "^a: no data after 10 requests$" << 10;
     QTest::newRow("cancelled while waiting") << "cancel" << TestReply::never() << failed << "^cancel: cancelled$" << 1;
     // The redirect leads to a server whose certificate nobody trusts, or to a port nobody listens on.
-    QTest::newRow("untrusted certificate") << "a" << TestReply::redirect(m_untrusted.urlText("x").toUtf8())
-                                           << int(SslError) << "^a: The issuer certificate .+" << -1;
+    QTest::newRow("untrusted certificate")
+        << "a" << TestReply::redirect(m_untrusted.urlText("x").toUtf8()) << int(SslError) << "^a: .*certificate" << -1;
     QTest::newRow("closed port") << "a" << TestReply::redirect("https://127.0.0.1:1/x") << failed
                                  << "^a: Connection refused$" << -1;
     // A file stands where the entry's folder would go.
