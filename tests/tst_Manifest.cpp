@@ -76,7 +76,7 @@ void tst_Manifest::collectChangedFiles()
     QFETCH(QStringList, expectedPaths);
     QFETCH(qint64, expectedTotal);
     QString refusal;
-    const std::optional<Manifest> parsed = Manifest::parse(json(server), &refusal);
+    const std::optional<Manifest> parsed = Manifest::parse(QJsonDocument::fromJson(server).object(), &refusal);
     QVERIFY2(parsed, qPrintable(refusal));
 
     QStringList paths{"kept"};
@@ -123,7 +123,7 @@ void tst_Manifest::parse()
 {
     QFETCH(QByteArray, manifest);
     QFETCH(QString, refusal);
-    const QJsonObject document = json(manifest);
+    const QJsonObject document = QJsonDocument::fromJson(manifest).object();
     QString reason;
     const std::optional<Manifest> parsed = Manifest::parse(document, &reason);
     QCOMPARE(bool(parsed), refusal.isEmpty());
