@@ -58,17 +58,17 @@ void OrvelLauncher::startFlow()
 {
     // The system's proxy and the deployment's extra certificate authorities, before the first request.
     DeploymentSettings::applyToProcess();
-    localManifest = Manifest::loadLocalManifest(installPath());
-    localHashes = Manifest::indexLocalHashes(localManifest);
+    localManifest = Manifest::loadInstalled(installPath());
     const Fetched<QByteArray> artwork = Account::fetchArtwork(this);
     if (artwork.ok())
         LauncherArtwork::showArtwork(lbBackground, artwork.value);
 
     // Still hidden: every request here is synchronous.
-    VersionCheck versionCheck(DeploymentSettings::current().updateServiceUrl(), m_failure.code);
-    launcherLatest = versionCheck.checkLauncherVersion();
+    VersionCheck versionCheck(DeploymentSettings::current().updateServiceUrl());
+    recordFailure(m_failure, versionCheck.checkLauncherVersion());
+    launcherLatest = versionCheck.launcherLatest();
     if (launcherLatest) {
-        versionCheck.checkAppVersion(localManifest);
+        recordFailure(m_failure, versionCheck.checkAppVersion(localManifest));
         noUpdateAvailable = versionCheck.noUpdateAvailable();
         serverManifest = versionCheck.serverManifest();
         if (AppSettings::staySignedIn()) {
@@ -141,28 +141,27 @@ QString OrvelLauncher::installPath() const
 
 bool OrvelLauncher::applyUpdate()
 {
-    // The update's own failure; it becomes the run's failure when it is the first.
-    Failure failure;
-    QStringList sslErrors;
-    DownloadBatch batch(failure.code, sslErrors);
+    DownloadBatch batch;
     connect(&batch, &DownloadBatch::updateDownloadProgress, installBar, &InstallBar::setProgress);
-    UpdateInstaller installer(batch, failure.code, [](const QString& downloadAppDir, const QString& target) {
-        return ProgramStart::startCopyManager(downloadAppDir, target);
-    });
+    UpdateInstaller installer(
+        [&batch](const QStringList& paths, const QString& url, const QString& dir,
+                 const QHash<QString, qint64>& sizes) { return batch.downloadInParallel(paths, url, dir, sizes); },
+        [](const QString& downloadAppDir, const QString& target) {
+            return ProgramStart::startCopyManager(downloadAppDir, target);
+        });
     connect(&installer, &UpdateInstaller::totalBytes, installBar, &InstallBar::setTotalBytes);
     UpdateInstaller::Inputs inputs;
-    inputs.localManifest = localManifest;
-    inputs.serverManifest = serverManifest;
-    inputs.localHashes = localHashes;
+    inputs.installed = localManifest;
+    inputs.server = serverManifest;
     inputs.installPath = installPath();
     inputs.updateServiceUrl = DeploymentSettings::current().updateServiceUrl();
 
     m_downloads = &batch;
-    const bool installed = installer.applyUpdate(inputs);
+    // The update's own failure; it becomes the run's failure when it is the first.
+    const Failure failure = installer.applyUpdate(inputs);
     m_downloads = nullptr;
-    failure.detail = sslErrors.join(QLatin1Char('.'));
     recordFailure(m_failure, failure);
-    return installed;
+    return !failure.failed();
 }
 
 void OrvelLauncher::onClickedQuitButton()

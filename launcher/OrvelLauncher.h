@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QJsonObject>
 #include <QPoint>
 #include <QPointer>
 #include <QWidget>
@@ -8,7 +7,6 @@
 #include "Failure.h"
 #include "InstallBar.h"
 #include "Manifest.h"
-#include "ServerManifest.h"
 #include "OrvelLauncherForm.h"
 
 class DownloadBatch;
@@ -70,15 +68,14 @@ private:
     bool launcherLatest = false;
     bool noUpdateAvailable = false;
     bool signedIn = false;
-    QJsonObject localManifest;
-    ServerManifest serverManifest;
+    Manifest localManifest;
+    Manifest serverManifest;
     InstanceLogin* loginClient = nullptr;
     Profile* profile = nullptr;
     InstallBar* installBar = nullptr;
     QPushButton* quitButton = nullptr;
     QPoint dragStartCursor;
     QPoint dragStartWindow;
-    Manifest::LocalHashes localHashes;
     // The parallel download of a running update (it holds the download threads); null outside applyUpdate().
     QPointer<DownloadBatch> m_downloads;
 };

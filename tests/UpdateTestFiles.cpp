@@ -47,9 +47,4 @@ Files readTree(const QString& root)
     return files;
 }
 
-QJsonObject json(const char* text)
-{
-    return QJsonDocument::fromJson(QByteArray(text)).object();
-}
-
 } // namespace UpdateTest

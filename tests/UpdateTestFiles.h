@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QJsonObject>
 #include <QMap>
 #include <QString>
 
@@ -19,7 +18,5 @@ void writeTree(const QString& root, const Files& files);
 QByteArray readFile(const QString& path);
 // Every file below root (hidden ones too) by relative path.
 Files readTree(const QString& root);
-// The object of a JSON text (empty for anything else).
-QJsonObject json(const char* text);
 
 } // namespace UpdateTest

@@ -7,35 +7,21 @@
 #include "UpdateTestFiles.h"
 
 using namespace OrvelTest;
-
 using namespace UpdateTest;
 
 namespace {
 // Download threads and the network threads of their managers, as the kernel sees them: a thread left running
-// after a batch shows here. (The test server's own threads have other names.) A finished QThread's system
-// thread may take a moment to vanish, hence QTRY_COMPARE on it.
+// after a batch shows here. (The test server's own threads have other names.)
 int threadCount()
 {
     int count = 0;
-    const QString tasks = QStringLiteral("/proc/self/task");
-    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm(tasks + "/" + task + "/comm");
-        if (!comm.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray name = comm.readAll().trimmed();
-        if (name == "Downloader" || name.startsWith("Qt HTTP"))
-            ++count;
+    for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QByteArray name = readFile("/proc/self/task/" + task + "/comm").trimmed();
+        count += name == "Downloader" || name.startsWith("Qt HTTP");
     }
     return count;
 }
 
-QStringList numbered(int count)
-{
-    QStringList paths;
-    for (int i = 0; i < count; ++i)
-        paths << QStringLiteral("f%1/file %2.bin").arg(i % 3).arg(i);
-    return paths;
-}
 } // namespace
 
 class tst_DownloadBatch : public QObject
@@ -43,173 +29,92 @@ class tst_DownloadBatch : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
-    void cleanup();
-
-    void downloadsEveryPath_data();
-    void downloadsEveryPath();
-    void firstFailureCancelsTheRest();
-    void userCancel();
-    void sslErrorsRecordCodeAndTexts();
-    void emptyListStartsNothing();
+    // Every path arrives on at most 16 threads, or the first failure (a downloader's, or the user's cancel) is the
+    // batch's and the others abandon their files. No download thread outlives the batch.
+    void downloadInParallel_data();
+    void downloadInParallel();
 
 private:
-    bool runBatch(const QStringList& paths);
-
-    std::unique_ptr<TestHttpsServer> server;
-    std::unique_ptr<QTemporaryDir> target;
-    LauncherError launcherError = NoError;
-    QStringList errorDetails;
-    std::unique_ptr<DownloadBatch> batch;
-    QList<QPair<qint64, qint64>> progress;
-    int baselineThreads = 0;
+    TestHttpsServer m_server;
+    std::unique_ptr<QTemporaryDir> m_target;
+    DownloadBatch m_batch;
 };
+
+void tst_DownloadBatch::initTestCase()
+{
+    QVERIFY(m_server.start());
+}
 
 void tst_DownloadBatch::init()
 {
-    server.reset(new TestHttpsServer);
-    QVERIFY(server->start());
-    target.reset(new QTemporaryDir);
-    launcherError = NoError;
-    errorDetails.clear();
-    progress.clear();
-    batch.reset(new DownloadBatch(launcherError, errorDetails));
-    connect(batch.get(), &DownloadBatch::updateDownloadProgress, this, [this](qint64 received, qint64 total) {
-        progress.append({received, total});
-    });
-    baselineThreads = threadCount();
+    m_server.clearRequests();
+    m_target.reset(new QTemporaryDir);
 }
 
-void tst_DownloadBatch::cleanup()
-{
-    batch.reset();
-    server.reset();
-    target.reset();
-}
-
-bool tst_DownloadBatch::runBatch(const QStringList& paths)
-{
-    return batch->downloadInParallel(paths, server->urlText("orvel/patch/download?version=2.0&os=255&file=/"),
-                                     target->path() + "/App");
-}
-
-void tst_DownloadBatch::downloadsEveryPath_data()
+void tst_DownloadBatch::downloadInParallel_data()
 {
     QTest::addColumn<int>("paths");
     QTest::addColumn<int>("threads");
-    QTest::addColumn<QList<int>>("firstBucket"); // indices into the list
-    QTest::addColumn<QList<int>>("lastBucket");
+    QTest::addColumn<QString>("failure"); // the batch's failure detail; empty: none
 
-    QTest::newRow("1 path, 1 thread") << 1 << 1 << QList<int>{0} << QList<int>{0};
-    QTest::newRow("16 paths, 16 threads") << 16 << 16 << QList<int>{0} << QList<int>{15};
-    QTest::newRow("17 paths, 16 threads") << 17 << 16 << QList<int>{0, 16} << QList<int>{15};
-    QTest::newRow("40 paths, 16 threads") << 40 << 16 << QList<int>{0, 16, 32} << QList<int>{15, 31};
+    QTest::newRow("1 path, 1 thread") << 1 << 1 << QString();
+    QTest::newRow("17 paths, 16 threads") << 17 << 16 << QString();
+    QTest::newRow("no path: nothing started") << 0 << 0 << QString();
+    // The others stall after their first bytes: without the cancel the batch would wait for their 30 s guard.
+    QTest::newRow("one file answers 404") << 20 << 16 << "f3: HTTP 404";
+    QTest::newRow("cancelled by the user") << 20 << 16 << "cancelled by the user";
 }
 
-void tst_DownloadBatch::downloadsEveryPath()
+void tst_DownloadBatch::downloadInParallel()
 {
     QFETCH(int, paths);
     QFETCH(int, threads);
-    QFETCH(QList<int>, firstBucket);
-    QFETCH(QList<int>, lastBucket);
-    const QStringList list = numbered(paths);
-    const auto pick = [&list](const QList<int>& indices) {
-        QStringList picked;
-        for (int i : indices)
-            picked << list.at(i);
-        return picked;
-    };
-    const QList<QStringList> buckets = DownloadBatch::buckets(list);
-    QCOMPARE(buckets.size(), threads);
-    QCOMPARE(buckets.first(), pick(firstBucket));
-    QCOMPARE(buckets.last(), pick(lastBucket));
+    QFETCH(QString, failure);
+    QStringList list;
     Files bodies;
     qint64 totalBytes = 0;
     for (int i = 0; i < paths; ++i) {
-        const QByteArray body = pattern(1000 + i * 7919, i);
-        bodies.insert(list.at(i), body);
-        totalBytes += body.size();
+        list << QStringLiteral("f%1").arg(i) + (i % 3 ? QStringLiteral("/file %1.bin").arg(i) : QString());
+        bodies.insert(list.last(), pattern(1000 + i * 7919, i));
+        totalBytes += 1000 + i * 7919;
     }
-    server->setHandler("/orvel/patch/download", [bodies](const TestRequest& request) {
-        const QString file = request.query().queryItemValue("file", QUrl::FullyDecoded);
-        const auto it = bodies.find(file.mid(1));
-        return it == bodies.end() ? TestReply::text(404, "no") : TestReply::text(200, it.value());
-    });
-
-    QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("use thread count: %1").arg(threads)));
-    QVERIFY(runBatch(list));
-
-    QVERIFY(!batch->isRunning());
-    QTRY_COMPARE(threadCount(), baselineThreads);
-    QCOMPARE(readTree(target->path() + "/App"), bodies);
-    // Every file reports its final step exactly once, so the finished steps add up to the bytes fetched.
-    qint64 completed = 0;
-    for (const auto& step : qAsConst(progress)) {
-        if (step.first == step.second)
-            completed += step.second;
-    }
-    QCOMPARE(completed, totalBytes);
-    QCOMPARE(launcherError, NoError);
-}
-
-void tst_DownloadBatch::firstFailureCancelsTheRest()
-{
-    // Seven files stall for good after their first bytes; one fails at once. Without the cancel the batch
-    // would wait for the stall guard.
     TestReply stall = TestReply::text(200, pattern(400000, 1));
     stall.stallAfterBytes = 50000;
-    server->setHandler("/orvel/patch/download", [stall](const TestRequest& request) {
-        const QString file = request.query().queryItemValue("file");
-        if (file == "/broken")
-            return TestReply::text(404, "gone");
-        return stall;
+    m_server.setHandler("/orvel/patch/download", [bodies, failure, stall](const TestRequest& request) {
+        const QString file = request.query().queryItemValue("file", QUrl::FullyDecoded).mid(1);
+        if (failure.isEmpty())
+            return TestReply::text(200, bodies.value(file));
+        return file == "f3" && failure.contains("404") ? TestReply::text(404, "gone") : stall;
     });
-    QStringList list = numbered(7);
-    list.insert(3, "broken");
-
+    if (failure.contains("user"))
+        QTimer::singleShot(500, &m_batch, [this] { m_batch.cancelByUser(); });
+    // Every file reports its final step exactly once, so the finished steps add up to the bytes fetched.
+    qint64 completed = 0;
+    connect(&m_batch, &DownloadBatch::updateDownloadProgress, this,
+            [&completed](qint64 received, qint64 total) { completed += received == total ? total : 0; });
+    if (threads)
+        QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("use thread count: %1").arg(threads)));
+    const int baselineThreads = threadCount();
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(!runBatch(list));
+
+    const Failure result = m_batch.downloadInParallel(
+        list, m_server.urlText("orvel/patch/download?version=2.0&os=255&file=/"), m_target->path() + "/App");
+    m_batch.disconnect(this);
+    QCOMPARE(int(result.code), failure.isEmpty() ? int(NoError) : int(DownloadFailed));
+    QCOMPARE(result.detail, failure);
     QVERIFY(clock.elapsed() < 20000);
-    QVERIFY(!batch->isRunning());
+    QVERIFY(!m_batch.isRunning());
+    // A finished QThread's system thread may take a moment to vanish.
     QTRY_COMPARE(threadCount(), baselineThreads);
-    // Each stalled downloader removed its partial file before it reported.
-    QCOMPARE(readTree(target->path() + "/App"), Files());
-    QCOMPARE(launcherError, NoError);
-}
-
-void tst_DownloadBatch::userCancel()
-{
-    TestReply stall = TestReply::text(200, pattern(400000, 2));
-    stall.stallAfterBytes = 10000;
-    server->setRoute("/orvel/patch/download", stall);
-    QTimer::singleShot(500, batch.get(), [this] {
-        QVERIFY(batch->isRunning());
-        batch->cancelByUser();
-    });
-
-    QVERIFY(!runBatch(numbered(20)));
-    QVERIFY(!batch->isRunning());
-    QTRY_COMPARE(threadCount(), baselineThreads);
-    QCOMPARE(readTree(target->path() + "/App"), Files());
-}
-
-void tst_DownloadBatch::sslErrorsRecordCodeAndTexts()
-{
-    TestHttpsServer untrusted(TestHttpsServer::Trust::Untrusted);
-    QVERIFY(untrusted.start());
-    const bool ok =
-        batch->downloadInParallel({"a"}, untrusted.urlText("orvel/patch/download?file=/"), target->path() + "/App");
-    QVERIFY(!ok);
-    QCOMPARE(launcherError, SslError);
-    QVERIFY(!errorDetails.isEmpty() && !errorDetails.first().isEmpty());
-}
-
-void tst_DownloadBatch::emptyListStartsNothing()
-{
-    QVERIFY(runBatch({}));
-    QTRY_COMPARE(threadCount(), baselineThreads);
-    QCOMPARE(server->requestCount(), 0);
+    // Stalled downloaders removed their partial files before they reported.
+    QCOMPARE(readTree(m_target->path() + "/App"), failure.isEmpty() ? bodies : Files());
+    if (failure.isEmpty()) {
+        QCOMPARE(completed, totalBytes);
+        QCOMPARE(m_server.requestCount(), paths);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_DownloadBatch)

@@ -1,5 +1,4 @@
 #include <atomic>
-#include <functional>
 #include <memory>
 
 #include <QtTest>
@@ -9,36 +8,16 @@
 #include "UpdateTestFiles.h"
 
 using namespace OrvelTest;
-
 using namespace UpdateTest;
+Q_DECLARE_METATYPE(TestReply)
 
 namespace {
-// What one Download() call reported.
-struct Run
+// What one Download() call reported (it reports exactly once).
+Failure download(Downloader& downloader)
 {
-    QList<bool> results;
-    int noResponse = 0;
-    QList<QSslError> sslErrors;
-};
-
-void watch(Downloader& downloader, Run& run)
-{
-    QObject::connect(&downloader, &Downloader::resultReady, [&run](bool ok) { run.results.append(ok); });
-    QObject::connect(&downloader, &Downloader::noResponse, [&run] { ++run.noResponse; });
-    QObject::connect(&downloader, &Downloader::mySslErrors,
-                     [&run](const QList<QSslError>& errors) { run.sslErrors += errors; });
-}
-// Runs one Download() of `files`; `before` adjusts the downloader first.
-Run download(const QStringList& files, const QString& base, const QString& dir,
-             const std::function<void(Downloader&)>& before = {})
-{
-    Downloader downloader(nullptr, files, base, dir);
-    Run run;
-    watch(downloader, run);
-    if (before)
-        before(downloader);
+    QSignalSpy results(&downloader, &Downloader::resultReady);
     downloader.Download();
-    return run;
+    return results.size() == 1 ? results.first().first().value<Failure>() : Failure{NoError, "reported twice"};
 }
 } // namespace
 
@@ -47,205 +26,132 @@ class tst_Downloader : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
-    void cleanup();
 
-    // Files arrive as served.
-    void followsRedirect();
-
-    // The list ends at the first failure (a status, a dropped or stalled body, no data ever, a file in the way), and
-    // the failed file is removed.
+    void lateFirstDataIsAskedAgain();
+    // Redirects are followed. The list ends at the first failure, the failed file is removed, and the failure names
+    // file and reason.
     void failureRemovesFileAndStops_data();
     void failureRemovesFileAndStops();
-    void untrustedCertificateFails();
-
-    // A first byte that comes late is asked for again.
-    void slowFirstByteIsRequestedAgain();
-
-    // Cancellation.
-    void cancelMidTransfer();
-    void cancelAfterReturnChangesNothing();
 
 private:
-    QString base() const { return server->urlText("files/"); }
-    QString dir() const { return target->path() + QLatin1Char('/'); }
+    QString dir() const { return m_target->path() + QLatin1Char('/'); }
 
-    std::unique_ptr<TestHttpsServer> server;
-    std::unique_ptr<QTemporaryDir> target;
+    TestHttpsServer m_server;
+    TestHttpsServer m_untrusted{TestHttpsServer::Trust::Untrusted};
+    std::unique_ptr<QTemporaryDir> m_target;
 };
+
+void tst_Downloader::initTestCase()
+{
+    QVERIFY(m_server.start());
+    QVERIFY(m_untrusted.start());
+}
 
 void tst_Downloader::init()
 {
-    server.reset(new TestHttpsServer);
-    QVERIFY(server->start());
-    target.reset(new QTemporaryDir);
-    QVERIFY(target->isValid());
+    m_server.clearRequests();
+    m_target.reset(new QTemporaryDir);
+    QVERIFY(m_target->isValid());
 }
 
-void tst_Downloader::cleanup()
+void tst_Downloader::lateFirstDataIsAskedAgain()
 {
-    server.reset();
-    target.reset();
-}
+    // The first request answers after 4 s; the downloader asks again at 3 s and takes the second answer.
+    const QByteArray body = pattern(100000, 8);
+    auto answered = std::make_shared<std::atomic<int>>(0);
+    m_server.setHandler("/files/slow", [body, answered](const TestRequest&) {
+        TestReply reply = TestReply::text(200, body);
+        reply.delayMs = answered->fetch_add(1) == 0 ? 4000 : 0;
+        return reply;
+    });
 
-void tst_Downloader::followsRedirect()
-{
-    const QByteArray body = pattern(70000, 4);
-    server->setRoute("/files/moved.bin", TestReply::redirect(server->urlText("elsewhere/final.bin").toUtf8()));
-    server->setRoute("/elsewhere/final.bin", TestReply::text(200, body));
-
-    const Run run = download({"moved.bin"}, base(), dir());
-
-    QCOMPARE(run.results, QList<bool>{true});
-    QCOMPARE(readFile(dir() + "moved.bin"), body);
-    QCOMPARE(server->requestCount("/elsewhere/final.bin"), 1);
+    Downloader downloader(nullptr, {"slow"}, m_server.urlText("files/"), dir());
+    QCOMPARE(download(downloader).code, NoError);
+    QCOMPARE(readFile(dir() + "slow"), body);
+    QCOMPARE(m_server.requestCount("/files/slow"), 2);
+    // A Cancel after Download() returned changes nothing.
+    QSignalSpy results(&downloader, &Downloader::resultReady);
+    downloader.Cancel();
+    QCOMPARE(readFile(dir() + "slow"), body);
+    QCOMPARE(results.count(), 0);
 }
 
 void tst_Downloader::failureRemovesFileAndStops_data()
 {
-    QTest::addColumn<QString>("failing");      // the entry between "first" and "last"
-    QTest::addColumn<QStringList>("messages"); // debug lines, as patterns
-    QTest::addColumn<int>("requests");         // of the failing entry
-    QTest::addColumn<int>("noResponse");
+    QTest::addColumn<QString>("failing"); // the entry between "first" and "last"
+    QTest::addColumn<TestReply>("reply"); // what the failing entry is served
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("detail"); // a pattern
+    QTest::addColumn<int>("requests");   // of the failing entry; -1: Qt may repeat a redirected first request
 
-    const QString reply = "^QNetworkReply::\\w+ : .+";
-    QTest::newRow("404") << "404" << QStringList{reply, "^while downloading 404$"} << 1 << 0;
-    QTest::newRow("connection dropped in the body") << "cut" << QStringList{reply, "^while downloading cut$"} << 1 << 0;
-    QTest::newRow("stall after data") << "stalls" << QStringList{"^no data for 700 ms, giving up on stalls$"} << 1 << 0;
-    // Fails at its first bytes, although the body is far longer and then stalls.
+    const int failed = DownloadFailed;
+    TestReply stall = TestReply::text(200, pattern(500000, 9));
+    stall.stallAfterBytes = 100000;
+    TestReply cut = stall;
+    cut.dropAfterBytes = 50000;
+    TestReply trickle = TestReply::text(200, pattern(4000, 11)); // 20 bytes every 50 ms: 400 bytes/s
+    trickle.chunkSize = 20;
+    trickle.chunkPauseMs = 50;
+    const TestReply ok = TestReply::text(200, "12345");
+    QTest::newRow("404") << "a" << TestReply::text(404, "error page") << failed << "^a: HTTP 404$" << 1;
+    QTest::newRow("connection dropped in the body") << "a" << cut << failed << "^a: .+" << 1;
+    QTest::newRow("stall after data") << "a" << stall << failed << "^a: no data for 0.7 s$" << 1;
+    QTest::newRow("slower than 1 KiB/s") << "a" << trickle << failed << "^a: less than 1024 bytes/s over 0.6 s$" << 1;
+    // Fails at its first bytes, although the body is far longer.
     QTest::newRow("longer than its size")
-        << "long" << QStringList{"^downloaded file has the wrong size: long expected 1000 bytes, got \\d+$"} << 1 << 0;
-    // 20 bytes every 50 ms: data keeps coming, but at 400 bytes/s.
-    QTest::newRow("slower than 1 KiB/s")
-        << "trickle" << QStringList{"^transfer slower than 1024 bytes/s for 600 ms, giving up on trickle$"} << 1 << 0;
+        << "1000" << stall << failed << "^1000: expected 1000 bytes, received \\d+$" << 1;
+    QTest::newRow("shorter than its size") << "6" << ok << failed << "^6: expected 6 bytes, received 5$" << 1;
+    QTest::newRow("size beyond 32 bits") << "2^31" << ok << failed << "^2\\^31: expected 2147483649 bytes, received 5$"
+                                         << 1;
     QTest::newRow("no data ever: 10 requests")
-        << "silent" << QStringList{"^no data after 10 requests for silent$"} << 10 << 1;
-    // A file where the folder of the entry would go.
-    QTest::newRow("unwritable target") << "blocker/inside" << QStringList{"^Failed to create directory.$"} << 0 << 0;
+        << "a" << TestReply::never() << int(NoResponse) << "^a: no data after 10 requests$" << 10;
+    QTest::newRow("cancelled while waiting") << "cancel" << TestReply::never() << failed << "^cancel: cancelled$" << 1;
+    // The redirect leads to a server whose certificate nobody trusts, or to a port nobody listens on.
+    QTest::newRow("untrusted certificate")
+        << "a" << TestReply::redirect(m_untrusted.urlText("x").toUtf8()) << int(SslError) << "^a: .*certificate" << -1;
+    QTest::newRow("closed port") << "a" << TestReply::redirect("https://127.0.0.1:1/x") << failed
+                                 << "^a: Connection refused$" << -1;
+    // A file stands where the entry's folder would go.
+    QTest::newRow("unwritable target") << "blocker/a" << ok << failed << "^blocker/a: cannot create its folder$" << 0;
+    QTest::newRow("disk full") << "full" << ok << failed << "^full: cannot write: .+" << 1;
+    QTest::newRow("empty entry") << "" << ok << failed << "^empty file path$" << 0;
 }
 
 void tst_Downloader::failureRemovesFileAndStops()
 {
     QFETCH(QString, failing);
-    QFETCH(QStringList, messages);
+    QFETCH(TestReply, reply);
+    QFETCH(int, error);
+    QFETCH(QString, detail);
     QFETCH(int, requests);
-    QFETCH(int, noResponse);
-    server->setRoute("/files/first", TestReply::text(200, "first"));
-    server->setRoute("/files/404", TestReply::text(404, "error page body"));
-    TestReply cut = TestReply::text(200, pattern(200000, 7));
-    cut.dropAfterBytes = 50000;
-    server->setRoute("/files/cut", cut);
-    TestReply stall = TestReply::text(200, pattern(500000, 9));
-    stall.stallAfterBytes = 100000;
-    server->setRoute("/files/stalls", stall);
-    server->setRoute("/files/silent", TestReply::never());
-    server->setRoute("/files/long", stall);
-    TestReply trickle = TestReply::text(200, pattern(4000, 11));
-    trickle.chunkSize = 20;
-    trickle.chunkPauseMs = 50;
-    server->setRoute("/files/trickle", trickle);
-    server->setRoute("/files/last", TestReply::text(200, "last"));
+    m_server.setRoute("/files/first", TestReply::redirect(m_server.urlText("elsewhere/first").toUtf8()));
+    m_server.setRoute("/elsewhere/first", TestReply::text(200, "first"));
+    m_server.setRoute("/files/" + failing, reply);
+    m_server.setRoute("/files/last", TestReply::text(200, "last"));
     writeFile(dir() + "blocker", QByteArray());
-    for (const QString& message : messages)
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(message));
+    QVERIFY(QFile::link("/dev/full", dir() + "full"));
 
-    const Run run = download({"first", failing, "last"}, base(), dir(), [](Downloader& d) {
-        d.setResponseInterval(600);
-        d.setStallTimeout(700);
-        d.setSlowTransferWindow(600);
-        d.setExpectedSizes({{"first", 5}, {"long", 1000}});
-    });
-    QCOMPARE(run.results, QList<bool>{false});
-    QCOMPARE(run.noResponse, noResponse);
+    Downloader downloader(nullptr, {"first", failing, "last"}, m_server.urlText("files/"), dir());
+    downloader.setTimings({600, 700, 600});
+    downloader.setExpectedSizes({{"first", 5}, {"1000", 1000}, {"6", 6}, {"2^31", (1LL << 31) + 1}});
+    if (failing == "cancel") {
+        m_server.setHandler("/files/cancel", [&downloader](const TestRequest&) {
+            QMetaObject::invokeMethod(&downloader, &Downloader::Cancel, Qt::QueuedConnection);
+            return TestReply::never();
+        });
+    }
+    const Failure failure = download(downloader);
+    QCOMPARE(int(failure.code), error);
+    QVERIFY2(QRegularExpression(detail).match(failure.detail).hasMatch(), qPrintable(failure.detail));
     QCOMPARE(readFile(dir() + "first"), QByteArray("first"));
     QVERIFY(!QFileInfo(dir() + failing).isFile());
     QVERIFY(!QFile::exists(dir() + "last"));
     // The tenth request may still be on its way to the server when the downloader gives up.
-    QTRY_COMPARE(server->requestCount("/files/" + failing), requests);
-    QCOMPARE(server->requestCount("/files/last"), 0);
-}
-
-void tst_Downloader::untrustedCertificateFails()
-{
-    TestHttpsServer untrusted(TestHttpsServer::Trust::Untrusted);
-    QVERIFY(untrusted.start());
-    untrusted.setRoute("/files/a", TestReply::text(200, "secret"));
-
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^SSL error: .+"));
-    const Run run = download({"a", "b"}, untrusted.urlText("files/"), dir());
-
-    QCOMPARE(run.results, QList<bool>{false});
-    QVERIFY(!run.sslErrors.isEmpty());
-    QVERIFY(!QFile::exists(dir() + "a"));
-    QCOMPARE(untrusted.requestCount(), 0);
-}
-
-void tst_Downloader::slowFirstByteIsRequestedAgain()
-{
-    // The first request answers after 4 s; the downloader asks again at 3 s and takes the second answer.
-    const QByteArray body = pattern(100000, 8);
-    auto answered = std::make_shared<std::atomic<int>>(0);
-    server->setHandler("/files/slow", [body, answered](const TestRequest&) {
-        TestReply reply = TestReply::text(200, body);
-        if (answered->fetch_add(1) == 0)
-            reply.delayMs = 4000;
-        return reply;
-    });
-
-    const Run run = download({"slow"}, base(), dir());
-
-    QCOMPARE(run.results, QList<bool>{true});
-    QCOMPARE(server->requestCount("/files/slow"), 2);
-    QCOMPARE(readFile(dir() + "slow"), body);
-    QCOMPARE(run.noResponse, 0);
-}
-
-void tst_Downloader::cancelMidTransfer()
-{
-    TestReply stall = TestReply::text(200, pattern(500000, 10));
-    stall.stallAfterBytes = 100000;
-    server->setRoute("/files/a", TestReply::text(200, "done"));
-    server->setRoute("/files/b", stall);
-    server->setRoute("/files/c", TestReply::text(200, "never"));
-
-    Downloader downloader(nullptr, {"a", "b", "c"}, base(), dir());
-    Run run;
-    watch(downloader, run);
-    // Cancel once the second file has its first 100000 bytes on disk (the server then stalls). The stall guard is
-    // set far beyond the time this may take, so only the cancel can end the transfer in time.
-    downloader.setStallTimeout(60000);
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, &downloader, [&downloader, this] {
-        if (QFileInfo(dir() + "b").size() >= 100000)
-            downloader.Cancel();
-    });
-    QElapsedTimer clock;
-    clock.start();
-    poll.start(20);
-    downloader.Download();
-
-    QVERIFY(clock.elapsed() < 30000);
-    QCOMPARE(run.results, QList<bool>{false});
-    QCOMPARE(readFile(dir() + "a"), QByteArray("done"));
-    QVERIFY(!QFile::exists(dir() + "b"));
-    QVERIFY(!QFile::exists(dir() + "c"));
-    QCOMPARE(server->requestCount("/files/c"), 0);
-}
-
-void tst_Downloader::cancelAfterReturnChangesNothing()
-{
-    server->setRoute("/files/a", TestReply::text(200, "kept"));
-    Downloader downloader(nullptr, {"a"}, base(), dir());
-    Run run;
-    watch(downloader, run);
-    downloader.Download();
-    QSignalSpy exitloop(&downloader, &Downloader::exitloop);
-    downloader.Cancel();
-    downloader.Cancel();
-
-    QCOMPARE(run.results, QList<bool>{true});
-    QCOMPARE(readFile(dir() + "a"), QByteArray("kept"));
-    QCOMPARE(exitloop.count(), 1);
+    if (requests >= 0)
+        QTRY_COMPARE(m_server.requestCount("/files/" + failing), requests);
+    QCOMPARE(m_server.requestCount("/files/last"), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_Downloader)

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "Manifest.h"
+#include "ServiceUrls.h"
 #include "UpdateTestFiles.h"
 
 using namespace UpdateTest;
@@ -12,23 +13,40 @@ class tst_Manifest : public QObject
 private slots:
     void collectChangedFiles_data();
     void collectChangedFiles();
-    void parseServerManifest_data();
-    void parseServerManifest();
+    void parse_data();
+    void parse();
+    void requestAddresses_data();
+    void requestAddresses();
+
+private:
+    // The installed manifest of a folder holding `files` and, unless it is null, `manifest` as liveupdate.json.
+    Manifest installed(const QByteArray& manifest, const Files& files = {});
+
+    QTemporaryDir m_install;
 };
+
+Manifest tst_Manifest::installed(const QByteArray& manifest, const Files& files)
+{
+    QDir(m_install.path()).removeRecursively();
+    writeTree(m_install.path(), files);
+    if (!manifest.isNull())
+        writeFile(m_install.filePath("liveupdate.json"), manifest);
+    else
+        QTest::ignoreMessage(QtDebugMsg, "Could not open local liveupdate.json file.");
+    return Manifest::loadInstalled(m_install.path());
+}
 
 void tst_Manifest::collectChangedFiles_data()
 {
-    QTest::addColumn<QByteArray>("localManifest"); // empty: no local manifest
+    QTest::addColumn<QByteArray>("local"); // null: no local manifest
     QTest::addColumn<Files>("files");
-    QTest::addColumn<QByteArray>("serverManifest");
+    QTest::addColumn<QByteArray>("server");
     QTest::addColumn<QStringList>("expectedPaths");
     QTest::addColumn<qint64>("expectedTotal");
 
     const QByteArray server = R"({"totalFileSize": 10, "fileList": [
-        {"path": "a.bin", "size": 3, "hash": "AA"},
-        {"path": "dir/b.bin", "size": 7, "hash": "bb"}]})";
+        {"path": "a.bin", "size": 3, "hash": "AA"}, {"path": "dir/b.bin", "size": 7, "hash": "bb"}]})";
     const Files both{{"a.bin", "123"}, {"dir/b.bin", "1234567"}};
-
     const QByteArray local = R"({"fileList": [{"path": "a.bin", "hash": "AA"}, {"path": "dir/b.bin", "hash": "bb"}]})";
     QTest::newRow("all current") << local << both << server << QStringList() << qint64(0);
     QTest::newRow("no local manifest: hashed entries listed")
@@ -42,7 +60,7 @@ void tst_Manifest::collectChangedFiles_data()
     QTest::newRow("hash differing in case only")
         << QByteArray(R"({"fileList": [{"path": "a.bin", "hash": "aa"}, {"path": "dir/b.bin", "hash": "bb"}]})") << both
         << server << QStringList{"a.bin"} << qint64(3);
-    QTest::newRow("duplicate local path: last hash compared, differing")
+    QTest::newRow("duplicate local path: last hash compared")
         << QByteArray(R"({"fileList": [{"path": "a.bin", "hash": "AA"}, {"path": "a.bin", "hash": "old"},
             {"path": "dir/b.bin", "hash": "bb"}]})")
         << both << server << QStringList{"a.bin"} << qint64(3);
@@ -52,32 +70,21 @@ void tst_Manifest::collectChangedFiles_data()
 
 void tst_Manifest::collectChangedFiles()
 {
-    QFETCH(QByteArray, localManifest);
+    QFETCH(QByteArray, local);
     QFETCH(Files, files);
-    QFETCH(QByteArray, serverManifest);
+    QFETCH(QByteArray, server);
     QFETCH(QStringList, expectedPaths);
     QFETCH(qint64, expectedTotal);
+    QString refusal;
+    const std::optional<Manifest> parsed = Manifest::parse(QJsonDocument::fromJson(server).object(), &refusal);
+    QVERIFY2(parsed, qPrintable(refusal));
 
-    QTemporaryDir install;
-    QVERIFY(install.isValid());
-    writeTree(install.path(), files);
-    if (!localManifest.isEmpty())
-        writeFile(install.filePath("liveupdate.json"), localManifest);
-    else
-        QTest::ignoreMessage(QtDebugMsg, "Could not open local liveupdate.json file.");
-
-    const QJsonObject local = Manifest::loadLocalManifest(install.path());
-    QString error;
-    const std::optional<ServerManifest> server = ServerManifest::parse(json(serverManifest), &error);
-    QVERIFY2(server, qPrintable(error));
     QStringList paths{"kept"};
-    const qint64 total =
-        Manifest::collectChangedFiles(*server, Manifest::indexLocalHashes(local), install.path(), paths);
+    QCOMPARE(::collectChangedFiles(*parsed, installed(local, files), m_install.path(), paths), expectedTotal);
     QCOMPARE(paths, QStringList{"kept"} + expectedPaths);
-    QCOMPARE(total, expectedTotal);
 }
 
-void tst_Manifest::parseServerManifest_data()
+void tst_Manifest::parse_data()
 {
     QTest::addColumn<QByteArray>("manifest");
     QTest::addColumn<QString>("refusal"); // empty: accepted
@@ -87,13 +94,11 @@ void tst_Manifest::parseServerManifest_data()
                "}]}";
     };
     QTest::newRow("dot-named segments") << entry(R"(".config/x")", "0") << QString();
-    QTest::newRow("dot-named last segment") << entry(R"("data/.keep")", "0") << QString();
     QTest::newRow("dots inside a name") << entry(R"("a..b/..c")", "0") << QString();
     QTest::newRow("empty path keeps its download failure") << entry(R"("")", "0") << QString();
     QTest::newRow("size 2^31 + 1") << entry(R"("a")", "2147483649") << QString();
     QTest::newRow("size 2^53") << entry(R"("a")", "9007199254740992") << QString();
     QTest::newRow("parent segment inside") << entry(R"("data/../../evil")", "0") << "unsafe path";
-    QTest::newRow("parent segment last") << entry(R"("data/..")", "0") << "unsafe path";
     QTest::newRow("current segment") << entry(R"("./a")", "0") << "unsafe path";
     QTest::newRow("absolute") << entry(R"("/etc/cron.d/x")", "0") << "unsafe path";
     QTest::newRow("drive letter") << entry(R"("C:/Windows/x.dll")", "0") << "unsafe path";
@@ -105,6 +110,8 @@ void tst_Manifest::parseServerManifest_data()
     QTest::newRow("size as text") << entry(R"("a")", R"("12")") << R"("size" is not a whole number)";
     QTest::newRow("size beyond 2^53") << entry(R"("a")", "9007199254740994") << R"("size" is not a whole number)";
     QTest::newRow("size missing") << QByteArray(R"({"fileList": [{"path": "a"}]})") << R"("size" is not)";
+    QTest::newRow("hash not a string") << QByteArray(R"({"fileList": [{"path": "a", "size": 1, "hash": 5}]})")
+                                       << R"("hash" is not a string)";
     QTest::newRow("entry not an object") << QByteArray(R"({"fileList": ["a"]})") << "fileList[0] is not an object";
     QTest::newRow("fileList an object") << QByteArray(R"({"fileList": {"a": {"path": "a", "size": 1}}})")
                                         << R"("fileList" is not an array)";
@@ -112,21 +119,53 @@ void tst_Manifest::parseServerManifest_data()
     QTest::newRow("total not a number") << QByteArray(R"({"totalFileSize": "9"})") << R"("totalFileSize" is not)";
 }
 
-void tst_Manifest::parseServerManifest()
+void tst_Manifest::parse()
 {
     QFETCH(QByteArray, manifest);
     QFETCH(QString, refusal);
-    const QJsonDocument document = QJsonDocument::fromJson(manifest);
-    QVERIFY(document.isObject());
-    QString error;
-    const std::optional<ServerManifest> parsed = ServerManifest::parse(document.object(), &error);
+    const QJsonObject document = QJsonDocument::fromJson(manifest).object();
+    QString reason;
+    const std::optional<Manifest> parsed = Manifest::parse(document, &reason);
     QCOMPARE(bool(parsed), refusal.isEmpty());
-    QVERIFY2(error.contains(refusal), qPrintable(error));
+    QVERIFY2(reason.contains(refusal), qPrintable(reason));
     if (parsed && document["fileList"].isArray()) {
         const QJsonObject last = document["fileList"].toArray().last().toObject();
         QCOMPARE(parsed->fileList.last().path, last["path"].toString());
         QCOMPARE(parsed->fileList.last().size, qint64(last["size"].toDouble()));
     }
+}
+
+void tst_Manifest::requestAddresses_data()
+{
+    QTest::addColumn<QByteArray>("local"); // null: no local manifest
+    QTest::addColumn<QString>("check");    // the application-update request's query
+    QTest::addColumn<QString>("download"); // the download address's query (the server's build is 2.0)
+
+    QTest::newRow("release channel") << QByteArray(R"({"version":"5.1.20.0"})") << "version=5.1.20.0&os=255&output=json"
+                                     << "version=2.0&os=255&file=/";
+    QTest::newRow("daily channel, number")
+        << QByteArray(R"({"version":"1.0","targetVersion":7})") << "version=.t&vt=daily&os=255&output=json"
+        << "version=.t&vt=daily&os=255&file=/";
+    QTest::newRow("daily channel, text") << QByteArray(R"({"targetVersion":"5"})")
+                                         << "version=5.t&vt=daily&os=255&output=json"
+                                         << "version=5.t&vt=daily&os=255&file=/";
+    QTest::newRow("version text encoded") << QByteArray(R"({"version":"5.1 b#2&x=%41+ü"})")
+                                          << "version=5.1%20b%232%26x%3D%2541%2B%C3%BC&os=255&output=json"
+                                          << "version=2.0&os=255&file=/";
+    QTest::newRow("no local manifest") << QByteArray() << "version=0.0.0.0&os=255&output=json"
+                                       << "version=2.0&os=255&file=/";
+}
+
+void tst_Manifest::requestAddresses()
+{
+    QFETCH(QByteArray, local);
+    QFETCH(QString, check);
+    QFETCH(QString, download);
+    Manifest server;
+    server.version = "2.0";
+    const Manifest installation = installed(local);
+    QCOMPARE(ServiceUrls::appUpdate("https://u/", installation), "https://u/orvel/patch?" + check);
+    QCOMPARE(ServiceUrls::download("https://u/", installation, server), "https://u/orvel/patch/download?" + download);
 }
 
 QTEST_GUILESS_MAIN(tst_Manifest)

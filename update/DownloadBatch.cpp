@@ -3,60 +3,46 @@
 #include <QEventLoop>
 #include <QPointer>
 #include <QThread>
+#include <QVector>
 
 #include "Downloader.h"
 #include "UpdateLogging.h"
 
-DownloadBatch::DownloadBatch(LauncherError& launcherError, QStringList& errorDetails, QObject* parent)
-    : QObject(parent), launcherError(launcherError), errorDetails(errorDetails),
-      responseIntervalMs(Downloader::defaultResponseIntervalMs), stallTimeoutMs(Downloader::defaultStallTimeoutMs),
-      slowTransferWindowMs(Downloader::defaultSlowTransferWindowMs)
+DownloadBatch::DownloadBatch(QObject* parent) : QObject(parent)
 {}
 
 DownloadBatch::~DownloadBatch() = default;
 
-QList<QStringList> DownloadBatch::buckets(const QStringList& paths)
+Failure DownloadBatch::downloadInParallel(const QStringList& paths, const QString& downloadUrl,
+                                          const QString& downloadAppDir, const QHash<QString, qint64>& expectedSizes)
 {
-    const int n = qMin(paths.size(), maxThreads);
-    QList<QStringList> result;
-    result.reserve(n);
-    for (int k = 0; k < n; ++k)
-        result.append(QStringList());
-    for (int i = 0; i < paths.size(); ++i)
-        result[i % n].append(paths.at(i));
-    return result;
-}
-
-bool DownloadBatch::downloadInParallel(const QStringList& paths, const QString& downloadUrl,
-                                       const QString& downloadAppDir, const QHash<QString, qint64>& expectedSizes)
-{
-    downloadSucceeded = true;
-    downloaderThreads.clear();
+    m_failure = Failure();
+    m_downloaderThreads.clear();
     // Nothing would ever report, and the wait below would never end.
     if (paths.isEmpty())
-        return true;
+        return m_failure;
 
-    const QList<QStringList> work = buckets(paths);
+    // Path i goes to bucket i mod n, keeping list order inside each bucket.
+    const int n = qMin(paths.size(), maxThreads);
+    QVector<QStringList> buckets(n);
+    for (int i = 0; i < paths.size(); ++i)
+        buckets[i % n].append(paths.at(i));
+
     QList<QPointer<QThread>> threads;
-    for (const QStringList& bucket : work) {
+    for (const QStringList& bucket : qAsConst(buckets)) {
         auto* thread = new QThread;
         thread->setObjectName(QStringLiteral("Downloader"));
         auto* downloader = new Downloader(nullptr, bucket, downloadUrl, downloadAppDir + QLatin1Char('/'));
-        downloader->setResponseInterval(responseIntervalMs);
-        downloader->setStallTimeout(stallTimeoutMs);
-        downloader->setSlowTransferWindow(slowTransferWindowMs);
         downloader->setExpectedSizes(expectedSizes);
-        downloaderThreads.insert(downloader, thread);
+        m_downloaderThreads.insert(downloader, thread);
         threads.append(thread);
         downloader->moveToThread(thread);
 
         connect(thread, &QThread::finished, downloader, &QObject::deleteLater);
         connect(this, &DownloadBatch::operate, downloader, &Downloader::Download);
         connect(this, &DownloadBatch::cancel, downloader, &Downloader::Cancel);
-        connect(downloader, &Downloader::updateDownloadProgress, this, &DownloadBatch::onUpdateDownloadProgress);
+        connect(downloader, &Downloader::updateDownloadProgress, this, &DownloadBatch::updateDownloadProgress);
         connect(downloader, &Downloader::resultReady, this, &DownloadBatch::onDownloadFinished);
-        connect(downloader, &Downloader::noResponse, this, &DownloadBatch::onNoResponse);
-        connect(downloader, &Downloader::mySslErrors, this, &DownloadBatch::onMySslErrors);
         thread->start(QThread::InheritPriority);
     }
 
@@ -72,69 +58,36 @@ bool DownloadBatch::downloadInParallel(const QStringList& paths, const QString& 
             delete thread.data();
         }
     }
-    qCDebug(lcUpdate).noquote() << "use thread count:" << work.size();
-    return downloadSucceeded;
+    qCDebug(lcUpdate).noquote() << "use thread count:" << n;
+    return m_failure;
 }
 
 bool DownloadBatch::isRunning() const
 {
-    return !downloaderThreads.isEmpty();
+    return !m_downloaderThreads.isEmpty();
 }
 
 void DownloadBatch::cancelByUser()
 {
-    downloadSucceeded = false;
+    recordFailure(m_failure, {DownloadFailed, QStringLiteral("cancelled by the user")});
     emit cancel();
 }
 
-void DownloadBatch::setResponseInterval(int milliseconds)
+void DownloadBatch::onDownloadFinished(const Failure& _failure)
 {
-    responseIntervalMs = milliseconds;
-}
-
-void DownloadBatch::setStallTimeout(int milliseconds)
-{
-    stallTimeoutMs = milliseconds;
-}
-
-void DownloadBatch::setSlowTransferWindow(int milliseconds)
-{
-    slowTransferWindowMs = milliseconds;
-}
-
-void DownloadBatch::onUpdateDownloadProgress(qint64 _bytesReceived, qint64 _bytesTotal)
-{
-    emit updateDownloadProgress(_bytesReceived, _bytesTotal);
-}
-
-void DownloadBatch::onDownloadFinished(bool _bSuccess)
-{
-    if (!_bSuccess)
-        downloadSucceeded = false;
+    recordFailure(m_failure, _failure);
     if (auto* downloader = qobject_cast<Downloader*>(sender())) {
         disconnect(this, &DownloadBatch::cancel, downloader, &Downloader::Cancel);
-        if (QThread* thread = downloaderThreads.value(downloader)) {
+        if (QThread* thread = m_downloaderThreads.value(downloader)) {
             connect(thread, &QThread::finished, thread, &QObject::deleteLater);
             thread->quit();
         }
-        downloaderThreads.remove(downloader);
+        m_downloaderThreads.remove(downloader);
     }
-    if (downloaderThreads.isEmpty()) {
+    if (m_downloaderThreads.isEmpty()) {
         emit exitloop();
         return;
     }
-    if (!_bSuccess)
+    if (_failure.failed())
         emit cancel();
-}
-
-void DownloadBatch::onNoResponse()
-{
-    recordError(launcherError, NoResponse);
-}
-
-void DownloadBatch::onMySslErrors(QList<QSslError> _sslErrors)
-{
-    recordError(launcherError, SslError);
-    for (const QSslError& error : qAsConst(_sslErrors))
-        errorDetails.append(error.errorString());
 }

@@ -4,18 +4,17 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
-#include <QSslError>
 #include <QStringList>
 
-#include "LauncherError.h"
+#include "Failure.h"
 
 class Downloader;
 class QThread;
 
 // Downloads the changed files of an update on at most 16 worker threads, one Downloader each, and waits for all of
 // them in a nested event loop on the calling (GUI) thread. The two sides talk only through queued signals: operate()
-// and cancel() to the downloaders; progress, results, the no-response notice and SSL errors back. The first failure
-// cancels every downloader still running; the run ends when every downloader has reported.
+// and cancel() to the downloaders; progress and results back. The first failure cancels every downloader still
+// running; the run ends when every downloader has reported.
 class DownloadBatch : public QObject
 {
     Q_OBJECT
@@ -24,28 +23,19 @@ class DownloadBatch : public QObject
 public:
     static constexpr int maxThreads = 16;
 
-    // Failures are recorded into the launcher's error code (first one wins) and its detail texts.
-    DownloadBatch(LauncherError& launcherError, QStringList& errorDetails, QObject* parent = nullptr);
+    explicit DownloadBatch(QObject* parent = nullptr);
     ~DownloadBatch() override;
 
     // Fetches every path (downloadUrl + encoded path) into downloadAppDir + "/" + path; a path listed in
-    // expectedSizes must arrive with exactly that many bytes. True when every downloader succeeded and nobody
-    // cancelled. Returns only after every worker thread has ended.
-    bool downloadInParallel(const QStringList& paths, const QString& downloadUrl, const QString& downloadAppDir,
-                            const QHash<QString, qint64>& expectedSizes = {});
-
-    // Path i goes to bucket i mod n, keeping list order inside each bucket; n = min(paths, 16).
-    static QList<QStringList> buckets(const QStringList& paths);
+    // expectedSizes must arrive with exactly that many bytes. Returns the first failure a downloader reported (or
+    // the user's cancel), none when every file arrived, and only after every worker thread has ended.
+    Failure downloadInParallel(const QStringList& paths, const QString& downloadUrl, const QString& downloadAppDir,
+                               const QHash<QString, qint64>& expectedSizes = {});
 
     // True while a run has downloaders that have not reported yet.
     bool isRunning() const;
     // The user quits during a run: the run fails and every downloader abandons its work.
     void cancelByUser();
-
-    // Applied to the downloaders of later runs; tests shorten them.
-    void setResponseInterval(int milliseconds);
-    void setStallTimeout(int milliseconds);
-    void setSlowTransferWindow(int milliseconds);
 
 signals:
     void operate();
@@ -55,17 +45,9 @@ signals:
     void updateDownloadProgress(qint64 _bytesReceived, qint64 _bytesTotal);
 
 private slots:
-    void onUpdateDownloadProgress(qint64 _bytesReceived, qint64 _bytesTotal);
-    void onDownloadFinished(bool _bSuccess);
-    void onNoResponse();
-    void onMySslErrors(QList<QSslError> _sslErrors);
+    void onDownloadFinished(const Failure& _failure);
 
 private:
-    LauncherError& launcherError;
-    QStringList& errorDetails;
-    bool downloadSucceeded = true;
-    QMap<Downloader*, QThread*> downloaderThreads;
-    int responseIntervalMs;
-    int stallTimeoutMs;
-    int slowTransferWindowMs;
+    Failure m_failure;
+    QMap<Downloader*, QThread*> m_downloaderThreads;
 };

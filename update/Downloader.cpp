@@ -12,26 +12,32 @@
 #include "ServiceUrls.h"
 #include "UpdateLogging.h"
 
+namespace {
+QString seconds(int milliseconds)
+{
+    return QString::number(milliseconds / 1000.0) + QLatin1String(" s");
+}
+} // namespace
+
 Downloader::Downloader(QObject* parent, const QStringList& relativePaths, const QString& baseUrl,
                        const QString& baseDir)
-    : QObject(parent), relativePaths(relativePaths), baseUrl(baseUrl), baseDir(baseDir)
+    : QObject(parent), m_relativePaths(relativePaths), m_baseUrl(baseUrl), m_baseDir(baseDir)
 {
-    // mySslErrors crosses threads: its argument type must be known to the meta-type system.
-    qRegisterMetaType<QSslError>();
-    qRegisterMetaType<QList<QSslError>>();
+    // resultReady crosses threads: its argument type must be known to the meta-type system.
+    qRegisterMetaType<Failure>();
 
     // Follow redirects, but never from HTTPS down to plain HTTP.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    m_request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
 
-    responseTimer = new QTimer(this);
-    connect(responseTimer, &QTimer::timeout, this, &Downloader::checkNetworkResponse);
+    m_responseTimer = new QTimer(this);
+    connect(m_responseTimer, &QTimer::timeout, this, &Downloader::checkNetworkResponse);
 
-    stallTimer = new QTimer(this);
-    stallTimer->setSingleShot(true);
-    connect(stallTimer, &QTimer::timeout, this, &Downloader::onTransferStalled);
+    m_stallTimer = new QTimer(this);
+    m_stallTimer->setSingleShot(true);
+    connect(m_stallTimer, &QTimer::timeout, this, &Downloader::onTransferStalled);
 
-    slowTransferTimer = new QTimer(this);
-    connect(slowTransferTimer, &QTimer::timeout, this, &Downloader::onSlowTransferCheck);
+    m_slowTransferTimer = new QTimer(this);
+    connect(m_slowTransferTimer, &QTimer::timeout, this, &Downloader::onSlowTransferCheck);
 }
 
 Downloader::~Downloader()
@@ -39,273 +45,272 @@ Downloader::~Downloader()
     stopTimers();
     // The manager and the timers are children and go with this object; a file still open here belongs to a
     // transfer that never finished.
-    if (file) {
-        file->remove();
-        delete file;
+    if (m_file) {
+        m_file->remove();
+        delete m_file;
     }
 }
 
-void Downloader::setResponseInterval(int milliseconds)
+void Downloader::setTimings(const Timings& timings)
 {
-    responseIntervalMs = milliseconds;
-}
-
-void Downloader::setStallTimeout(int milliseconds)
-{
-    stallTimeoutMs = milliseconds;
-}
-
-void Downloader::setSlowTransferWindow(int milliseconds)
-{
-    slowTransferWindowMs = milliseconds;
+    m_timings = timings;
 }
 
 void Downloader::setExpectedSizes(const QHash<QString, qint64>& sizes)
 {
-    expectedSizes = sizes;
+    m_expectedSizes = sizes;
 }
 
 void Downloader::Download()
 {
-    if (baseUrl.isEmpty()) {
+    if (m_baseUrl.isEmpty()) {
         qCDebug(lcUpdate) << "url is empty.";
-        succeeded = false;
-        emit resultReady(false);
+        recordFailure(m_failure, {DownloadFailed, QStringLiteral("no download address")});
+        emit resultReady(m_failure);
         return;
     }
-    if (!manager)
-        manager = new QNetworkAccessManager(this);
+    if (!m_manager)
+        m_manager = new QNetworkAccessManager(this);
 
-    for (const QString& entry : qAsConst(relativePaths)) {
-        if (cancelled)
+    for (const QString& entry : qAsConst(m_relativePaths)) {
+        if (m_cancelled)
             break;
+        m_currentPath = entry;
         if (entry.isEmpty()) {
             qCDebug(lcUpdate) << "relativeFilePath is empty.";
-            succeeded = false;
+            fail(DownloadFailed, QStringLiteral("empty file path"));
             break;
         }
-        const QString localPath = baseDir + entry;
+        const QString localPath = m_baseDir + entry;
         if (!ensureDirectory(QFileInfo(localPath).absolutePath())) {
             qCDebug(lcUpdate) << "Failed to create directory.";
-            succeeded = false;
+            fail(DownloadFailed, QStringLiteral("cannot create its folder"));
             break;
         }
-        file = new QFile(localPath);
+        auto* file = new QFile(localPath);
         // Unbuffered: each chunk goes to disk as it arrives, without another copy in between.
         if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-            qCDebug(lcUpdate).noquote() << "Cannot open" << localPath << ":" << file->errorString();
+            const QString error = file->errorString();
             delete file;
-            file = nullptr;
-            succeeded = false;
+            fail(DownloadFailed, QStringLiteral("cannot open: ") + error);
             break;
         }
-        currentPath = entry;
-        expectedSize = expectedSizes.value(entry, -1);
-        receivedBytes = 0;
-        progressComplete = false;
-        dataReceived = false;
-        requestCount = 0;
-        request.setUrl(QUrl(baseUrl + ServiceUrls::encodePath(entry), QUrl::TolerantMode));
+        m_file = file;
+        m_expectedSize = m_expectedSizes.value(entry, -1);
+        m_receivedBytes = 0;
+        m_progressComplete = false;
+        m_dataReceived = false;
+        m_requestCount = 0;
+        m_request.setUrl(QUrl(m_baseUrl + ServiceUrls::encodePath(entry), QUrl::TolerantMode));
         sendRequest();
-        responseTimer->start(responseIntervalMs);
+        m_responseTimer->start(m_timings.responseIntervalMs);
 
         QEventLoop loop;
         connect(this, &Downloader::exitloop, &loop, &QEventLoop::quit);
         loop.exec();
     }
-    emit resultReady(succeeded);
+    emit resultReady(m_failure);
 }
 
 void Downloader::sendRequest()
 {
-    reply = manager->get(request);
-    ++requestCount;
-    reply->setReadBufferSize(readBufferSize);
-    connect(reply, &QNetworkReply::readyRead, this, &Downloader::onReadyRead);
-    connect(reply, &QNetworkReply::downloadProgress, this, &Downloader::onDownloadProgress);
-    connect(reply, &QNetworkReply::finished, this, &Downloader::onDownloadFinished);
-    connect(reply, &QNetworkReply::sslErrors, this, &Downloader::onSslErrors);
+    m_reply = m_manager->get(m_request);
+    ++m_requestCount;
+    m_reply->setReadBufferSize(readBufferSize);
+    connect(m_reply, &QNetworkReply::readyRead, this, &Downloader::onReadyRead);
+    connect(m_reply, &QNetworkReply::downloadProgress, this, &Downloader::onDownloadProgress);
+    connect(m_reply, &QNetworkReply::finished, this, &Downloader::onDownloadFinished);
+    connect(m_reply, &QNetworkReply::sslErrors, this, &Downloader::onSslErrors);
+}
+
+void Downloader::fail(LauncherError code, const QString& reason)
+{
+    recordFailure(m_failure, {code, describe(reason)});
+    qCDebug(lcUpdate).noquote() << "Download failed:" << m_failure.detail;
+    Cancel();
+}
+
+QString Downloader::describe(const QString& reason) const
+{
+    return m_currentPath.isEmpty() ? reason : m_currentPath + QLatin1String(": ") + reason;
 }
 
 void Downloader::noteTransferActivity()
 {
-    if (responseTimer->isActive())
-        responseTimer->stop();
-    sinceLastData.start();
-    if (!stallTimer->isActive())
-        stallTimer->start(stallTimeoutMs);
-    if (!slowTransferTimer->isActive()) {
-        windowBytes = 0;
-        slowTransferTimer->start(slowTransferWindowMs);
+    if (m_responseTimer->isActive())
+        m_responseTimer->stop();
+    m_sinceLastData.start();
+    if (!m_stallTimer->isActive())
+        m_stallTimer->start(m_timings.stallTimeoutMs);
+    if (!m_slowTransferTimer->isActive()) {
+        m_windowBytes = 0;
+        m_slowTransferTimer->start(m_timings.slowTransferWindowMs);
     }
 }
 
 void Downloader::stopTimers()
 {
-    if (responseTimer->isActive())
-        responseTimer->stop();
-    stallTimer->stop();
-    slowTransferTimer->stop();
+    if (m_responseTimer->isActive())
+        m_responseTimer->stop();
+    m_stallTimer->stop();
+    m_slowTransferTimer->stop();
 }
 
 void Downloader::onReadyRead()
 {
     noteTransferActivity();
-    dataReceived = true;
+    m_dataReceived = true;
     writeAvailable();
 }
 
 bool Downloader::writeAvailable()
 {
-    if (!file || !reply)
+    if (!m_file || !m_reply)
         return false;
-    if (chunk.size() != readBufferSize)
-        chunk.resize(readBufferSize);
+    if (m_chunk.size() != readBufferSize)
+        m_chunk.resize(readBufferSize);
     for (;;) {
-        const qint64 read = reply->read(chunk.data(), chunk.size());
+        const qint64 read = m_reply->read(m_chunk.data(), m_chunk.size());
         if (read <= 0)
             return true;
-        receivedBytes += read;
-        windowBytes += read;
+        m_receivedBytes += read;
+        m_windowBytes += read;
         // Whatever the body still holds, it is not the published file.
-        if (expectedSize >= 0 && receivedBytes > expectedSize) {
+        if (m_expectedSize >= 0 && m_receivedBytes > m_expectedSize) {
             failWrongSize();
             return false;
         }
-        if (file->write(chunk.constData(), read) != read)
+        if (m_file->write(m_chunk.constData(), read) != read)
             break;
     }
     // A short write (full disk) would leave a file that looks finished; fail the transfer instead.
-    qCDebug(lcUpdate).noquote() << "Failed to write" << file->fileName() << ":" << file->errorString();
-    Cancel();
+    fail(DownloadFailed, QStringLiteral("cannot write: ") + m_file->errorString());
     return false;
 }
 
 void Downloader::failWrongSize()
 {
-    qCDebug(lcUpdate).noquote() << "downloaded file has the wrong size:" << currentPath << "expected" << expectedSize
-                                << "bytes, got" << receivedBytes;
-    Cancel();
+    fail(DownloadFailed, QStringLiteral("expected %1 bytes, received %2").arg(m_expectedSize).arg(m_receivedBytes));
 }
 
 void Downloader::onDownloadProgress(qint64 _bytesReceived, qint64 _bytesTotal)
 {
     noteTransferActivity();
-    if (progressComplete || _bytesReceived == 0 || _bytesTotal == 0)
+    if (m_progressComplete || _bytesReceived == 0 || _bytesTotal == 0)
         return;
     if (_bytesReceived == _bytesTotal)
-        progressComplete = true;
+        m_progressComplete = true;
     emit updateDownloadProgress(_bytesReceived, _bytesTotal);
 }
 
 void Downloader::onDownloadFinished()
 {
     stopTimers();
-    if (!reply || !file) {
+    if (!m_reply || !m_file) {
         emit exitloop();
         return;
     }
-    if (reply->error() != QNetworkReply::NoError) {
-        if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toString() == QLatin1String("500"))
+    if (m_reply->error() != QNetworkReply::NoError) {
+        const QString status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toString();
+        if (status == QLatin1String("500"))
             qCDebug(lcUpdate) << "file not found.";
-        qCDebug(lcUpdate).noquote() << reply->error() << ":" << reply->errorString();
-        qCDebug(lcUpdate).noquote() << "while downloading" << currentPath;
-        Cancel();
+        qCDebug(lcUpdate).noquote() << m_reply->error() << ":" << m_reply->errorString();
+        // The status of a followed redirect stays on the reply when the next hop fails: only an error status names
+        // the fault.
+        fail(DownloadFailed, status.toInt() >= 400 ? QLatin1String("HTTP ") + status : m_reply->errorString());
         return;
     }
     // Whatever arrived after the last readyRead belongs to the file too.
     if (!writeAvailable())
         return;
-    if (expectedSize >= 0 && receivedBytes != expectedSize) {
+    if (m_expectedSize >= 0 && m_receivedBytes != m_expectedSize) {
         failWrongSize();
         return;
     }
-    if (!file->flush()) {
-        qCDebug(lcUpdate).noquote() << "Failed to write" << file->fileName() << ":" << file->errorString();
-        Cancel();
+    if (!m_file->flush()) {
+        fail(DownloadFailed, QStringLiteral("cannot write: ") + m_file->errorString());
         return;
     }
-    file->close();
-    delete file;
-    file = nullptr;
-    reply->close();
-    reply->deleteLater();
-    reply = nullptr;
+    m_file->close();
+    delete m_file;
+    m_file = nullptr;
+    m_reply->close();
+    m_reply->deleteLater();
+    m_reply = nullptr;
     emit exitloop();
 }
 
-void Downloader::onSslErrors(QList<QSslError> _sslErrors)
+void Downloader::onSslErrors(const QList<QSslError>& _sslErrors)
 {
-    for (const QSslError& error : qAsConst(_sslErrors))
+    QStringList texts;
+    for (const QSslError& error : _sslErrors) {
         qCDebug(lcUpdate).noquote() << "SSL error: " + error.errorString();
-    emit mySslErrors(_sslErrors);
-    Cancel();
+        texts.append(error.errorString());
+    }
+    // SSL errors are never ignored: the transfer fails.
+    fail(SslError, texts.join(QLatin1String("; ")));
 }
 
 void Downloader::checkNetworkResponse()
 {
-    if (dataReceived)
+    if (m_dataReceived)
         return;
-    if (requestCount >= maxRequestsPerFile) {
-        qCDebug(lcUpdate).noquote() << "no data after" << requestCount << "requests for" << currentPath;
-        emit noResponse();
-        Cancel();
+    if (m_requestCount >= maxRequestsPerFile) {
+        fail(NoResponse, QStringLiteral("no data after %1 requests").arg(m_requestCount));
         return;
     }
-    if (!responseTimer->isActive())
+    if (!m_responseTimer->isActive())
         return;
-    if (reply) {
-        reply->disconnect(this);
-        if (reply->isRunning())
-            reply->abort();
-        reply->close();
-        reply->deleteLater();
+    if (m_reply) {
+        m_reply->disconnect(this);
+        if (m_reply->isRunning())
+            m_reply->abort();
+        m_reply->close();
+        m_reply->deleteLater();
     }
     sendRequest();
 }
 
 void Downloader::onTransferStalled()
 {
-    const qint64 left = stallTimeoutMs - sinceLastData.elapsed();
+    const qint64 left = m_timings.stallTimeoutMs - m_sinceLastData.elapsed();
     if (left > 0) {
-        stallTimer->start(int(left));
+        m_stallTimer->start(int(left));
         return;
     }
-    qCDebug(lcUpdate).noquote() << "no data for" << stallTimeoutMs << "ms, giving up on" << currentPath;
-    Cancel();
+    fail(DownloadFailed, QStringLiteral("no data for ") + seconds(m_timings.stallTimeoutMs));
 }
 
 void Downloader::onSlowTransferCheck()
 {
-    if (windowBytes >= minBytesPerSecond * slowTransferWindowMs / 1000) {
-        windowBytes = 0;
+    if (m_windowBytes >= minBytesPerSecond * m_timings.slowTransferWindowMs / 1000) {
+        m_windowBytes = 0;
         return;
     }
-    qCDebug(lcUpdate).noquote() << "transfer slower than" << minBytesPerSecond << "bytes/s for" << slowTransferWindowMs
-                                << "ms, giving up on" << currentPath;
-    Cancel();
+    fail(DownloadFailed,
+         QStringLiteral("less than %1 bytes/s over ").arg(minBytesPerSecond) + seconds(m_timings.slowTransferWindowMs));
 }
 
 void Downloader::Cancel()
 {
-    if (cancelled)
+    if (m_cancelled)
         return;
+    recordFailure(m_failure, {DownloadFailed, describe(QStringLiteral("cancelled"))});
     stopTimers();
-    if (reply)
-        reply->disconnect(this);
-    if (file) {
-        if (file->isOpen())
-            file->remove();
-        delete file;
-        file = nullptr;
+    if (m_reply)
+        m_reply->disconnect(this);
+    if (m_file) {
+        if (m_file->isOpen())
+            m_file->remove();
+        delete m_file;
+        m_file = nullptr;
     }
-    if (reply) {
-        if (reply->isRunning())
-            reply->abort();
-        reply->deleteLater();
-        reply = nullptr;
+    if (m_reply) {
+        if (m_reply->isRunning())
+            m_reply->abort();
+        m_reply->deleteLater();
+        m_reply = nullptr;
     }
-    cancelled = true;
-    succeeded = false;
+    m_cancelled = true;
     emit exitloop();
 }

@@ -8,6 +8,21 @@
 
 namespace ServiceUrls {
 
+namespace {
+QString encodeValue(const QString& text)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(text));
+}
+
+// "?version=" up to and including the operating-system code, for either request.
+QString versionQuery(const Manifest& installed, const Manifest& server, ManifestSource source)
+{
+    return QLatin1String("?version=") + encodeValue(manifestVersion(installed, server, source)) +
+           (installed.isDaily() ? QLatin1String("&vt=daily") : QLatin1String()) + QLatin1String("&os=") +
+           QString::number(osCode());
+}
+} // namespace
+
 int osCode()
 {
     const QString product = QSysInfo::productType();
@@ -16,16 +31,6 @@ int osCode()
     if (product == QLatin1String("osx"))
         return 2;
     return 255;
-}
-
-QString channel(const QJsonObject& localManifest)
-{
-    return Manifest::isDailyChannel(localManifest) ? QStringLiteral("&vt=daily") : QString();
-}
-
-QString encodeValue(const QString& text)
-{
-    return QString::fromLatin1(QUrl::toPercentEncoding(text));
 }
 
 QString encodePath(const QString& path)
@@ -41,18 +46,16 @@ QString launcherArchive(const QString& baseUrl)
     return baseUrl + QLatin1String("orvel/archive/55?pagesize=1");
 }
 
-QString appUpdate(const QString& baseUrl, const QJsonObject& localManifest)
+QString appUpdate(const QString& baseUrl, const Manifest& installed)
 {
-    return baseUrl + QLatin1String("orvel/patch?version=") +
-           encodeValue(Manifest::manifestVersion(localManifest, ServerManifest(), 1)) + channel(localManifest) +
-           QLatin1String("&os=") + QString::number(osCode()) + QLatin1String("&output=json");
+    return baseUrl + QLatin1String("orvel/patch") + versionQuery(installed, installed, ManifestSource::Installed) +
+           QLatin1String("&output=json");
 }
 
-QString download(const QString& baseUrl, const QJsonObject& localManifest, const ServerManifest& serverManifest)
+QString download(const QString& baseUrl, const Manifest& installed, const Manifest& server)
 {
-    return baseUrl + QLatin1String("orvel/patch/download?version=") +
-           encodeValue(Manifest::manifestVersion(localManifest, serverManifest, 0)) + channel(localManifest) +
-           QLatin1String("&os=") + QString::number(osCode()) + QLatin1String("&file=/");
+    return baseUrl + QLatin1String("orvel/patch/download") + versionQuery(installed, server, ManifestSource::Server) +
+           QLatin1String("&file=/");
 }
 
 } // namespace ServiceUrls

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QJsonObject>
 #include <QString>
 
-struct ServerManifest;
+struct Manifest;
 
 // Addresses on the update service. The version text and every segment of a file path are percent-encoded (all but
 // the unreserved characters, and "/" kept between path segments), so that a "#", "&", "?", "%" or "+" in them
@@ -13,11 +12,6 @@ namespace ServiceUrls {
 // 1 on Windows, 2 on macOS, 255 elsewhere, from QSysInfo::productType().
 int osCode();
 
-// "&vt=daily" when the local manifest pins a daily build, else "".
-QString channel(const QJsonObject& localManifest);
-
-// `text` percent-encoded as one query value.
-QString encodeValue(const QString& text);
 // A manifest "path" percent-encoded segment by segment, the "/" between segments kept.
 QString encodePath(const QString& path);
 
@@ -25,9 +19,9 @@ QString encodePath(const QString& path);
 QString launcherArchive(const QString& baseUrl);
 
 // The update for the installed build: empty answer, "Not Found", or the manifest of the build to install.
-QString appUpdate(const QString& baseUrl, const QJsonObject& localManifest);
+QString appUpdate(const QString& baseUrl, const Manifest& installed);
 
 // Download address of the build being installed, ending in "&file=/": an encoded manifest "path" completes it.
-QString download(const QString& baseUrl, const QJsonObject& localManifest, const ServerManifest& serverManifest);
+QString download(const QString& baseUrl, const Manifest& installed, const Manifest& server);
 
 } // namespace ServiceUrls

@@ -3,15 +3,13 @@
 #include <QDir>
 #include <QFile>
 
-#include "DownloadBatch.h"
 #include "FileSystem.h"
 #include "Platform.h"
 #include "ServiceUrls.h"
 #include "UpdateLogging.h"
 
-UpdateInstaller::UpdateInstaller(DownloadBatch& batch, LauncherError& launcherError, CopyStep startCopyManager,
-                                 QObject* parent)
-    : QObject(parent), batch(batch), launcherError(launcherError), startCopyManager(std::move(startCopyManager))
+UpdateInstaller::UpdateInstaller(DownloadStep download, CopyStep startCopyManager, QObject* parent)
+    : QObject(parent), m_download(std::move(download)), m_startCopyManager(std::move(startCopyManager))
 {}
 
 QString UpdateInstaller::downloadRoot()
@@ -27,11 +25,10 @@ QString UpdateInstaller::downloadAppDir()
     return root.isEmpty() ? QString() : root + QStringLiteral("/App");
 }
 
-bool UpdateInstaller::applyUpdate(const Inputs& inputs)
+Failure UpdateInstaller::applyUpdate(const Inputs& inputs)
 {
     QStringList paths;
-    const qint64 total =
-        Manifest::collectChangedFiles(inputs.serverManifest, inputs.localHashes, inputs.installPath, paths);
+    const qint64 total = collectChangedFiles(inputs.server, inputs.installed, inputs.installPath, paths);
 
     const QString root = downloadRoot();
     const QString appDir = downloadAppDir();
@@ -43,38 +40,33 @@ bool UpdateInstaller::applyUpdate(const Inputs& inputs)
     const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
     if (root.isEmpty() || !ensureDirectory(appDir) || !QFile::setPermissions(appDir, ownerOnly)) {
         qCDebug(lcUpdate) << "Failed to create download directory.";
-        recordError(launcherError, DownloadDirFailed);
-        return false;
+        return {DownloadDirFailed, root.isEmpty() ? QStringLiteral("no private temporary folder") : appDir};
     }
 
-    bool ready = true;
+    Failure failure;
     if (!paths.isEmpty()) {
         emit totalBytes(total);
-        const QString url = ServiceUrls::download(inputs.updateServiceUrl, inputs.localManifest, inputs.serverManifest);
-        ready = batch.downloadInParallel(paths, url, appDir, inputs.serverManifest.sizes());
-        if (!ready)
-            recordError(launcherError, DownloadFailed);
+        const QString url = ServiceUrls::download(inputs.updateServiceUrl, inputs.installed, inputs.server);
+        recordFailure(failure, m_download(paths, url, appDir, inputs.server.sizes()));
     }
     // Installed without its manifest (or with a truncated one), the files would stay undescribed and the next start
     // would ask for the wrong build.
-    if (ready && !Manifest::saveServerManifest(inputs.serverManifest, appDir)) {
+    QString error;
+    if (!failure.failed() && !saveServerManifest(inputs.server, appDir, &error)) {
         qCDebug(lcUpdate) << "Failed to save liveupdate.json File.";
-        recordError(launcherError, DownloadFailed);
-        ready = false;
+        failure = {DownloadFailed, QLatin1String(Manifest::fileName) + QLatin1String(": ") + error};
     }
 
-    bool result = false;
-    if (ready) {
-        result = startCopyManager && startCopyManager(appDir, inputs.installPath);
-        if (result) {
+    if (!failure.failed()) {
+        if (m_startCopyManager && m_startCopyManager(appDir, inputs.installPath)) {
             qCDebug(lcUpdate) << "Success for auto-update.";
         } else {
             qCDebug(lcUpdate) << "Failed to copy download files.";
-            recordError(launcherError, CopyFilesFailed);
+            failure = {CopyFilesFailed, QString()};
         }
     }
 
     if (!QDir(root).removeRecursively())
         qCDebug(lcUpdate) << "Failed to remove download directory.";
-    return result;
+    return failure;
 }

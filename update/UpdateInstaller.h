@@ -2,15 +2,13 @@
 
 #include <functional>
 
-#include <QJsonObject>
+#include <QHash>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
-#include "LauncherError.h"
+#include "Failure.h"
 #include "Manifest.h"
-#include "ServerManifest.h"
-
-class DownloadBatch;
 
 // Turns a server manifest that differs from the installation into an installed update: downloads the changed files
 // into a fresh private download tree (each at its manifest size), saves the server manifest beside them, has the copy
@@ -21,25 +19,29 @@ class UpdateInstaller : public QObject
     Q_DISABLE_COPY(UpdateInstaller)
 
 public:
+    // Fetches each path (downloadUrl + encoded path) into downloadAppDir + "/" + path at its expected size
+    // (DownloadBatch::downloadInParallel); no failure when every file arrived.
+    using DownloadStep =
+        std::function<Failure(const QStringList& paths, const QString& downloadUrl, const QString& downloadAppDir,
+                              const QHash<QString, qint64>& expectedSizes)>;
     // Installs downloadAppDir over installPath and waits for it; true when that fully succeeded.
     using CopyStep = std::function<bool(const QString& downloadAppDir, const QString& installPath)>;
 
-    UpdateInstaller(DownloadBatch& batch, LauncherError& launcherError, CopyStep startCopyManager,
-                    QObject* parent = nullptr);
+    UpdateInstaller(DownloadStep download, CopyStep startCopyManager, QObject* parent = nullptr);
 
     // What the installation and the update service say; all read by applyUpdate().
     struct Inputs
     {
-        QJsonObject localManifest;
-        ServerManifest serverManifest;
-        Manifest::LocalHashes localHashes;
+        Manifest installed;
+        Manifest server;
         QString installPath;
         QString updateServiceUrl;
     };
 
-    // True when the copy manager installed the update. Records DownloadDirFailed, DownloadFailed (also when the
-    // manifest cannot be saved completely into the download tree) or CopyFilesFailed on failure.
-    bool applyUpdate(const Inputs& inputs);
+    // No failure when the copy manager installed the update. Otherwise DownloadDirFailed, the download's own failure
+    // (DownloadFailed, NoResponse or SslError), DownloadFailed when the manifest cannot be saved completely into the
+    // download tree, or CopyFilesFailed.
+    Failure applyUpdate(const Inputs& inputs);
 
     // The private temporary folder + "/OrvelDownload", and its "App" mirror of the installation folder.
     // Empty when no private temporary folder can be had.
@@ -51,7 +53,6 @@ signals:
     void totalBytes(qint64 _bytesTotal);
 
 private:
-    DownloadBatch& batch;
-    LauncherError& launcherError;
-    CopyStep startCopyManager;
+    DownloadStep m_download;
+    CopyStep m_startCopyManager;
 };

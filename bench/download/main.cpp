@@ -1,5 +1,5 @@
 // Fetches the newest build's manifest from the update service and downloads every file of it the way an update
-// does (Manifest::collectChangedFiles against an empty installation, then DownloadBatch with its Downloader
+// does (collectChangedFiles against an empty installation, then DownloadBatch with its Downloader
 // threads). Prints the download's wall time and the peak resident memory of this process.
 //
 //   orvel_bench_download list              prints the manifest's paths in manifest order
@@ -48,17 +48,16 @@ int main(int argc, char* argv[])
     QSslConfiguration::setDefaultConfiguration(ssl);
     // An installation without a manifest asks for version 0.0.0.0 and is sent the newest build.
     NetworkWorker worker(nullptr, false);
-    worker.get(QNetworkRequest(QUrl(ServiceUrls::appUpdate(settings.updateServiceUrl(), {}))));
+    worker.get(QNetworkRequest(QUrl(ServiceUrls::appUpdate(settings.updateServiceUrl(), Manifest()))));
     QString refusal;
-    const std::optional<ServerManifest> serverManifest =
-        ServerManifest::parse(worker.responseJson().object(), &refusal);
+    const std::optional<Manifest> serverManifest = Manifest::parse(worker.responseJson().object(), &refusal);
     if (!serverManifest) {
         std::fprintf(stderr, "manifest refused: %s\n", qPrintable(refusal));
         return 1;
     }
     QStringList paths;
     const QString outDir = list ? QString() : arguments.at(2);
-    const qint64 total = Manifest::collectChangedFiles(*serverManifest, {}, outDir + "/no installation", paths);
+    const qint64 total = collectChangedFiles(*serverManifest, Manifest(), outDir + "/no installation", paths);
     if (paths.isEmpty()) {
         std::fprintf(stderr, "no files in the manifest\n");
         return 1;
@@ -69,15 +68,16 @@ int main(int argc, char* argv[])
         return 0;
     }
 
-    LauncherError error = NoError;
-    QStringList details;
-    DownloadBatch batch(error, details);
+    DownloadBatch batch;
     QElapsedTimer clock;
     clock.start();
     const double beforeDownload = sinceStart.nsecsElapsed() / 1e9;
-    const bool ok =
-        batch.downloadInParallel(paths, ServiceUrls::download(settings.updateServiceUrl(), {}, *serverManifest), outDir,
-                                 serverManifest->sizes());
+    const Failure failure =
+        batch.downloadInParallel(paths, ServiceUrls::download(settings.updateServiceUrl(), Manifest(), *serverManifest),
+                                 outDir, serverManifest->sizes());
+    const bool ok = !failure.failed();
+    if (!ok)
+        std::fprintf(stderr, "download failed (%d): %s\n", int(failure.code), qPrintable(failure.detail));
     const double seconds = clock.nsecsElapsed() / 1e9;
 
     rusage usage{};

@@ -63,19 +63,19 @@ int main(int argc, char* argv[])
         total += size;
     }
     QString error;
-    const std::optional<ServerManifest> serverManifest = ServerManifest::parse(
-        QJsonObject{{"version", "2.0"}, {"totalFileSize", total}, {"fileList", serverList}}, &error);
+    const std::optional<Manifest> serverManifest =
+        Manifest::parse(QJsonObject{{"version", "2.0"}, {"totalFileSize", total}, {"fileList", serverList}}, &error);
     if (!serverManifest) {
         std::fprintf(stderr, "manifest refused: %s\n", qPrintable(error));
         return 1;
     }
-    const Manifest::LocalHashes hashes = Manifest::indexLocalHashes(QJsonObject{{"fileList", localList}});
+    const Manifest installed = Manifest::fromInstalled(QJsonObject{{"fileList", localList}});
 
     auto ours = [&] {
         QStringList paths;
         QElapsedTimer clock;
         clock.start();
-        const qint64 left = Manifest::collectChangedFiles(*serverManifest, hashes, root, paths);
+        const qint64 left = collectChangedFiles(*serverManifest, installed, root, paths);
         const double seconds = clock.nsecsElapsed() / 1e9;
         if (left != 0 || !paths.isEmpty())
             std::fprintf(stderr, "unexpected result: %lld bytes, %d paths\n", left, int(paths.size()));

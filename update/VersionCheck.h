@@ -1,11 +1,10 @@
 #pragma once
 
-#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
-#include "LauncherError.h"
-#include "ServerManifest.h"
+#include "Failure.h"
+#include "Manifest.h"
 
 // The two questions put to the update service before the launcher's window is shown: is a newer launcher published
 // (decided here from the newest listed version), and does the installed application need an update (decided by the
@@ -19,25 +18,25 @@ public:
     static constexpr int defaultAttempts = 100;
     static constexpr int defaultPauseMs = 500;
 
-    // updateServiceUrl ends with "/". Failures are recorded into launcherError (the first one wins).
-    VersionCheck(const QString& updateServiceUrl, LauncherError& launcherError, QObject* parent = nullptr);
+    // updateServiceUrl ends with "/".
+    explicit VersionCheck(const QString& updateServiceUrl, QObject* parent = nullptr);
 
     // Attempts of the launcher check and the pause after each failed one; tests shorten them.
     void setRetry(int attempts, int pauseMs);
 
-    // Asks for the newest launcher until one attempt succeeds; records NetworkUnstable when none does and
-    // LauncherVersionCheckFailed for an unusable answer. Returns launcherLatest().
-    bool checkLauncherVersion();
-    // Asks whether the build described by localManifest needs an update. Afterwards noUpdateAvailable() or
-    // serverManifest() is set (checked: see ServerManifest::parse), or VersionCheckFailed, ServerManifestNotFound or
-    // InvalidServerManifest is recorded.
-    void checkAppVersion(const QJsonObject& localManifest);
+    // Asks for the newest launcher until one attempt succeeds: NetworkUnstable when none does,
+    // LauncherVersionCheckFailed for an unusable answer. launcherLatest() tells the answer.
+    Failure checkLauncherVersion();
+    // Asks whether the installed build needs an update. Afterwards noUpdateAvailable() or serverManifest() is set
+    // (checked: see Manifest::parse), or the failure is VersionCheckFailed, ServerManifestNotFound or
+    // InvalidServerManifest (with the reason the manifest was refused).
+    Failure checkAppVersion(const Manifest& installed);
 
     // No newer launcher is published: its major.minor is 0.x, 1.x or 2.0.
     bool launcherLatest() const { return m_launcherLatest; }
     bool noUpdateAvailable() const { return m_noUpdateAvailable; }
     // Empty (no document) until a valid manifest arrived.
-    const ServerManifest& serverManifest() const { return m_serverManifest; }
+    const Manifest& serverManifest() const { return m_serverManifest; }
 
 signals:
     // Raising it cancels the requests in flight (the request workers are children of this object).
@@ -49,10 +48,11 @@ private slots:
 
 private:
     QString m_updateServiceUrl;
-    LauncherError& m_launcherError;
     int m_attempts = defaultAttempts;
     int m_pauseMs = defaultPauseMs;
     bool m_launcherLatest = false;
     bool m_noUpdateAvailable = false;
-    ServerManifest m_serverManifest;
+    Manifest m_serverManifest;
+    // Of the application check, set by its slots.
+    Failure m_appCheckFailure;
 };

@@ -6,10 +6,10 @@
 #include <QThread>
 #include <QUrl>
 
-#include "LauncherLogging.h"
-#include "OrvelVersion.h"
 #include "NetworkWorker.h"
+#include "OrvelVersion.h"
 #include "ServiceUrls.h"
+#include "UpdateLogging.h"
 
 namespace {
 QNetworkRequest plainGet(const QString& address)
@@ -34,10 +34,15 @@ QString newestLauncherVersion(const QByteArray& body)
         return {};
     return first.toObject().value(QLatin1String("version")).toString();
 }
+
+QString describeFailedRequest(const NetworkWorker& worker)
+{
+    return worker.statusCode().isEmpty() ? QStringLiteral("no answer") : QLatin1String("HTTP ") + worker.statusCode();
+}
 } // namespace
 
-VersionCheck::VersionCheck(const QString& updateServiceUrl, LauncherError& launcherError, QObject* parent)
-    : QObject(parent), m_updateServiceUrl(updateServiceUrl), m_launcherError(launcherError)
+VersionCheck::VersionCheck(const QString& updateServiceUrl, QObject* parent)
+    : QObject(parent), m_updateServiceUrl(updateServiceUrl)
 {}
 
 void VersionCheck::setRetry(int attempts, int pauseMs)
@@ -46,7 +51,7 @@ void VersionCheck::setRetry(int attempts, int pauseMs)
     m_pauseMs = pauseMs;
 }
 
-bool VersionCheck::checkLauncherVersion()
+Failure VersionCheck::checkLauncherVersion()
 {
     const QNetworkRequest request = plainGet(ServiceUrls::launcherArchive(m_updateServiceUrl));
     auto* worker = new NetworkWorker(this, false);
@@ -59,16 +64,19 @@ bool VersionCheck::checkLauncherVersion()
             QThread::msleep(static_cast<unsigned long>(m_pauseMs));
     }
     if (!answered) {
-        qCDebug(lcLauncher) << "No answer to the launcher version request after" << m_attempts << "attempts";
-        recordError(m_launcherError, NetworkUnstable);
-        return m_launcherLatest;
+        const QString detail =
+            QStringLiteral("%1 after %2 attempts").arg(describeFailedRequest(*worker)).arg(m_attempts);
+        qCDebug(lcUpdate).noquote() << "Launcher version request failed:" << detail;
+        return {NetworkUnstable, detail};
     }
 
-    const QStringList parts = newestLauncherVersion(worker->responseData()).split(QLatin1Char('.'));
+    const QString version = newestLauncherVersion(worker->responseData());
+    const QStringList parts = version.split(QLatin1Char('.'));
     if (parts.size() < 2) {
-        qCDebug(lcLauncher) << "Unusable launcher version answer:" << worker->responseData();
-        recordError(m_launcherError, LauncherVersionCheckFailed);
-        return m_launcherLatest;
+        qCDebug(lcUpdate) << "Unusable launcher version answer:" << worker->responseData();
+        return {LauncherVersionCheckFailed,
+                version.isEmpty() ? QStringLiteral("no launcher version in the answer")
+                                  : QStringLiteral("launcher version \"%1\" has no minor number").arg(version)};
     }
     // Text that is not a number counts as 0. Only major and minor count: with this launcher at 2.0, anything from 2.1
     // or 3 on is newer (and a negative number is no version this launcher knows).
@@ -76,15 +84,17 @@ bool VersionCheck::checkLauncherVersion()
     const int minor = parts.at(1).toInt();
     m_launcherLatest = (major >= 0 && major < ORVEL_VERSION_MAJOR) ||
                        (major == ORVEL_VERSION_MAJOR && minor >= 0 && minor <= ORVEL_VERSION_MINOR);
-    return m_launcherLatest;
+    return {};
 }
 
-void VersionCheck::checkAppVersion(const QJsonObject& localManifest)
+Failure VersionCheck::checkAppVersion(const Manifest& installed)
 {
+    m_appCheckFailure = Failure();
     auto* worker = new NetworkWorker(this, false);
     connect(worker, &NetworkWorker::success, this, &VersionCheck::successCheckOrvelLatestVersion);
     connect(worker, &NetworkWorker::failure, this, &VersionCheck::failureCheckOrvelLatestVersion);
-    worker->get(plainGet(ServiceUrls::appUpdate(m_updateServiceUrl, localManifest)));
+    worker->get(plainGet(ServiceUrls::appUpdate(m_updateServiceUrl, installed)));
+    return m_appCheckFailure;
 }
 
 void VersionCheck::successCheckOrvelLatestVersion()
@@ -100,24 +110,27 @@ void VersionCheck::successCheckOrvelLatestVersion()
         return;
     }
     if (QString::fromUtf8(body) == QLatin1String("Not Found")) {
-        qCDebug(lcLauncher) << "liveupdate.json file does not exist.";
-        recordError(m_launcherError, ServerManifestNotFound);
+        qCDebug(lcUpdate) << "liveupdate.json file does not exist.";
+        recordFailure(m_appCheckFailure, {ServerManifestNotFound, QString()});
         return;
     }
-    const QJsonDocument document = QJsonDocument::fromJson(body);
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
     if (document.isNull() || !document.isObject()) {
-        qCDebug(lcLauncher) << "invalid server liveupdate.json file.";
-        recordError(m_launcherError, InvalidServerManifest);
+        qCDebug(lcUpdate) << "invalid server liveupdate.json file.";
+        recordFailure(m_appCheckFailure,
+                      {InvalidServerManifest,
+                       document.isNull() ? parseError.errorString() : QStringLiteral("not a JSON object")});
         return;
     }
     // Checked here, once, before anything is downloaded: a member of the wrong type would otherwise read as a default
     // and install a build that differs from its manifest; an unsafe path would point outside the installation.
-    QString error;
-    std::optional<ServerManifest> manifest = ServerManifest::parse(document.object(), &error);
+    QString refusal;
+    std::optional<Manifest> manifest = Manifest::parse(document.object(), &refusal);
     if (!manifest) {
-        qCDebug(lcLauncher).noquote() << "server liveupdate.json refused:" << error;
-        qCDebug(lcLauncher) << "invalid server liveupdate.json file.";
-        recordError(m_launcherError, InvalidServerManifest);
+        qCDebug(lcUpdate).noquote() << "server liveupdate.json refused:" << refusal;
+        qCDebug(lcUpdate) << "invalid server liveupdate.json file.";
+        recordFailure(m_appCheckFailure, {InvalidServerManifest, refusal});
         return;
     }
     m_serverManifest = std::move(*manifest);
@@ -129,5 +142,5 @@ void VersionCheck::failureCheckOrvelLatestVersion()
     if (!worker)
         return;
     worker->deleteLater();
-    recordError(m_launcherError, VersionCheckFailed);
+    recordFailure(m_appCheckFailure, {VersionCheckFailed, describeFailedRequest(*worker)});
 }
