@@ -25,6 +25,7 @@
 
 #include "FileDescriptor.h"
 #include "Sha256Hasher.h"
+#include "ManifestSignature.h"
 #include "SignedManifest.h"
 
 // Every path below the two roots is reached through the descriptor of its parent folder, never by name from the top,
@@ -627,8 +628,8 @@ bool copyTree(const QString& source, const QString& destination, const CopyOptio
         QByteArray body;
         QByteArray signature;
         QString reason;
-        if (!readSmall(plan, FileEntry{0, SignedManifest::bodyFileName, SignedManifest::bodyFileName}, body) ||
-            !readSmall(plan, FileEntry{0, SignedManifest::signatureFileName, SignedManifest::signatureFileName},
+        if (!readSmall(plan, FileEntry{0, ManifestSignature::kBodyFileName, ManifestSignature::kBodyFileName}, body) ||
+            !readSmall(plan, FileEntry{0, ManifestSignature::kSignatureFileName, ManifestSignature::kSignatureFileName},
                        signature) ||
             !signedManifest.load(body, signature, options.manifestPublicKey, &reason)) {
             qCWarning(lcCopy).noquote() << "Nothing installed:" << (reason.isEmpty() ? "no signed manifest" : reason);

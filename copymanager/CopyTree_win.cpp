@@ -8,6 +8,7 @@
 #include <QSaveFile>
 
 #include "Sha256Hasher.h"
+#include "ManifestSignature.h"
 #include "SignedManifest.h"
 
 // Windows: the helper is started with "runas" by the user it copies for, so the folder it copies from carries no
@@ -109,8 +110,8 @@ bool copyTree(const QString& source, const QString& destination, const CopyOptio
     if (verify) {
         QString reason;
         const QString top = sourceRoot + QLatin1Char('/');
-        if (!signedManifest.load(readAll(top + QLatin1String(SignedManifest::bodyFileName)),
-                                 readAll(top + QLatin1String(SignedManifest::signatureFileName)),
+        if (!signedManifest.load(readAll(top + QLatin1String(ManifestSignature::kBodyFileName)),
+                                 readAll(top + QLatin1String(ManifestSignature::kSignatureFileName)),
                                  options.manifestPublicKey, &reason)) {
             qCWarning(lcCopy).noquote() << "Nothing installed:" << reason;
             return false;

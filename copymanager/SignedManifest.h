@@ -5,15 +5,12 @@
 #include <QString>
 
 // The manifest of the update being installed, as its publisher signed it. The launcher leaves the exact bytes it
-// received and their signature in the download folder; with a public key configured, the copy installs a file only
-// when its size and SHA-256 match the manifest's entry for its path.
+// received and their signature in the download folder (ManifestSignature::kBodyFileName, kSignatureFileName); with a
+// public key configured, the copy installs a file only when its size and SHA-256 match the manifest's entry for its
+// path.
 class SignedManifest
 {
 public:
-    // Names of the two files the launcher leaves at the top of the download folder (reserved: never installed).
-    static constexpr char bodyFileName[] = ".orvel-manifest.json";
-    static constexpr char signatureFileName[] = ".orvel-manifest.sig";
-
     struct Entry
     {
         qint64 size = -1;

@@ -65,12 +65,15 @@ void OrvelLauncher::startFlow()
 
     // Still hidden: every request here is synchronous.
     VersionCheck versionCheck(DeploymentSettings::current().updateServiceUrl());
+    versionCheck.setManifestPublicKey(DeploymentSettings::current().manifestPublicKey());
     recordFailure(m_failure, versionCheck.checkLauncherVersion());
     launcherLatest = versionCheck.launcherLatest();
     if (launcherLatest) {
         recordFailure(m_failure, versionCheck.checkAppVersion(localManifest));
         noUpdateAvailable = versionCheck.noUpdateAvailable();
         serverManifest = versionCheck.serverManifest();
+        m_signedManifest = versionCheck.signedManifest();
+        m_manifestSignature = versionCheck.manifestSignature();
         if (AppSettings::staySignedIn()) {
             signedIn = !Account::verifyStoredToken(this).failed();
             if (signedIn)
@@ -155,6 +158,8 @@ bool OrvelLauncher::applyUpdate()
     inputs.server = serverManifest;
     inputs.installPath = installPath();
     inputs.updateServiceUrl = DeploymentSettings::current().updateServiceUrl();
+    inputs.signedManifest = m_signedManifest;
+    inputs.manifestSignature = m_manifestSignature;
 
     m_downloads = &batch;
     // The update's own failure; it becomes the run's failure when it is the first.

@@ -70,6 +70,9 @@ private:
     bool signedIn = false;
     Manifest localManifest;
     Manifest serverManifest;
+    // With a manifest key: the manifest answer's bytes and signature, handed on to the copy helper.
+    QByteArray m_signedManifest;
+    QByteArray m_manifestSignature;
     InstanceLogin* loginClient = nullptr;
     Profile* profile = nullptr;
     InstallBar* installBar = nullptr;

@@ -13,6 +13,10 @@ class ManifestSignature
 public:
     // The response header that carries the signature.
     static const char* const kHeader;
+    // What the launcher leaves at the top of the download folder for the copy helper's own check: the exact bytes of
+    // the manifest answer and its signature header. Names starting with ".orvel-" are never installed.
+    static constexpr char kBodyFileName[] = ".orvel-manifest.json";
+    static constexpr char kSignatureFileName[] = ".orvel-manifest.sig";
 
     // True when `signatureBase64` is a valid signature of `body` under `publicKeyBase64`. Otherwise false and,
     // with `reason` given, why: the public key is not Base64 of 32 bytes, the signature is missing, the signature

@@ -138,6 +138,15 @@ QByteArray NetworkWorker::responseData() const
     return m_responseData;
 }
 
+QByteArray NetworkWorker::responseHeader(const QByteArray& name) const
+{
+    for (const QNetworkReply::RawHeaderPair& header : m_responseHeaders) {
+        if (header.first.compare(name, Qt::CaseInsensitive) == 0)
+            return header.second;
+    }
+    return QByteArray();
+}
+
 QJsonDocument NetworkWorker::responseJson() const
 {
     const QJsonDocument document = QJsonDocument::fromJson(m_responseData);
@@ -182,6 +191,7 @@ void NetworkWorker::onReply(QNetworkReply* _reply)
         if (_reply->error() >= QNetworkReply::ContentAccessDenied &&
             _reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
             m_responseData = _reply->readAll();
+            m_responseHeaders = _reply->rawHeaderPairs();
             handleReplyStatus(_reply);
         } else {
             // No answer at all. Forget the previous status so isSuccess() cannot report an earlier request.
@@ -193,6 +203,7 @@ void NetworkWorker::onReply(QNetworkReply* _reply)
         }
     } else if (_reply->isReadable()) {
         m_responseData = _reply->readAll();
+        m_responseHeaders = _reply->rawHeaderPairs();
         handleReplyStatus(_reply);
     } else {
         m_certificateRefused = false;

@@ -44,6 +44,8 @@ public:
 
     bool isSuccess() const;
     QByteArray responseData() const;
+    // A header of the last readable reply (empty when it had none).
+    QByteArray responseHeader(const QByteArray& name) const;
     QJsonDocument responseJson() const;
     // Decimal HTTP status of the last readable reply, empty before the first.
     QString statusCode() const { return m_statusCode; }
@@ -86,6 +88,7 @@ private:
     bool m_async;
     QNetworkAccessManager* m_manager;
     QByteArray m_responseData;
+    QList<QNetworkReply::RawHeaderPair> m_responseHeaders;
     QString m_statusCode;
     QList<QNetworkReply*> m_pendingReplies;
     int m_transferTimeoutMs;

@@ -141,7 +141,7 @@ void tst_UpdateInstaller::decisions()
     connect(&installer, &UpdateInstaller::totalBytes, this, [&totals](qint64 total) { totals.append(total); });
     // The copy manager refuses a download folder others can write to: it must not depend on the umask.
     const mode_t umask = ::umask(0);
-    const Failure failure = installer.applyUpdate({local, server, installPath(), "https://u/"});
+    const Failure failure = installer.applyUpdate({local, server, installPath(), "https://u/", {}, {}});
     ::umask(umask);
     QDir::setCurrent(workingFolder);
 
@@ -177,8 +177,12 @@ void tst_UpdateInstaller::installsPublishedBuild()
     ssl.addCaCertificates(service.caCertificatesPath());
     QSslConfiguration::setDefaultConfiguration(ssl);
 
-    // As the launcher does: the check first (nothing installed yet), then the update.
+    // As the launcher does: the check first (nothing installed yet), with the publisher's key, then the update. A
+    // key that is not the publisher's verifies nothing.
     VersionCheck check(service.updateUrl());
+    check.setManifestPublicKey(QByteArray(31, 'k').toBase64());
+    QCOMPARE(check.checkAppVersion(Manifest()).code, UpdateNotVerified);
+    check.setManifestPublicKey(service.value("ORVEL_MANIFEST_PUBLIC_KEY"));
     QCOMPARE(check.checkAppVersion(Manifest()).code, NoError);
     DownloadBatch batch;
     UpdateInstaller installer(
@@ -186,7 +190,8 @@ void tst_UpdateInstaller::installsPublishedBuild()
                  const QHash<QString, qint64>& sizes) { return batch.downloadInParallel(paths, url, dir, sizes); },
         [](const QString& from, const QString& to) { return ProgramStart::startCopyManager(from, to, ORVEL_BIN_DIR); });
     const Failure failure =
-        installer.applyUpdate({Manifest(), check.serverManifest(), installPath(), service.updateUrl()});
+        installer.applyUpdate({Manifest(), check.serverManifest(), installPath(), service.updateUrl(),
+                               check.signedManifest(), check.manifestSignature()});
     QVERIFY2(!failure.failed(), qPrintable(failure.detail));
     build.insert("liveupdate.json", savedManifest(check.serverManifest()));
     QCOMPARE(readTree(installPath()), build);

@@ -2,11 +2,26 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include "FileSystem.h"
+#include "ManifestSignature.h"
 #include "Platform.h"
 #include "ServiceUrls.h"
 #include "UpdateLogging.h"
+
+namespace {
+
+// Writes `content` as the file at `path`; the error text (naming the file) when it could not be written completely.
+QString writeWhole(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    const bool written =
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size() && file.flush();
+    return written ? QString() : QFileInfo(path).fileName() + QLatin1String(": ") + file.errorString();
+}
+
+} // namespace
 
 UpdateInstaller::UpdateInstaller(DownloadStep download, CopyStep startCopyManager, QObject* parent)
     : QObject(parent), m_download(std::move(download)), m_startCopyManager(std::move(startCopyManager))
@@ -55,6 +70,16 @@ Failure UpdateInstaller::applyUpdate(const Inputs& inputs)
     if (!failure.failed() && !saveServerManifest(inputs.server, appDir, &error)) {
         qCDebug(lcUpdate) << "Failed to save liveupdate.json File.";
         failure = {DownloadFailed, QLatin1String(Manifest::fileName) + QLatin1String(": ") + error};
+    }
+    if (!failure.failed() && !inputs.signedManifest.isEmpty()) {
+        const QString top = appDir + QLatin1Char('/');
+        const QString saved = writeWhole(top + QLatin1String(ManifestSignature::kBodyFileName), inputs.signedManifest);
+        const QString signature =
+            saved.isEmpty()
+                ? writeWhole(top + QLatin1String(ManifestSignature::kSignatureFileName), inputs.manifestSignature)
+                : saved;
+        if (!signature.isEmpty())
+            failure = {DownloadFailed, signature};
     }
 
     if (!failure.failed()) {

@@ -36,6 +36,9 @@ public:
         Manifest server;
         QString installPath;
         QString updateServiceUrl;
+        // With a manifest key: the manifest answer's exact bytes and signature, left for the copy helper to check.
+        QByteArray signedManifest;
+        QByteArray manifestSignature;
     };
 
     // No failure when the copy manager installed the update. Otherwise DownloadDirFailed, the download's own failure

@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QUrl>
 
+#include "ManifestSignature.h"
 #include "NetworkWorker.h"
 #include "OrvelVersion.h"
 #include "ServiceUrls.h"
@@ -113,6 +114,18 @@ void VersionCheck::successCheckOrvelLatestVersion()
         qCDebug(lcUpdate) << "liveupdate.json file does not exist.";
         recordFailure(m_appCheckFailure, {ServerManifestNotFound, QString()});
         return;
+    }
+    if (!m_manifestPublicKey.isEmpty()) {
+        // Before anything in it is trusted: the bytes must be the publisher's.
+        const QByteArray signature = worker->responseHeader(ManifestSignature::kHeader);
+        QString reason;
+        if (!ManifestSignature::verify(body, signature, m_manifestPublicKey, &reason)) {
+            qCWarning(lcUpdate).noquote() << "server liveupdate.json not verified:" << reason;
+            recordFailure(m_appCheckFailure, {UpdateNotVerified, reason});
+            return;
+        }
+        m_signedManifest = body;
+        m_manifestSignature = signature;
     }
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);

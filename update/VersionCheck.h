@@ -23,6 +23,9 @@ public:
 
     // Attempts of the launcher check and the pause after each failed one; tests shorten them.
     void setRetry(int attempts, int pauseMs);
+    // The publisher's Ed25519 key (standard Base64 of 32 bytes). When set, a manifest answer counts only with a
+    // valid "X-Orvel-Signature" over its exact bytes; otherwise the check fails with UpdateNotVerified.
+    void setManifestPublicKey(const QString& publicKeyBase64) { m_manifestPublicKey = publicKeyBase64; }
 
     // Asks for the newest launcher until one attempt succeeds: NetworkUnstable when none does,
     // LauncherVersionCheckFailed for an unusable answer. launcherLatest() tells the answer.
@@ -37,6 +40,9 @@ public:
     bool noUpdateAvailable() const { return m_noUpdateAvailable; }
     // Empty (no document) until a valid manifest arrived.
     const Manifest& serverManifest() const { return m_serverManifest; }
+    // The manifest answer's exact bytes and its signature header, as received (for the copy helper's own check).
+    QByteArray signedManifest() const { return m_signedManifest; }
+    QByteArray manifestSignature() const { return m_manifestSignature; }
 
 signals:
     // Raising it cancels the requests in flight (the request workers are children of this object).
@@ -53,6 +59,9 @@ private:
     bool m_launcherLatest = false;
     bool m_noUpdateAvailable = false;
     Manifest m_serverManifest;
+    QString m_manifestPublicKey;
+    QByteArray m_signedManifest;
+    QByteArray m_manifestSignature;
     // Of the application check, set by its slots.
     Failure m_appCheckFailure;
 };
