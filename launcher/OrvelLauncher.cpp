@@ -15,6 +15,7 @@
 #include "DeploymentSettings.h"
 #include "DownloadBatch.h"
 #include "ErrorMessage.h"
+#include "Events.h"
 #include "InstallBar.h"
 #include "InstallLayout.h"
 #include "InstanceLogin.h"
@@ -80,6 +81,7 @@ OrvelLauncher::~OrvelLauncher()
     if (!quitByUser && launcherError != NoError) {
         const QString message = launcherErrorMessage(launcherError) + errorDetails.join(QLatin1Char('.'));
         qCDebug(lcLauncher).noquote() << "Error dialog, code" << qint32(launcherError) << ":" << message;
+        emitEvent("error-dialog");
         MiniModal dialog(this, MiniModal::Error, message, launcherError);
         dialog.exec();
     }
@@ -111,8 +113,10 @@ void OrvelLauncher::startFlow()
     if (noUpdateAvailable || applyUpdate()) {
         barMode = signedIn ? 2 : 1;
         installBar->setMode(barMode);
+        emitEvent(noUpdateAvailable ? "up-to-date" : "update-installed");
     } else {
         qDebug() << "Auto-update failed.";
+        emitEvent("update-failed");
         onQuitLauncher();
     }
 }
@@ -122,6 +126,7 @@ void OrvelLauncher::showWindow()
     show();
     // Support and the start-up benchmark read when the user first sees something.
     qCDebug(lcLauncher) << "Window shown";
+    emitEvent("window-shown");
 }
 
 QString OrvelLauncher::installPath() const
@@ -197,6 +202,7 @@ void OrvelLauncher::onSuccessToInstanceLogin(QByteArray _token)
     Account::onSuccessToInstanceLogin(_token, [this] { profile->refreshAvatar(); });
     barMode = 2;
     installBar->setMode(barMode);
+    emitEvent("signed-in");
 }
 
 void OrvelLauncher::onFailedToInstanceLogin(LauncherError _error)

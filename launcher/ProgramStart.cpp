@@ -4,6 +4,7 @@
 #include <QProcess>
 
 #include "AppSettings.h"
+#include "Events.h"
 #include "InstallLayout.h"
 #include "LauncherLogging.h"
 #include "Platform.h"
@@ -24,6 +25,7 @@ LauncherError play(const QString& installPath)
         return AppStartFailed;
     }
     qCDebug(lcLauncher) << "Orvel execution success.";
+    emitEvent("application-started");
     return NoError;
 }
 
