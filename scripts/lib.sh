@@ -174,6 +174,41 @@ orvel_user_session() {
     unset QT_SCALE_FACTOR QT_LOGGING_RULES
 }
 
+# orvel_wait_alone [SECONDS]: waits until no OrvelLauncher or Orvel runs on this machine (the launcher refuses to start
+# beside one, whoever started it); false when one still runs after SECONDS (default 60).
+orvel_wait_alone() {
+    for _ in $(seq $((${1:-60} * 5))); do
+        [[ -z $(find /proc/[0-9]*/exe -maxdepth 0 \( -lname '*/OrvelLauncher' -o -lname '*/Orvel' \
+            -o -lname '*/OrvelLauncher (deleted)' -o -lname '*/Orvel (deleted)' \) 2>/dev/null) ]] && return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+# orvel_start_launcher PROGRAM OUT LOG: starts the launcher (standard output to OUT, error output to LOG) once no
+# other launcher or application runs, and waits for its first event. A launcher that ends at once without one was
+# refused beside a program some other run started meanwhile: it starts again once that has ended. Sets
+# ORVEL_LAUNCHER_PID.
+orvel_start_launcher() {
+    local program=$1 out=$2 log=$3
+    for _ in 1 2 3 4 5; do
+        orvel_wait_alone 120 || { orvel_log "another OrvelLauncher or Orvel keeps running on this machine"; return 1; }
+        "$program" >"$out" 2>"$log" &
+        ORVEL_LAUNCHER_PID=$!
+        ORVEL_PIDS+=("$ORVEL_LAUNCHER_PID")
+        for _ in $(seq 1200); do
+            grep -q 'orvel\.events: ' "$log" && return 0
+            kill -0 "$ORVEL_LAUNCHER_PID" 2>/dev/null || break
+            sleep 0.1
+        done
+        grep -q 'orvel\.events: ' "$log" && return 0
+        kill -0 "$ORVEL_LAUNCHER_PID" 2>/dev/null && return 1 # no event within two minutes
+        wait "$ORVEL_LAUNCHER_PID" || return 1                # failed rather than refused
+        orvel_log "the launcher was refused beside another run's launcher or application; starting it again"
+    done
+    return 1
+}
+
 # orvel_wait_line FILE TEXT SECONDS: waits until the file holds the text.
 orvel_wait_line() {
     local file=$1 text=$2 seconds=${3:-20}
