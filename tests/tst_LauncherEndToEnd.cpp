@@ -68,9 +68,7 @@ private:
     // One user's machine with `installed` in its install folder, and a service publishing copies of the builds.
     bool prepare(const QString& installed, const QStringList& serviceArguments = {});
     QString path(const QString& relative) const { return m_session->filePath(relative); }
-    void launch(Launcher& launcher, int applicationMs = 1500);
-    bool start(Launcher& launcher, int applicationMs = 1500);
-    bool refusedBesideRunningCopy();
+    bool start(Launcher& launcher, int applicationMs = 1500, bool bRefusalExpected = false);
     bool endPrograms();
     QString installedVersion() const;
     QString waitForWindow(const QString& title, Launcher& launcher);
@@ -168,41 +166,30 @@ bool tst_LauncherEndToEnd::prepare(const QString& installed, const QStringList& 
     return true;
 }
 
-void tst_LauncherEndToEnd::launch(Launcher& launcher, int applicationMs)
+// Starts a launcher and, unless `bRefusalExpected`, waits for its first event. A launcher that ends at once without
+// one was refused beside a program that another run on this machine (another checkout's tests, a demo) started
+// meanwhile: it starts again once that has ended.
+bool tst_LauncherEndToEnd::start(Launcher& launcher, int applicationMs, bool bRefusalExpected)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("TMPDIR", path("tmp"));
-    environment.insert("ORVEL_APP_EXIT_AFTER_MS", QString::number(applicationMs));
-    launcher.setProcessEnvironment(environment);
-    launcher.setWorkingDirectory(m_session->path());
-    // The application inherits the launcher's output and outlives it, so its line is read from a file.
-    launcher.setStandardOutputFile(path("launcher.out"), QIODevice::Append);
-    launcher.errorFile = path(QString("launcher-%1.err").arg(++m_launchers));
-    launcher.setStandardErrorFile(launcher.errorFile);
-    launcher.start(kBin + "/OrvelLauncher", QStringList());
-}
-
-// Launches and waits for the first event. A launcher that ends at once without one was refused beside a program that
-// another run on this machine (another checkout's tests, a demo) started meanwhile: it starts again once that ended.
-bool tst_LauncherEndToEnd::start(Launcher& launcher, int applicationMs)
-{
+    const auto started = [&] { return launcher.err().contains("orvel.events:"); };
     for (int attempt = 0; attempt < 5; ++attempt) {
-        launch(launcher, applicationMs);
-        const auto started = [&] { return launcher.err().contains("orvel.events:"); };
+        launcher.setEnvironment(QProcess::systemEnvironment()
+                                << "TMPDIR=" + path("tmp")
+                                << "ORVEL_APP_EXIT_AFTER_MS=" + QString::number(applicationMs));
+        launcher.setWorkingDirectory(m_session->path());
+        // The application inherits the launcher's output and outlives it, so its line is read from a file.
+        launcher.setStandardOutputFile(path("launcher.out"), QIODevice::Append);
+        launcher.errorFile = path(QString("launcher-%1.err").arg(++m_launchers));
+        launcher.setStandardErrorFile(launcher.errorFile);
+        launcher.start(kBin + "/OrvelLauncher", QStringList());
+        if (bRefusalExpected) // at once, with exit code 0, having done nothing
+            return launcher.exitsCleanly(30000) && !started();
         (void)QTest::qWaitFor([&] { return started() || launcher.state() == QProcess::NotRunning; }, 60000);
         if (started() || launcher.state() != QProcess::NotRunning || launcher.exitCode() != 0 || !endPrograms())
             return started();
         qInfo("refused beside another run's launcher or application; starting again");
     }
     return false;
-}
-
-// A launcher started beside a running launcher or application ends at once, with exit code 0, having done nothing.
-bool tst_LauncherEndToEnd::refusedBesideRunningCopy()
-{
-    Launcher second;
-    launch(second);
-    return second.exitsCleanly(30000) && !second.err().contains("orvel.events:");
 }
 
 QString tst_LauncherEndToEnd::installedVersion() const
@@ -249,7 +236,8 @@ void tst_LauncherEndToEnd::updateSignInPlayThenStartSignedIn()
     QVERIFY(start(launcher, 20000)); // the application stays until the test has started a launcher beside it
     const QString window = waitForWindow("OrvelLauncher", launcher);
     QVERIFY2(!window.isEmpty(), launcher.err().constData());
-    QVERIFY2(refusedBesideRunningCopy(), "a second launcher did not end at once beside the first");
+    Launcher second;
+    QVERIFY2(start(second, 1500, true), "a second launcher did not end at once beside the first");
 
     // The update runs with the window shown; the installation is then the published 1.2, byte for byte.
     QVERIFY2(launcher.waitFor("update-installed", 60000), launcher.err().constData());
@@ -265,7 +253,7 @@ void tst_LauncherEndToEnd::updateSignInPlayThenStartSignedIn()
     click(window, kPlayButton);
     QVERIFY2(launcher.exitsCleanly(30000) && launcher.saw("application-started"), launcher.err().constData());
     QVERIFY(QTest::qWaitFor([&] { return fileBytes(path("launcher.out")).count(kSignedIn) == 1; }, 20000));
-    QVERIFY2(refusedBesideRunningCopy(), "a launcher did not end at once beside the application");
+    QVERIFY2(start(second, 1500, true), "a launcher did not end at once beside the application");
 
     // Signed in, "Stay signed in" and current: the next start plays at once, without a window.
     QSettings(path("config/Orvel/App.conf"), QSettings::IniFormat).setValue("StaySignedIn", true);
