@@ -15,6 +15,7 @@
 #include "DeploymentSettings.h"
 #include "DownloadBatch.h"
 #include "ErrorMessage.h"
+#include "Events.h"
 #include "InstallBar.h"
 #include "InstallLayout.h"
 #include "InstanceLogin.h"
@@ -103,8 +104,10 @@ void OrvelLauncher::startFlow()
     showWindow();
     if (noUpdateAvailable || applyUpdate()) {
         showFace(signedIn ? InstallBar::PlayFace : InstallBar::SignInFace);
+        emitEvent(noUpdateAvailable ? "up-to-date" : "update-installed");
     } else {
         qDebug() << "Auto-update failed.";
+        emitEvent("update-failed");
         onQuitLauncher();
     }
 }
@@ -115,6 +118,7 @@ void OrvelLauncher::reportFailure()
         return;
     const QString message = failureMessage(m_failure);
     qCDebug(lcLauncher).noquote() << "Error dialog, code" << qint32(m_failure.code) << ":" << message;
+    emitEvent("error-dialog");
     MiniModal dialog(this, MiniModal::Error, message, m_failure.code);
     dialog.exec();
 }
@@ -124,6 +128,7 @@ void OrvelLauncher::showWindow()
     show();
     // Support and the start-up benchmark read when the user first sees something.
     qCDebug(lcLauncher) << "Window shown";
+    emitEvent("window-shown");
 }
 
 void OrvelLauncher::showFace(InstallBar::Mode mode)
@@ -189,6 +194,7 @@ void OrvelLauncher::onSuccessToInstanceLogin(QByteArray _token)
 {
     Account::onSuccessToInstanceLogin(_token, [this] { profile->refreshAvatar(); });
     showFace(InstallBar::PlayFace);
+    emitEvent("signed-in");
 }
 
 void OrvelLauncher::onFailedToInstanceLogin(Failure _failure)

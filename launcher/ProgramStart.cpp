@@ -5,6 +5,7 @@
 
 #include "AppSettings.h"
 #include "ElevatedRun.h"
+#include "Events.h"
 #include "InstallLayout.h"
 #include "LauncherLogging.h"
 #include "Platform.h"
@@ -25,6 +26,7 @@ LauncherError play(const QString& installPath)
         return AppStartFailed;
     }
     qCDebug(lcLauncher) << "Orvel execution success.";
+    emitEvent("application-started");
     return NoError;
 }
 

@@ -3,6 +3,6 @@ orvel_add_test(tst_DisplayScale LIBS orvel_launcher)
 orvel_add_test(tst_DisplayMetrics LIBS orvel_platform orvel_testsupport TIMEOUT 60)
 orvel_add_test(tst_Startup LIBS orvel_launcher)
 # The built programs driven end to end on a private X server; they need every program of the build.
-orvel_add_test(tst_LauncherEndToEnd LIBS orvel_service orvel_testsupport Qt5::Network RUN_SERIAL TIMEOUT 360)
+orvel_add_test(tst_LauncherEndToEnd LIBS orvel_testsupport Qt5::Network RUN_SERIAL TIMEOUT 360)
 add_dependencies(tst_LauncherEndToEnd OrvelLauncher OrvelDevService Orvel OrvelFileCopyManager)
 orvel_add_test(tst_OrvelLauncher LIBS orvel_launcher orvel_testsupport TIMEOUT 120)

@@ -1,24 +1,19 @@
 // The dev kit's OrvelDevService, started as a program and spoken to over real HTTPS on loopback.
-#include <csignal>
-
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QProcess>
 #include <QSslCertificate>
-#include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QUrlQuery>
 #include <QUuid>
 #include <QtTest>
 
 #include "DevServiceProcess.h"
 #include "HttpsFetch.h"
+#include "SignInRegistry.h"
 #include "TestCertificateAuthority.h"
 #include "UpdateTestFiles.h"
 
@@ -26,22 +21,41 @@ using namespace OrvelTest;
 using namespace UpdateTest;
 
 namespace {
+const HeaderList kJsonApi{{"Content-Type", "application/json"}, {"api-version", "2.0"}};
+
 QJsonObject claimsOf(const QByteArray& token)
 {
-    const QList<QByteArray> segments = token.split('.');
-    if (segments.size() != 3)
-        return {};
-    return QJsonDocument::fromJson(QByteArray::fromBase64(segments.at(1), QByteArray::Base64UrlEncoding)).object();
+    const QByteArray claims = QByteArray::fromBase64(token.split('.').value(1), QByteArray::Base64UrlEncoding);
+    return QJsonDocument::fromJson(claims).object();
 }
 
-// Changes one character in the middle of a segment, keeping the token well-formed.
-QByteArray tamper(const QByteArray& token, int segment)
+// `target` is a path on the service's origin or a whole address; a request with a body is a POST.
+FetchResult fetch(const DevServiceProcess& service, const QString& target, const HeaderList& headers = {},
+                  const QByteArray& body = {})
 {
-    QList<QByteArray> segments = token.split('.');
-    QByteArray& part = segments[segment];
-    const int middle = part.size() / 2;
-    part[middle] = part[middle] == 'A' ? 'B' : 'A';
-    return segments.join('.');
+    return httpsFetch(service.sslConfiguration(), body.isEmpty() ? "GET" : "POST",
+                      QUrl(service.updateUrl()).resolved(QUrl(target)), headers, body);
+}
+
+// As the launcher sends it: indented JSON, "client" first.
+FetchResult poll(const DevServiceProcess& service, const QString& instanceId)
+{
+    return fetch(service, "/account/api/Accounts/Login/Instance", kJsonApi,
+                 QJsonDocument(QJsonObject{{"client", 0}, {"instanceId", instanceId}}).toJson());
+}
+
+FetchResult submitSignIn(const DevServiceProcess& service, const QString& id, const QString& email, const QString& back)
+{
+    const QByteArray form = "InstanceId=" + id.toLatin1() + "&client=0&returnUrl=" + QUrl::toPercentEncoding(back) +
+                            "&email=" + QUrl::toPercentEncoding(email);
+    return fetch(service, "/account/Account/Login", {{"Content-Type", "application/x-www-form-urlencoded"}}, form);
+}
+
+QByteArray signIn(const DevServiceProcess& service, const QString& email)
+{
+    const QString instanceId = QUuid::createUuid().toString(QUuid::Id128);
+    submitSignIn(service, instanceId, email, "/account/signedin");
+    return QJsonDocument::fromJson("[" + poll(service, instanceId).body + "]")[0].toString().toLatin1();
 }
 } // namespace
 
@@ -51,50 +65,18 @@ class tst_DevService : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
-
-    // Update service
-    void manifestDescribesTheFiles();
-    void versionPolicy_data();
-    void versionPolicy();
-    void downloadBytes_data();
-    void downloadBytes();
-    void downloadRefusals_data();
-    void downloadRefusals();
-    void redirectMode();
-    void refusesBadOptions_data();
-    void refusesBadOptions();
-    void fileOf2GiBIsPublishedWhole();
-
-    // Account web service
-    void signInRoundTrip();
-    void signInFormRejectsBadInput_data();
-    void signInFormRejectsBadInput();
-    void pollRejectsBadInput_data();
-    void pollRejectsBadInput();
-    void userInfo_data();
-    void userInfo();
-    void photoIsADecodableImage();
-    void artworkIsADecodableImage();
-    void pagesForTheBrowser_data();
-    void pagesForTheBrowser();
-
-    // Serving
-    void parallelKeepAliveConnectionsAreServed();
-    void stopsCleanlyOnSignals_data();
-    void stopsCleanlyOnSignals();
+    void manifestListsThePublishedFiles();
+    void answers_data();
+    void answers();
+    void signInForm_data();
+    void signInForm();
+    void signInTableIsBounded();
+    void picturesDecode();
+    void filesBeyond2GiBAndMissingFolders();
     void operatorSettings();
+    void parallelKeepAliveConnectionsThenStop();
 
 private:
-    FetchResult get(const QString& url, const HeaderList& headers = {})
-    {
-        return httpsFetch(m_service.sslConfiguration(), "GET", QUrl(url), headers);
-    }
-    FetchResult poll(const QString& instanceId, DevServiceProcess* service = nullptr);
-    FetchResult submitSignIn(const QString& instanceId, const QString& email, const QString& returnUrl,
-                             DevServiceProcess* service = nullptr);
-    QByteArray signIn(const QString& email, DevServiceProcess* service = nullptr);
-
     QTemporaryDir m_dir;
     QString m_build10;
     QString m_build11;
@@ -103,7 +85,6 @@ private:
 
 void tst_DevService::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
     m_build10 = m_dir.filePath("builds/1.0");
     m_build11 = m_dir.filePath("builds/1.1");
     for (const QString& build : {m_build10, m_build11}) {
@@ -111,464 +92,262 @@ void tst_DevService::initTestCase()
         writeFile(build + "/Data/Brushes/round brush.dat", pattern(3000, 2));
         writeFile(build + "/Data/a+b.txt", "plus stays a plus\n");
         writeFile(build + "/Data/large.bin", pattern(3 * 1024 * 1024 + 17, 3));
+        writeFile(build + "/version.txt", QFileInfo(build).fileName().toLatin1() + "\n");
     }
-    writeFile(m_build10 + "/version.txt", "1.0\n");
-    writeFile(m_build11 + "/version.txt", "1.1\n");
     writeFile(m_build11 + "/Data/Brushes/flat brush.dat", pattern(5000, 4));
-    // The launcher keeps its own manifest here; a published build must not list it.
+    // The launcher keeps its own manifest in an installation; a published build lists neither it nor a link out.
     writeFile(m_build11 + "/liveupdate.json", "{}");
     writeFile(m_dir.filePath("builds/secret.txt"), "outside every build\n");
-    // A link out of the build must not make the file behind it downloadable.
     QVERIFY(QFile::link(m_dir.filePath("builds/secret.txt"), m_build11 + "/Data/link.txt"));
 
     QVERIFY2(
         m_service.start(m_dir.filePath("state"), {"--publish", "1.0=" + m_build10, "--publish", "1.1=" + m_build11}),
         qPrintable(m_service.failure()));
-    QCOMPARE(m_service.connectUrl(), QString("https://127.0.0.1:%1/account/connect").arg(m_service.port()));
+    QCOMPARE(m_service.value("ORVEL_CONNECT_URL"),
+             "https://127.0.0.1:" + m_service.value("ORVEL_DEV_SERVICE_PORT") + "/account/connect");
 }
 
-void tst_DevService::cleanupTestCase()
+void tst_DevService::manifestListsThePublishedFiles()
 {
-    QVERIFY(m_service.stop());
-}
-
-FetchResult tst_DevService::poll(const QString& instanceId, DevServiceProcess* service)
-{
-    service = service ? service : &m_service;
-    // As the launcher sends it: indented JSON, "client" first.
-    const QByteArray body = QJsonDocument(QJsonObject{{"client", 0}, {"instanceId", instanceId}}).toJson();
-    return httpsFetch(service->sslConfiguration(), "POST", QUrl(service->accountUrl() + "api/Accounts/Login/Instance"),
-                      {{"Content-Type", "application/json"}, {"api-version", "2.0"}}, body);
-}
-
-FetchResult tst_DevService::submitSignIn(const QString& instanceId, const QString& email, const QString& returnUrl,
-                                         DevServiceProcess* service)
-{
-    service = service ? service : &m_service;
-    QUrlQuery form;
-    form.addQueryItem("InstanceId", instanceId);
-    form.addQueryItem("client", "0");
-    form.addQueryItem("returnUrl", returnUrl);
-    form.addQueryItem("email", QString::fromLatin1(QUrl::toPercentEncoding(email)));
-    return httpsFetch(service->sslConfiguration(), "POST", QUrl(service->accountUrl() + "Account/Login"),
-                      {{"Content-Type", "application/x-www-form-urlencoded"}},
-                      form.toString(QUrl::FullyEncoded).toLatin1());
-}
-
-QByteArray tst_DevService::signIn(const QString& email, DevServiceProcess* service)
-{
-    const QString instanceId = QUuid::createUuid().toString(QUuid::Id128);
-    if (submitSignIn(instanceId, email, "/account/signedin", service).status != 303)
-        return {};
-    const FetchResult answer = poll(instanceId, service);
-    return answer.status == 200 ? QByteArray(answer.body).replace('"', "") : QByteArray();
-}
-
-void tst_DevService::manifestDescribesTheFiles()
-{
-    const FetchResult answer = get(m_service.updateUrl() + "orvel/patch?version=0.0.0.0&os=1&output=json");
+    const FetchResult answer = fetch(m_service, "/update/orvel/patch?version=0.0.0.0&os=1&output=json");
     const QJsonObject manifest = QJsonDocument::fromJson(answer.body).object();
-    QCOMPARE(manifest.value("version").toString(), QString("1.1"));
-
-    Files expected = readTree(m_build11);
-    expected.remove("liveupdate.json");
-    expected.remove("Data/link.txt");
-    Files listed;
-    qint64 total = 0;
-    for (const QJsonValue& value : manifest.value("fileList").toArray()) {
-        const QString path = value["path"].toString();
-        const QByteArray content = expected.value(path);
-        listed.insert(path, content);
-        QCOMPARE(value["size"].toInt(), content.size());
-        QCOMPARE(value["hash"].toString(),
-                 QString(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()));
-        total += content.size();
+    Files files = readTree(m_build11);
+    files.remove("liveupdate.json");
+    files.remove("Data/link.txt");
+    QJsonArray expected;
+    double total = 0;
+    for (auto file = files.cbegin(); file != files.cend(); total += file->size(), ++file) {
+        const QString hash = QCryptographicHash::hash(*file, QCryptographicHash::Sha256).toHex();
+        expected.append(QJsonObject{{"path", file.key()}, {"size", file->size()}, {"hash", hash}});
     }
-    QCOMPARE(listed.keys(), expected.keys());
-    QCOMPARE(manifest.value("totalFileSize").toDouble(), double(total));
+    QCOMPARE(manifest["fileList"].toArray(), expected);
+    QCOMPARE(manifest["totalFileSize"].toDouble(), total);
 }
 
-void tst_DevService::versionPolicy_data()
+void tst_DevService::answers_data()
 {
-    QTest::addColumn<QString>("query");
-    QTest::addColumn<QString>("expected"); // "" empty body, "Not Found", or the version of the manifest
-
-    QTest::newRow("newest installed: empty") << QString("version=1.1&os=1") << "";
-    QTest::newRow("older installed: newest manifest") << QString("version=1.0&os=1") << "1.1";
-    QTest::newRow("nothing installed: newest manifest") << QString("version=0.0.0.0&os=255") << "1.1";
-    QTest::newRow("unknown version") << QString("version=0.9&os=1") << "Not Found";
-    QTest::newRow("daily pinned to older build") << QString("version=1.0.t&vt=daily&os=1") << "1.0";
-    QTest::newRow("daily pinned to unknown build") << QString("version=3.0.t&vt=daily&os=1") << "Not Found";
-    QTest::newRow("daily text without the channel") << QString("version=1.0.t&os=1") << "Not Found";
-}
-
-void tst_DevService::versionPolicy()
-{
-    QFETCH(QString, query);
-    QFETCH(QString, expected);
-    const FetchResult answer = get(m_service.updateUrl() + "orvel/patch?" + query + "&output=json");
-    QCOMPARE(answer.status, 200);
-    if (expected.isEmpty() || expected == "Not Found")
-        QCOMPARE(QString::fromUtf8(answer.body), expected);
-    else
-        QCOMPARE(QJsonDocument::fromJson(answer.body)["version"].toString(), expected);
-}
-
-void tst_DevService::downloadBytes_data()
-{
-    QTest::addColumn<QString>("query");
-    QTest::addColumn<QString>("file");
-
-    QTest::newRow("nested name with a blank")
-        << "version=1.1&file=/Data/Brushes/flat%20brush.dat" << m_build11 + "/Data/Brushes/flat brush.dat";
-    QTest::newRow("blank sent unencoded")
-        << "version=1.1&file=/Data/Brushes/round brush.dat" << m_build11 + "/Data/Brushes/round brush.dat";
-    QTest::newRow("plus stays a plus") << "version=1.1&file=/Data/a+b.txt" << m_build11 + "/Data/a+b.txt";
-    QTest::newRow("large file streamed") << "version=1.1&file=/Data/large.bin" << m_build11 + "/Data/large.bin";
-    QTest::newRow("daily channel") << "version=1.0.t&vt=daily&file=/version.txt" << m_build10 + "/version.txt";
-}
-
-void tst_DevService::downloadBytes()
-{
-    QFETCH(QString, query);
-    QFETCH(QString, file);
-    const FetchResult answer = get(m_service.updateUrl() + "orvel/patch/download?os=1&" + query);
-    QCOMPARE(answer.status, 200);
-    QVERIFY(answer.body == readFile(file));
-}
-
-void tst_DevService::downloadRefusals_data()
-{
-    QTest::addColumn<QString>("query");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<HeaderList>("headers");
+    QTest::addColumn<QByteArray>("body");
     QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("expected"); // part of the answer; empty: the answer is empty
+    const auto row = [](const char* name, const QString& target, int status, const QByteArray& expected,
+                        const HeaderList& headers = {}, const QByteArray& body = {}) {
+        QTest::newRow(name) << target << headers << body << status << expected;
+    };
+    const QString patch = "/update/orvel/patch?output=json&os=1&version=";
+    row("newest installed: nothing", patch + "1.1", 200, "");
+    row("older installed: newest manifest", patch + "1.0", 200, "\"version\":\"1.1\"");
+    row("nothing installed: newest manifest", patch + "0.0.0.0", 200, "\"version\":\"1.1\"");
+    row("unknown version", patch + "0.9", 200, "Not Found");
+    row("daily pinned to an older build", patch + "1.0.t&vt=daily", 200, "\"version\":\"1.0\"");
+    row("daily pinned to an unknown build", patch + "3.0.t&vt=daily", 200, "Not Found");
+    row("daily text without the channel", patch + "1.0.t", 200, "Not Found");
 
-    QTest::newRow("parent segment") << "version=1.1&file=/Data/../../secret.txt" << 400;
-    QTest::newRow("parent segment encoded") << "version=1.1&file=/%2e%2e/secret.txt" << 400;
-    QTest::newRow("backslash encoded") << "version=1.1&file=/..%5Csecret.txt" << 400;
-    QTest::newRow("control character") << "version=1.1&file=/Data/a+b.txt%00" << 400;
-    QTest::newRow("no leading slash") << "version=1.1&file=Orvel" << 400;
-    QTest::newRow("file of a later build") << "version=1.0&file=/Data/Brushes/flat%20brush.dat" << 404;
-    QTest::newRow("manifest is not published") << "version=1.1&file=/liveupdate.json" << 404;
-    QTest::newRow("symbolic link out of the build") << "version=1.1&file=/Data/link.txt" << 404;
+    const QString download = "/update/orvel/patch/download?os=1&version=";
+    const QByteArray flatBrush = readFile(m_build11 + "/Data/Brushes/flat brush.dat");
+    row("nested name, blank encoded", download + "1.1&file=/Data/Brushes/flat%20brush.dat", 200, flatBrush);
+    row("plus stays a plus", download + "1.1&file=/Data/a+b.txt", 200, "plus stays a plus\n");
+    row("large file streamed", download + "1.1&file=/Data/large.bin", 200, readFile(m_build11 + "/Data/large.bin"));
+    row("daily channel", download + "1.0.t&vt=daily&file=/version.txt", 200, "1.0\n");
+    row("parent segment", download + "1.1&file=/Data/../../secret.txt", 400, "Invalid file path");
+    row("backslash encoded", download + "1.1&file=/..%5Csecret.txt", 400, "Invalid file path");
+    row("NUL ending the name", download + "1.1&file=/Data/a+b.txt%00", 400, "Invalid file path");
+    row("no leading slash", download + "1.1&file=Orvel", 400, "file=/PATH");
+    row("file of a later build", download + "1.0&file=/Data/Brushes/flat%20brush.dat", 404, "No such file");
+    row("manifest is not published", download + "1.1&file=/liveupdate.json", 404, "No such file");
+    row("symbolic link out of the build", download + "1.1&file=/Data/link.txt", 404, "No such file");
+
+    row("sign-in page escapes what it echoes",
+        "/account/Account/Login?InstanceId=Abc&client=%3Cscript%3E&returnUrl=%22%3E%3Cscript%3E", 200,
+        "&quot;&gt;&lt;script&gt;");
+    row("page after signing in", "/account/signedin", 200, "You are signed in. You can return to the launcher.");
+    row("connect page", "/account/connect", 200, "2.0.32");
+    row("unknown path", "/account/api/Nothing", 404, "Not Found");
+    row("artwork address without api-version", "/account/api/Orvel/LauncherArtwork", 400, "api-version=2");
+    const QString login = "/account/api/Accounts/Login/Instance";
+    row("poll without api-version", login, 400, "api-version", {{"Content-Type", "application/json"}},
+        "{\"client\": 0, \"instanceId\": \"Abc\"}");
+    row("poll with malformed JSON", login, 400, "instanceId", kJsonApi, "{\"instanceId\": ");
+    row("poll with a number for the id", login, 400, "instanceId", kJsonApi, "{\"instanceId\": 12}");
+    row("poll with an oversized body", login, 413, "Payload Too Large", kJsonApi, QByteArray(200 * 1024, ' '));
+    row("poll for an unknown instance", login, 404, "Not signed in yet", kJsonApi, "{\"instanceId\": \"Unknown1\"}");
+
+    const QByteArray token = signIn(m_service, "dee@example.com");
+    const auto bearer = [](const QByteArray& t) { return HeaderList{{"Authorization", "Bearer " + t}, kJsonApi[1]}; };
+    // One character changed in the middle of the claims or of the signature: still a well-formed token.
+    const auto tampered = [&](int at) { return QByteArray(token).replace(at, 1, token[at] == 'A' ? "B" : "A"); };
+    DevServiceProcess expiring; // the same secret, tokens already expired
+    QVERIFY2(expiring.start(m_dir.filePath("state"), {"--token-lifetime", "-60"}), qPrintable(expiring.failure()));
+    const QString info = "/account/api/accounts/Users/Info";
+    row("user info", info, 200, "\"email\":\"dee@example.com\"", bearer(token));
+    row("user info, claims changed", info, 401, "invalid", bearer(tampered(token.indexOf('.') + 8)));
+    row("user info, signature changed", info, 401, "invalid", bearer(tampered(token.size() - 20)));
+    row("user info, token expired", info, 401, "expired", bearer(signIn(expiring, "eve@example.com")));
+    row("user info without a token", info, 401, "missing", {kJsonApi[1]});
+    row("user info without api-version", info, 400, "api-version", {bearer(token)[0]});
+    row("user record", "/account/api/PCS/Users/1", 200, "/account/avatars/1.png\"", bearer(token));
+    row("user record without a token", "/account/api/PCS/Users/1", 401, "missing", {kJsonApi[1]});
 }
 
-void tst_DevService::downloadRefusals()
+void tst_DevService::answers()
 {
-    QFETCH(QString, query);
+    QFETCH(QString, target);
+    QFETCH(HeaderList, headers);
+    QFETCH(QByteArray, body);
     QFETCH(int, status);
-    const FetchResult answer = get(m_service.updateUrl() + "orvel/patch/download?os=1&" + query);
+    QFETCH(QByteArray, expected);
+    const FetchResult answer = fetch(m_service, target, headers, body);
     QCOMPARE(answer.status, status);
-    QVERIFY(!answer.body.contains("outside every build"));
+    QVERIFY2(expected.isEmpty() ? answer.body.isEmpty() : answer.body.contains(expected),
+             answer.body.left(300).constData());
+    QVERIFY(!answer.body.contains("outside every build") && !answer.body.contains("<script>"));
 }
 
-void tst_DevService::redirectMode()
-{
-    DevServiceProcess redirecting;
-    QVERIFY2(redirecting.start(m_dir.filePath("state"), {"--publish", "1.1=" + m_build11, "--redirect-downloads",
-                                                         "https://files.example.invalid/builds/"}),
-             qPrintable(redirecting.failure()));
-    const FetchResult answer =
-        httpsFetch(redirecting.sslConfiguration(), "GET",
-                   QUrl(redirecting.updateUrl() + "orvel/patch/download?version=1.1.t&vt=daily&os=1&file=/Data/Brushes/"
-                                                  "round%20brush.dat"));
-    QCOMPARE(answer.status, 302);
-    QCOMPARE(answer.location, QByteArray("https://files.example.invalid/builds/1.1/Data/Brushes/round%20brush.dat"));
-    QVERIFY(redirecting.stop());
-}
-
-void tst_DevService::refusesBadOptions_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("message");
-
-    QTest::newRow("missing folder") << QStringList{"--publish", "1.0=" + m_dir.filePath("nowhere")} << "no such folder";
-}
-
-void tst_DevService::refusesBadOptions()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, message);
-    QProcess service;
-    service.start(ORVEL_BIN_DIR "/OrvelDevService",
-                  QStringList{"--state", m_dir.filePath("state"), "--port", "0"} + arguments);
-    QVERIFY(service.waitForFinished(60000));
-    QVERIFY(service.exitCode() != 0);
-    const QString errors = QString::fromUtf8(service.readAllStandardError());
-    QVERIFY2(errors.contains(message), qPrintable(errors));
-}
-
-void tst_DevService::fileOf2GiBIsPublishedWhole()
-{
-    // Sparse, so it costs no disk; hashing it takes a few seconds.
-    QFile file(m_dir.filePath("huge/disk.img"));
-    QVERIFY(QDir().mkpath(m_dir.filePath("huge")) && file.open(QIODevice::WriteOnly));
-    QVERIFY(file.resize((qint64(1) << 31) + 1));
-    QProcess service;
-    service.start(ORVEL_BIN_DIR "/OrvelDevService", {"--manifest", "1.0=" + m_dir.filePath("huge")});
-    QVERIFY(service.waitForFinished(120000));
-    const QJsonObject manifest = QJsonDocument::fromJson(service.readAllStandardOutput()).object();
-    QCOMPARE(manifest["fileList"][0]["size"].toDouble(), 2147483649.0);
-    QCOMPARE(manifest["totalFileSize"].toDouble(), 2147483649.0);
-    QVERIFY(file.remove());
-}
-
-void tst_DevService::signInRoundTrip()
-{
-    const QString instanceId = "Zq3ExampleInstance0000000000000A";
-    const FetchResult page = get(m_service.accountUrl() + "Account/Login?InstanceId=" + instanceId +
-                                 "&client=0&returnUrl=/account/signedin");
-    QVERIFY(page.body.contains("<form method=\"post\""));
-    QVERIFY(page.body.contains("value=\"" + instanceId.toLatin1() + "\""));
-    QCOMPARE(poll(instanceId).status, 404);
-
-    const qint64 before = QDateTime::currentSecsSinceEpoch();
-    const FetchResult submitted = submitSignIn(instanceId, " Ann.Example@Example.com ", "/account/signedin");
-    QCOMPARE(submitted.status, 303);
-    QCOMPARE(submitted.location, QByteArray("/account/signedin"));
-    const FetchResult returned = get(QUrl(m_service.accountUrl()).resolved(QUrl("/account/signedin")).toString());
-    QVERIFY(returned.body.contains("You are signed in. You can return to the launcher."));
-
-    const FetchResult answer = poll(instanceId);
-    QCOMPARE(answer.status, 200);
-    QVERIFY(answer.body.startsWith('"') && answer.body.endsWith('"'));
-    const QJsonObject claims = claimsOf(answer.body.mid(1, answer.body.size() - 2));
-    QCOMPARE(claims.value("instanceId").toString(), instanceId);
-    QCOMPARE(claims.value("email").toString(), QString("ann.example@example.com"));
-    QVERIFY(claims.value("iat").toDouble() >= before - 1);
-    QCOMPARE(claims.value("exp").toDouble() - claims.value("iat").toDouble(), 7 * 24 * 3600.0);
-    // The same address, written differently, is the same user.
-    QCOMPARE(claimsOf(signIn("ANN.example@example.com")).value("userId"), claims.value("userId"));
-    QCOMPARE(poll(instanceId).status, 404); // handed out once
-}
-
-void tst_DevService::signInFormRejectsBadInput_data()
+void tst_DevService::signInForm_data()
 {
     QTest::addColumn<QString>("instanceId");
     QTest::addColumn<QString>("email");
     QTest::addColumn<QString>("returnUrl");
     QTest::addColumn<int>("status");
-
-    QTest::newRow("not an e-mail") << QString("FormCase1") << "<b>@x" << QString("/account/signedin") << 400;
-    QTest::newRow("no instance id") << QString("") << "ann@example.com" << QString("/account/signedin") << 400;
-    // Never a redirect away from this origin; the sign-in itself counts.
-    QTest::newRow("return url elsewhere")
-        << QString("FormCase2") << "ann@example.com" << QString("https://example.invalid/") << 200;
-    QTest::newRow("return url protocol-relative")
-        << QString("FormCase3") << "ann@example.com" << QString("//example.invalid/") << 200;
+    const auto row = [](const char* name, const char* id, const char* email, const char* returnUrl, int status) {
+        QTest::newRow(name) << QString(id) << QString(email) << QString(returnUrl) << status;
+    };
+    // Never a redirect away from this server; the sign-in itself counts.
+    row("back to this server", "FormSame", " Ann.Example@Example.com ", "/account/signedin", 303);
+    row("return elsewhere", "FormElsewhere", "ann@example.com", "https://example.invalid/", 200);
+    row("return protocol-relative", "FormRelative", "ann@example.com", "//example.invalid/", 200);
+    row("return with a backslash", "FormBackslash", "ann@example.com", "/\\example.invalid/", 200);
+    row("not an e-mail address", "FormBad", "<b>@x", "/account/signedin", 400);
+    row("no instance id", "", "ann@example.com", "/account/signedin", 400);
 }
 
-void tst_DevService::signInFormRejectsBadInput()
+void tst_DevService::signInForm()
 {
     QFETCH(QString, instanceId);
     QFETCH(QString, email);
     QFETCH(QString, returnUrl);
     QFETCH(int, status);
-    const FetchResult answer = submitSignIn(instanceId, email, returnUrl);
+    const qint64 before = QDateTime::currentSecsSinceEpoch();
+    const FetchResult answer = submitSignIn(m_service, instanceId, email, returnUrl);
     QCOMPARE(answer.status, status);
-    QVERIFY(answer.location.isEmpty());
+    QCOMPARE(answer.location, status == 303 ? returnUrl.toLatin1() : QByteArray());
     QVERIFY(!answer.body.contains("<b>"));
     QCOMPARE(answer.body.contains("You are signed in."), status == 200);
-    if (!instanceId.isEmpty())
-        QCOMPARE(poll(instanceId).status, status == 200 ? 200 : 404);
-}
-
-void tst_DevService::pollRejectsBadInput_data()
-{
-    QTest::addColumn<HeaderList>("headers");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<int>("status");
-
-    const HeaderList json{{"Content-Type", "application/json"}, {"api-version", "2.0"}};
-    QTest::newRow("no api-version") << HeaderList{{"Content-Type", "application/json"}}
-                                    << QByteArray("{\"client\": 0, \"instanceId\": \"Abc\"}") << 400;
-    QTest::newRow("malformed json") << json << QByteArray("{\"instanceId\": ") << 400;
-    QTest::newRow("instance id not text") << json << QByteArray("{\"instanceId\": 12}") << 400;
-    QTest::newRow("oversized body") << json << QByteArray(200 * 1024, ' ') << 413;
-    QTest::newRow("unknown instance") << json << QByteArray("{\"client\": 0, \"instanceId\": \"Unknown1\"}") << 404;
-}
-
-void tst_DevService::pollRejectsBadInput()
-{
-    QFETCH(HeaderList, headers);
-    QFETCH(QByteArray, body);
-    QFETCH(int, status);
-    const FetchResult answer = httpsFetch(m_service.sslConfiguration(), "POST",
-                                          QUrl(m_service.accountUrl() + "api/Accounts/Login/Instance"), headers, body);
-    QCOMPARE(answer.status, status);
-}
-
-void tst_DevService::userInfo_data()
-{
-    QTest::addColumn<QByteArray>("authorization");
-    QTest::addColumn<QByteArray>("apiVersion");
-    QTest::addColumn<int>("status");
-
-    const QByteArray token = signIn("dee@example.com");
-    QVERIFY(!token.isEmpty());
-    QTest::newRow("valid") << "Bearer " + token << QByteArray("2.0") << 200;
-    QTest::newRow("tampered claims") << "Bearer " + tamper(token, 1) << QByteArray("2.0") << 401;
-    QTest::newRow("tampered signature") << "Bearer " + tamper(token, 2) << QByteArray("2.0") << 401;
-    QTest::newRow("no authorization") << QByteArray() << QByteArray("2.0") << 401;
-    QTest::newRow("no api-version") << "Bearer " + token << QByteArray() << 400;
-
-    // From a second instance on the same state folder (same secret) that issues tokens already expired.
-    DevServiceProcess expiring;
-    QVERIFY2(expiring.start(m_dir.filePath("state"), {"--token-lifetime", "-60"}), qPrintable(expiring.failure()));
-    const QByteArray expired = signIn("eve@example.com", &expiring);
-    QVERIFY(claimsOf(expired).value("exp").toDouble() < QDateTime::currentSecsSinceEpoch());
-    QTest::newRow("expired") << "Bearer " + expired << QByteArray("2.0") << 401;
-}
-
-void tst_DevService::userInfo()
-{
-    QFETCH(QByteArray, authorization);
-    QFETCH(QByteArray, apiVersion);
-    QFETCH(int, status);
-    HeaderList headers{{"Content-Type", "application/json"}};
-    if (!authorization.isEmpty())
-        headers.append({"Authorization", authorization});
-    if (!apiVersion.isEmpty())
-        headers.append({"api-version", apiVersion});
-    const FetchResult answer = get(m_service.accountUrl() + "api/accounts/Users/Info", headers);
-    QCOMPARE(answer.status, status);
-    if (status == 200)
-        QCOMPARE(QJsonDocument::fromJson(answer.body)["email"].toString(), QString("dee@example.com"));
-}
-
-void tst_DevService::photoIsADecodableImage()
-{
-    const QByteArray token = signIn("fay@example.com");
-    const QString record =
-        m_service.accountUrl() + "api/PCS/Users/" + QString::number(claimsOf(token)["userId"].toInt());
-    const FetchResult answer = get(record, {{"Authorization", "Bearer " + token}, {"api-version", "2.0"}});
-    QCOMPARE(answer.status, 200);
-    const FetchResult picture = get(QJsonDocument::fromJson(answer.body)["photo"].toString());
-    QCOMPARE(picture.contentType, QByteArray("image/png"));
-    QVERIFY(!QImage::fromData(picture.body).isNull());
-    QCOMPARE(get(record, {{"api-version", "2.0"}}).status, 401);
-}
-
-void tst_DevService::artworkIsADecodableImage()
-{
-    const FetchResult address = get(m_service.accountUrl() + "api/Orvel/LauncherArtwork?api-version=2");
-    QVERIFY(address.body.startsWith('"') && address.body.endsWith('"'));
-    const QImage image = QImage::fromData(get(QString::fromUtf8(address.body).remove('"')).body);
-    QVERIFY(!image.isNull());
-    QVERIFY(image.width() > image.height());
-    QCOMPARE(get(m_service.accountUrl() + "api/Orvel/LauncherArtwork").status, 400);
-}
-
-void tst_DevService::pagesForTheBrowser_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("text");
-
-    QTest::newRow("archive") << "/update/orvel/archive/55?pagesize=1" << 200 << QByteArray("\"2.0.32\"");
-    QTest::newRow("connect page") << "/account/connect" << 200 << QByteArray("2.0.32");
-    QTest::newRow("sign-in page escapes what it echoes")
-        << "/account/Account/Login?InstanceId=Abc&client=%3Cscript%3E&returnUrl=%22%3E%3Cscript%3E" << 200
-        << QByteArray("&quot;&gt;&lt;script&gt;");
-    QTest::newRow("unknown path") << "/account/api/Nothing" << 404 << QByteArray("Not Found");
-}
-
-void tst_DevService::pagesForTheBrowser()
-{
-    QFETCH(QString, path);
-    QFETCH(int, status);
-    QFETCH(QByteArray, text);
-    const FetchResult page = get(QUrl(m_service.accountUrl()).resolved(QUrl(path)).toString());
-    QCOMPARE(page.status, status);
-    QVERIFY2(page.body.contains(text), page.body.constData());
-    QVERIFY(!page.body.contains("<script>"));
-}
-
-void tst_DevService::parallelKeepAliveConnectionsAreServed()
-{
-    // 20 clients at once, each keeping its connection open after its answer, as the launcher's downloaders do,
-    // then one more: all must be answered without waiting for a worker to come free.
-    QList<QNetworkAccessManager*> clients;
-    QList<QNetworkReply*> replies;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QNetworkRequest request(QUrl(m_service.updateUrl() + "orvel/archive/55?pagesize=1"));
-    request.setSslConfiguration(m_service.sslConfiguration());
-    for (int i = 0; i < 20; ++i) {
-        clients << new QNetworkAccessManager(this);
-        replies << clients.last()->get(request);
+    if (status == 400) {
+        QCOMPARE(poll(m_service, instanceId).status, instanceId.isEmpty() ? 400 : 404);
+        return;
     }
-    for (QNetworkReply* reply : replies) {
-        if (!reply->isFinished())
-            QVERIFY(QSignalSpy(reply, &QNetworkReply::finished).wait(20000));
-        QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
-    }
-    QCOMPARE(get(request.url().toString()).status, 200);
-    // Far below the 10 s keep-alive timeout that a starved pool would have to wait out at least once.
-    QVERIFY2(elapsed.elapsed() < 8000, qPrintable(QString::number(elapsed.elapsed())));
-    qDeleteAll(clients);
+    const QJsonObject claims = claimsOf(signIn(m_service, email.toUpper())); // the same address, written differently
+    const FetchResult token = poll(m_service, instanceId);
+    const QJsonObject first = claimsOf(QJsonDocument::fromJson("[" + token.body + "]")[0].toString().toLatin1());
+    QCOMPARE(first["instanceId"].toString(), instanceId);
+    QCOMPARE(first["email"].toString(), email.trimmed().toLower());
+    QCOMPARE(first["userId"], claims["userId"]);
+    QVERIFY(first["iat"].toDouble() >= before - 1);
+    QCOMPARE(first["exp"].toDouble() - first["iat"].toDouble(), 7 * 24 * 3600.0);
+    QCOMPARE(poll(m_service, instanceId).status, 404); // handed out once
 }
 
-void tst_DevService::stopsCleanlyOnSignals_data()
+void tst_DevService::signInTableIsBounded()
 {
-    QTest::addColumn<int>("signal");
-    QTest::newRow("SIGINT") << SIGINT;
-    QTest::newRow("SIGTERM") << SIGTERM;
+    // Sign-ins that nobody collects must not fill the memory: beyond the capacity, one makes room for the next.
+    SignInRegistry registry;
+    for (int i = 0; i <= SignInRegistry::kCapacity; ++i)
+        registry.complete(QString::number(i), "ann@example.com", 1000);
+    int waiting = 0;
+    for (int i = 0; i <= SignInRegistry::kCapacity; ++i)
+        waiting += registry.collect(QString::number(i), 1000).isEmpty() ? 0 : 1;
+    QCOMPARE(waiting, SignInRegistry::kCapacity);
 }
 
-void tst_DevService::stopsCleanlyOnSignals()
+void tst_DevService::picturesDecode()
 {
-    QFETCH(int, signal);
-    DevServiceProcess service;
-    QVERIFY2(service.start(m_dir.filePath("state")), qPrintable(service.failure()));
-    // An idle keep-alive connection must not hold the exit up.
-    QNetworkAccessManager client;
-    QNetworkRequest request(QUrl(service.updateUrl() + "orvel/archive/55?pagesize=1"));
-    request.setSslConfiguration(service.sslConfiguration());
-    QNetworkReply* reply = client.get(request);
-    QVERIFY(QSignalSpy(reply, &QNetworkReply::finished).wait(20000));
-    QCOMPARE(service.stopWith(signal), 0);
+    const FetchResult artwork = fetch(m_service, "/account/api/Orvel/LauncherArtwork?api-version=2");
+    QCOMPARE(artwork.body,
+             '"' + m_service.updateUrl().replace("/update/", "/account/artwork/background.png\"").toUtf8());
+    for (const char* picture : {"/account/avatars/583817.png", "/account/artwork/background.png"})
+        QVERIFY2(!QImage::fromData(fetch(m_service, picture).body).isNull(), picture);
+}
+
+void tst_DevService::filesBeyond2GiBAndMissingFolders()
+{
+    DevServiceProcess refused;
+    QVERIFY(!refused.start(m_dir.filePath("state"), {"--publish", "1.0=" + m_dir.filePath("nowhere")}));
+    QVERIFY2(refused.failure().contains("no such folder"), qPrintable(refused.failure()));
+    // 2 GiB and a byte, sparse, so it costs no disk; hashing it takes a few seconds. Its size stays whole.
+    QFile huge(m_dir.filePath("huge/disk.img"));
+    QVERIFY(QDir().mkpath(m_dir.filePath("huge")) && huge.open(QIODevice::WriteOnly) && huge.resize((1LL << 31) + 1));
+    QProcess manifest;
+    manifest.start(ORVEL_BIN_DIR "/OrvelDevService", {"--manifest", "1.0=" + m_dir.filePath("huge")});
+    QVERIFY(manifest.waitForFinished(120000));
+    QVERIFY(manifest.readAllStandardOutput().contains("\"size\": 2147483649"));
 }
 
 void tst_DevService::operatorSettings()
 {
-    // An operator's certificate and public address from a configuration file with relative paths; the command line's
-    // --port 0 wins over the file's port.
+    // An operator's certificate, public address and file server from a configuration file with relative paths; the
+    // command line's --port 0 wins over the file's port.
     TestCertificateAuthority authority("Operator CA");
     writeFile(m_dir.filePath("operator/tls.pem"), authority.serverCertificatePem());
     writeFile(m_dir.filePath("operator/tls.key"), authority.serverKeyPem());
     const QString config = m_dir.filePath("operator/devservice.ini");
-    const auto writeConfig = [&](const QByteArray& publish) {
-        writeFile(config, "port=1\npublic-url=https://updates.example.test:9443/\ntls-cert=tls.pem\ntls-key=tls.key\n"
-                          "launcher-version=2.0.40\npublish=" +
-                              publish + "\n");
-    };
-    writeConfig("1.0=../builds/1.0");
+    const QByteArray settings = "port=1\npublic-url=https://updates.example.test:9443/\ntls-cert=tls.pem\n"
+                                "tls-key=tls.key\nlauncher-version=2.0.40\n"
+                                "redirect-downloads=https://files.example.test/builds/\npublish=1.0=../builds/1.0";
+    writeFile(config, settings + "\n");
     DevServiceProcess service;
     QVERIFY2(service.start(m_dir.filePath("state"), {"--config", config}), qPrintable(service.failure()));
-    QCOMPARE(service.connectUrl(), QString("https://updates.example.test:9443/account/connect"));
-    QCOMPARE(service.caCertificatesPath(), QString());
+    QCOMPARE(service.value("ORVEL_CONNECT_URL"), QString("https://updates.example.test:9443/account/connect"));
+    QCOMPARE(service.value("ORVEL_CA_CERTIFICATES"), QString());
 
     QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
     ssl.setCaCertificates(QSslCertificate::fromPath(authority.caCertificatePath()));
-    const auto fetch = [&](const QString& path) {
-        return httpsFetch(ssl, "GET", QUrl(QString("https://127.0.0.1:%1%2").arg(service.port()).arg(path)));
+    const auto get = [&](const QString& path) {
+        return httpsFetch(ssl, "GET", QUrl("https://127.0.0.1:" + service.value("ORVEL_DEV_SERVICE_PORT") + path));
     };
-    QVERIFY(fetch("/update/orvel/archive/55?pagesize=1").body.contains("\"2.0.40\""));
-    QVERIFY(fetch("/account/api/Orvel/LauncherArtwork?api-version=2")
+    QVERIFY(get("/update/orvel/archive/55?pagesize=1").body.contains("\"2.0.40\""));
+    QVERIFY(get("/account/api/Orvel/LauncherArtwork?api-version=2")
                 .body.startsWith("\"https://updates.example.test:9443/account/artwork/"));
+    const FetchResult redirect = get("/update/orvel/patch/download?version=1.0.t&vt=daily&os=1&file=/Data/a+b.txt");
+    QCOMPARE(redirect.status, 302);
+    QCOMPARE(redirect.location, QByteArray("https://files.example.test/builds/1.0/Data/a%2Bb.txt"));
 
     // 1.0 is the newest build until the file names 1.1 too and SIGHUP publishes it, without a restart.
     const QString patch = "/update/orvel/patch?version=1.0&os=1&output=json";
-    QCOMPARE(fetch(patch).body, QByteArray());
-    writeConfig("1.0=../builds/1.0, 1.1=../builds/1.1");
-    ::kill(static_cast<pid_t>(service.processId()), SIGHUP);
-    QTRY_VERIFY_WITH_TIMEOUT(QJsonDocument::fromJson(fetch(patch).body)["version"] == "1.1", 20000);
+    QCOMPARE(get(patch).body, QByteArray());
+    writeFile(config, settings + ", 1.1=../builds/1.1\n");
+    ::kill(pid_t(service.processId()), SIGHUP);
+    QTRY_VERIFY_WITH_TIMEOUT(get(patch).body.contains("\"version\":\"1.1\""), 20000);
 
     // Access log lines: time (UTC), client address, request, status.
     const QRegularExpression line(
         R"(\n\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z 127\.0\.0\.1 GET /update/orvel/archive/55\?pagesize=1 200 )");
     QVERIFY2(line.match(service.accessLog()).hasMatch(), service.accessLog().constData());
-    QVERIFY(service.stop());
+    QCOMPARE(service.stop(), 0);
+}
+
+void tst_DevService::parallelKeepAliveConnectionsThenStop()
+{
+    // 20 clients at once, each keeping its connection open after its answer as the launcher's downloaders do, then
+    // one more: all are answered without waiting for a worker to come free.
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QNetworkRequest request(QUrl(m_service.updateUrl() + "orvel/archive/55?pagesize=1"));
+    request.setSslConfiguration(m_service.sslConfiguration());
+    QObject clients;
+    QList<QNetworkReply*> replies;
+    for (int i = 0; i < 20; ++i)
+        replies << (new QNetworkAccessManager(&clients))->get(request);
+    for (QNetworkReply* reply : replies) {
+        QVERIFY(reply->isFinished() || QSignalSpy(reply, &QNetworkReply::finished).wait(20000));
+        QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+    }
+    QCOMPARE(fetch(m_service, request.url().toString()).status, 200);
+    // Far below the 10 s keep-alive timeout that a starved pool would have to wait out at least once.
+    QVERIFY2(elapsed.elapsed() < 8000, qPrintable(QString::number(elapsed.elapsed())));
+    // The idle connections do not hold the exit up either.
+    QCOMPARE(m_service.stop(SIGINT), 0);
 }
 
 QTEST_MAIN(tst_DevService)

@@ -1,44 +1,35 @@
 #pragma once
 
-#include <QByteArray>
+#include <csignal>
+
 #include <QHash>
 #include <QProcess>
 #include <QSslConfiguration>
-#include <QString>
-#include <QStringList>
 
 namespace OrvelTest {
 
-// The real OrvelDevService (from the build's bin/ folder) on a free loopback port, for tests that need both
-// services over HTTPS. Its access log goes to a file in the state folder, so a busy test never blocks it.
+// The real OrvelDevService (the build's bin/ folder) on a free loopback port. Its access log goes to a file in the
+// state folder, so a busy test never blocks it; it ends with this object, or with the test when that crashes.
 class DevServiceProcess
 {
 public:
     DevServiceProcess() = default;
     ~DevServiceProcess();
-    DevServiceProcess(const DevServiceProcess&) = delete;
-    DevServiceProcess& operator=(const DevServiceProcess&) = delete;
+    Q_DISABLE_COPY(DevServiceProcess)
 
-    // Starts it with --state `stateFolder` --port 0 and `arguments`, and waits for its KEY=value lines.
+    // Starts it with --state `stateFolder` --port 0 and `arguments` and reads its KEY=value lines (the port's last).
     bool start(const QString& stateFolder, const QStringList& arguments = {});
-    // SIGTERM, then waits. True when it ended by itself with exit code 0.
-    bool stop();
-    // Sends `signal` and waits; the exit code, or -1 when it crashed or did not end.
-    int stopWith(int signal);
+    // Sends `signal` and waits 8 s at most: the exit code, or -1 when it crashed, did not end or did not run.
+    int stop(int signal = SIGTERM);
 
     QString value(const QString& key) const { return m_values.value(key); }
-    QString caCertificatesPath() const { return value(QStringLiteral("ORVEL_CA_CERTIFICATES")); }
     QString updateUrl() const { return value(QStringLiteral("ORVEL_UPDATE_SERVICE_URL")); }
-    QString accountUrl() const { return value(QStringLiteral("ORVEL_ACCOUNT_SERVICE_URL")); }
-    QString connectUrl() const { return value(QStringLiteral("ORVEL_CONNECT_URL")); }
-    int port() const { return value(QStringLiteral("ORVEL_DEV_SERVICE_PORT")).toInt(); }
+    QString caCertificatesPath() const { return value(QStringLiteral("ORVEL_CA_CERTIFICATES")); }
     qint64 processId() const { return m_process.processId(); }
-
-    // Trusts the service's certificate authority (and nothing else).
+    // Trusts the service's certificate authority and nothing else.
     QSslConfiguration sslConfiguration() const;
     QByteArray accessLog() const;
-    // What went wrong in start(): the program's own error output.
-    QString failure() const { return m_failure; }
+    QString failure() const { return m_failure; } // why start() failed
 
 private:
     QProcess m_process;
