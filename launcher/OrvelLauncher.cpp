@@ -178,6 +178,9 @@ void OrvelLauncher::onQuitLauncher()
         m_downloads->cancelByUser();
         return;
     }
+    // Orvel, when started, already has the token; a launcher not to stay signed in keeps none on disk.
+    if (!AppSettings::staySignedIn())
+        AppSettings::removeStoredToken();
     QCoreApplication::quit();
 }
 

@@ -20,7 +20,18 @@ LauncherError play(const QString& installPath)
     }
     const QByteArray sealed = AppSettings::storedToken();
     const QString token = QString::fromLatin1(sealed.toBase64(QByteArray::Base64UrlEncoding));
-    if (!QProcess::startDetached(program, {QStringLiteral("/token"), token})) {
+    QProcess orvel;
+    orvel.setProgram(program);
+#ifdef Q_OS_WIN
+    orvel.setArguments({QStringLiteral("/token"), token});
+#else
+    // A command line is readable by every local user under /proc; the environment only by this user.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ORVEL_TOKEN"), token);
+    orvel.setProcessEnvironment(environment);
+    orvel.setArguments({QStringLiteral("/token")});
+#endif
+    if (!orvel.startDetached()) {
         qCWarning(lcLauncher) << "Failed to run Orvel.";
         return AppStartFailed;
     }

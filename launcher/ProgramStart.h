@@ -11,8 +11,9 @@ class ElevatedRun;
 // Starting the two other programs of the system.
 namespace ProgramStart {
 
-// Starts the design application installPath + "/Orvel.exe" ("Orvel" off Windows) detached, with "/token" and the
-// stored sealed token (setting "JWT") as Base64url text with its "=" padding. NoError, AppNotFound or
+// Starts the design application installPath + "/Orvel.exe" ("Orvel" off Windows) detached, handing it the stored
+// sealed token (setting "JWT") as Base64url text with its "=" padding: on Windows as the argument after "/token",
+// elsewhere in the environment variable ORVEL_TOKEN with "/token" as the only argument. NoError, AppNotFound or
 // AppStartFailed. The caller quits afterwards in every case.
 LauncherError play(const QString& installPath);
 
