@@ -146,8 +146,12 @@ bool OrvelLauncher::applyUpdate()
     QStringList sslErrors;
     DownloadBatch batch(failure.code, sslErrors);
     connect(&batch, &DownloadBatch::updateDownloadProgress, installBar, &InstallBar::setProgress);
-    UpdateInstaller installer(batch, failure.code, [](const QString& downloadAppDir, const QString& target) {
-        return ProgramStart::startCopyManager(downloadAppDir, target);
+    UpdateInstaller installer(batch, failure.code, [this](const QString& downloadAppDir, const QString& target) {
+        // The window goes on repainting and can be moved while the copy manager runs.
+        installBar->setStatusText(tr("Installing…"));
+        const bool installed = ProgramStart::runCopyManager(downloadAppDir, target);
+        installBar->setStatusText(QString());
+        return installed;
     });
     connect(&installer, &UpdateInstaller::totalBytes, installBar, &InstallBar::setTotalBytes);
     UpdateInstaller::Inputs inputs;

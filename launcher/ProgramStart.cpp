@@ -1,5 +1,8 @@
 #include "ProgramStart.h"
 
+#include <memory>
+
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -54,6 +57,19 @@ ElevatedRun* startCopyManagerAsync(const QString& downloadAppDir, const QString&
     auto* run = new ElevatedRun(parent);
     run->start(program, {downloadAppDir, installPath}, installPath);
     return run;
+}
+
+bool runCopyManager(const QString& downloadAppDir, const QString& installPath, const QString& programDir)
+{
+    std::unique_ptr<ElevatedRun> run(startCopyManagerAsync(downloadAppDir, installPath, nullptr, programDir));
+    Platform::ElevatedResult result;
+    QObject::connect(run.get(), &ElevatedRun::finished,
+                     [&result](Platform::ElevatedResult _result) { result = _result; });
+    // Not exec(): after the application's quit it returns at once, and the copy manager must still be waited for.
+    QEventLoop loop;
+    while (run->isRunning())
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    return copyManagerSucceeded(result);
 }
 
 bool copyManagerSucceeded(const Platform::ElevatedResult& result)

@@ -30,6 +30,12 @@ bool startCopyManager(const QString& downloadAppDir, const QString& installPath,
 ElevatedRun* startCopyManagerAsync(const QString& downloadAppDir, const QString& installPath, QObject* parent,
                                    const QString& programDir = QCoreApplication::applicationDirPath());
 
+// startCopyManagerAsync() waited for in a local event loop: the answer of startCopyManager() for a caller that must
+// wait, while the window goes on repainting and can be moved. A quit asked for meanwhile takes effect afterwards: an
+// installation is never cut short.
+bool runCopyManager(const QString& downloadAppDir, const QString& installPath,
+                    const QString& programDir = QCoreApplication::applicationDirPath());
+
 // True only for a copy manager that ran to its end with exit code 0; the reason is logged otherwise.
 bool copyManagerSucceeded(const Platform::ElevatedResult& result);
 

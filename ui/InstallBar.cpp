@@ -71,6 +71,12 @@ void InstallBar::setProgress(qint64 received, qint64 total)
         m_ui->progressBarWidget->setProgress(received, total);
 }
 
+void InstallBar::setStatusText(const QString& text)
+{
+    if (m_ui->progressBarWidget)
+        m_ui->progressBarWidget->setStatusText(text);
+}
+
 void InstallBar::onClickedSignInBtn()
 {
     emit doSignIn();
