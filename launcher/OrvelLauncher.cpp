@@ -24,6 +24,7 @@
 #include "MiniModal.h"
 #include "Profile.h"
 #include "ProgramStart.h"
+#include "SystemMove.h"
 #include "UpdateInstaller.h"
 #include "VersionCheck.h"
 
@@ -208,6 +209,8 @@ void OrvelLauncher::play()
 
 void OrvelLauncher::mousePressEvent(QMouseEvent* event)
 {
+    if (event->button() == Qt::LeftButton && startSystemMove(this))
+        return;
     dragStartCursor = event->globalPos();
     dragStartWindow = geometry().topLeft();
 }

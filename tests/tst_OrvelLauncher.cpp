@@ -24,6 +24,7 @@ private slots:
     void installPath_data();
     void installPath();
     void dragging();
+    void buttonsNamed();
     void failureShownAfterTheEventLoop_data();
     void failureShownAfterTheEventLoop();
 
@@ -76,6 +77,16 @@ void tst_OrvelLauncher::dragging()
     QCOMPARE(drag({100 + d - 2, 101}, Qt::LeftButton), QPoint()); // less than the drag distance
     QCOMPARE(drag({100 + d, 100}, Qt::LeftButton), QPoint(d, 0)); // the distance: moved by the cursor's offset
     QCOMPARE(drag({160, 140}, Qt::RightButton), QPoint());        // only the left button drags
+}
+
+void tst_OrvelLauncher::buttonsNamed()
+{
+    // The close button shows only a picture; a screen reader needs a name for each button.
+    OrvelLauncher window;
+    MiniModal dialog(&window, MiniModal::Error, "text", AppNotFound);
+    for (QWidget* top : {static_cast<QWidget*>(&window), static_cast<QWidget*>(&dialog)})
+        for (QAbstractButton* button : top->findChildren<QAbstractButton*>())
+            QVERIFY2(!button->accessibleName().isEmpty(), qPrintable(button->objectName()));
 }
 
 void tst_OrvelLauncher::failureShownAfterTheEventLoop_data()

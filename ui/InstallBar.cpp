@@ -42,6 +42,11 @@ InstallBar::InstallBar(QWidget* parent) : QWidget(parent), m_ui(new Ui::InstallB
     m_ui->cbStaySignedIn->setChecked(AppSettings::staySignedIn());
     m_ui->cbStaySignedIn->blockSignals(wasBlocked);
 
+    // Names for screen readers that do not depend on what the style draws.
+    m_ui->pbSignIn->setAccessibleName(tr("Sign In"));
+    m_ui->pbPlay->setAccessibleName(tr("Play"));
+    m_ui->cbStaySignedIn->setAccessibleName(tr("Stay signed in"));
+
     connect(m_ui->pbSignIn, &QPushButton::clicked, this, &InstallBar::onClickedSignInBtn);
     connect(m_ui->pbPlay, &QPushButton::clicked, this, &InstallBar::onClickedPlayBtn);
     connect(m_ui->cbStaySignedIn, &QCheckBox::toggled, this, &InstallBar::onChangedStaySignedState);
