@@ -25,6 +25,7 @@
 #include "MiniModal.h"
 #include "Profile.h"
 #include "ProgramStart.h"
+#include "SystemMove.h"
 #include "UpdateInstaller.h"
 #include "VersionCheck.h"
 
@@ -154,8 +155,12 @@ bool OrvelLauncher::applyUpdate()
     UpdateInstaller installer(
         [&batch](const QStringList& paths, const QString& url, const QString& dir,
                  const QHash<QString, qint64>& sizes) { return batch.downloadInParallel(paths, url, dir, sizes); },
-        [](const QString& downloadAppDir, const QString& target) {
-            return ProgramStart::startCopyManager(downloadAppDir, target);
+        [this](const QString& downloadAppDir, const QString& target) {
+            // The window goes on repainting and can be moved while the copy manager runs.
+            installBar->setStatusText(tr("Installing…"));
+            const bool installed = ProgramStart::runCopyManager(downloadAppDir, target);
+            installBar->setStatusText(QString());
+            return installed;
         });
     connect(&installer, &UpdateInstaller::totalBytes, installBar, &InstallBar::setTotalBytes);
     UpdateInstaller::Inputs inputs;
@@ -187,6 +192,9 @@ void OrvelLauncher::onQuitLauncher()
         m_downloads->cancelByUser();
         return;
     }
+    // Orvel, when started, already has the token; a launcher not to stay signed in keeps none on disk.
+    if (!AppSettings::staySignedIn())
+        AppSettings::removeStoredToken();
     QCoreApplication::quit();
 }
 
@@ -211,6 +219,8 @@ void OrvelLauncher::play()
 
 void OrvelLauncher::mousePressEvent(QMouseEvent* event)
 {
+    if (event->button() == Qt::LeftButton && startSystemMove(this))
+        return;
     dragStartCursor = event->globalPos();
     dragStartWindow = geometry().topLeft();
 }

@@ -1,5 +1,8 @@
 #include "ProgramStart.h"
 
+#include <memory>
+
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -21,7 +24,18 @@ LauncherError play(const QString& installPath)
     }
     const QByteArray sealed = AppSettings::storedToken();
     const QString token = QString::fromLatin1(sealed.toBase64(QByteArray::Base64UrlEncoding));
-    if (!QProcess::startDetached(program, {QStringLiteral("/token"), token})) {
+    QProcess orvel;
+    orvel.setProgram(program);
+#ifdef Q_OS_WIN
+    orvel.setArguments({QStringLiteral("/token"), token});
+#else
+    // A command line is readable by every local user under /proc; the environment only by this user.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ORVEL_TOKEN"), token);
+    orvel.setProcessEnvironment(environment);
+    orvel.setArguments({QStringLiteral("/token")});
+#endif
+    if (!orvel.startDetached()) {
         qCWarning(lcLauncher) << "Failed to run Orvel.";
         return AppStartFailed;
     }
@@ -45,6 +59,19 @@ ElevatedRun* startCopyManagerAsync(const QString& downloadAppDir, const QString&
     auto* run = new ElevatedRun(parent);
     run->start(program, {downloadAppDir, installPath}, installPath);
     return run;
+}
+
+bool runCopyManager(const QString& downloadAppDir, const QString& installPath, const QString& programDir)
+{
+    std::unique_ptr<ElevatedRun> run(startCopyManagerAsync(downloadAppDir, installPath, nullptr, programDir));
+    Platform::ElevatedResult result;
+    QObject::connect(run.get(), &ElevatedRun::finished,
+                     [&result](Platform::ElevatedResult _result) { result = _result; });
+    // Not exec(): after the application's quit it returns at once, and the copy manager must still be waited for.
+    QEventLoop loop;
+    while (run->isRunning())
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    return copyManagerSucceeded(result);
 }
 
 bool copyManagerSucceeded(const Platform::ElevatedResult& result)

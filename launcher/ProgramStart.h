@@ -11,8 +11,9 @@ class ElevatedRun;
 // Starting the two other programs of the system.
 namespace ProgramStart {
 
-// Starts the design application installPath + "/Orvel.exe" ("Orvel" off Windows) detached, with "/token" and the
-// stored sealed token (setting "JWT") as Base64url text with its "=" padding. NoError, AppNotFound or
+// Starts the design application installPath + "/Orvel.exe" ("Orvel" off Windows) detached, handing it the stored
+// sealed token (setting "JWT") as Base64url text with its "=" padding: on Windows as the argument after "/token",
+// elsewhere in the environment variable ORVEL_TOKEN with "/token" as the only argument. NoError, AppNotFound or
 // AppStartFailed. The caller quits afterwards in every case.
 LauncherError play(const QString& installPath);
 
@@ -28,6 +29,12 @@ bool startCopyManager(const QString& downloadAppDir, const QString& installPath,
 // keeps repainting and taking input meanwhile.
 ElevatedRun* startCopyManagerAsync(const QString& downloadAppDir, const QString& installPath, QObject* parent,
                                    const QString& programDir = QCoreApplication::applicationDirPath());
+
+// startCopyManagerAsync() waited for in a local event loop: the answer of startCopyManager() for a caller that must
+// wait, while the window goes on repainting and can be moved. A quit asked for meanwhile takes effect afterwards: an
+// installation is never cut short.
+bool runCopyManager(const QString& downloadAppDir, const QString& installPath,
+                    const QString& programDir = QCoreApplication::applicationDirPath());
 
 // True only for a copy manager that ran to its end with exit code 0; the reason is logged otherwise.
 bool copyManagerSucceeded(const Platform::ElevatedResult& result);

@@ -5,7 +5,8 @@
 #include <QVariant>
 
 // The ("Orvel", "App") settings store: "StaySignedIn", "JWT" (the sealed token) and "OrvelPath". Each call opens
-// the store for that single access.
+// the store for that single access. Writing leaves the store's file readable by this user only (0600, its folder
+// 0700 when created here).
 QVariant readAppSetting(const QString& key, const QVariant& defaultValue);
 void writeAppSetting(const QString& key, const QVariant& value);
 
@@ -15,6 +16,8 @@ namespace AppSettings {
 // "JWT": the sealed token blob, empty when none is stored.
 QByteArray storedToken();
 void setStoredToken(const QByteArray& sealed);
+// Removes "JWT": a launcher that is not to stay signed in leaves no token behind when it ends.
+void removeStoredToken();
 
 // "StaySignedIn": whether the next start tries the stored token; false when never set.
 bool staySignedIn();

@@ -75,6 +75,11 @@ void tst_AccountFlows::signInThenVerifyStoredToken()
         QVERIFY(refreshed);
         // Sealed with the key text the design application opens it with.
         QCOMPARE(Verdant::CryptoUtil().decrypt(AppSettings::storedToken(), "Qz7#Lp2!Vw9$Rk4&"), token);
+        // Readable by this user only, folder included: the key that opens the blob is in every copy of the program.
+        const QFileInfo file(QSettings("Orvel", "App").fileName());
+        QCOMPARE(file.permissions() & 0x0fff, QFile::ReadUser | QFile::WriteUser);
+        QCOMPARE(QFileInfo(file.absolutePath()).permissions() & 0x0fff,
+                 QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
         AccountSession::release();
     }
 

@@ -24,6 +24,7 @@ private slots:
     void installPath_data();
     void installPath();
     void dragging();
+    void buttonsNamed();
     void failureShownAfterTheEventLoop_data();
     void failureShownAfterTheEventLoop();
 
@@ -78,16 +79,27 @@ void tst_OrvelLauncher::dragging()
     QCOMPARE(drag({160, 140}, Qt::RightButton), QPoint());        // only the left button drags
 }
 
+void tst_OrvelLauncher::buttonsNamed()
+{
+    // The close button shows only a picture; a screen reader needs a name for each button.
+    OrvelLauncher window;
+    MiniModal dialog(&window, MiniModal::Error, "text", AppNotFound);
+    for (QWidget* top : {static_cast<QWidget*>(&window), static_cast<QWidget*>(&dialog)})
+        for (QAbstractButton* button : top->findChildren<QAbstractButton*>())
+            QVERIFY2(!button->accessibleName().isEmpty(), qPrintable(button->objectName()));
+}
+
 void tst_OrvelLauncher::failureShownAfterTheEventLoop_data()
 {
     QTest::addColumn<bool>("signIn"); // the sign-in times out before Play finds no application
     QTest::addColumn<bool>("closeButton");
     QTest::addColumn<QStringList>("dialog"); // message and info line
+    QTest::addColumn<bool>("staySignedIn");  // else the stored token is gone when the launcher ends
 
-    QTest::newRow("play: 9") << false << false << QStringList{"Failed to play Orvel.", "ErrorCode9"};
+    QTest::newRow("play: 9") << false << false << QStringList{"Failed to play Orvel.", "ErrorCode9"} << false;
     QTest::newRow("sign-in, then play: the first stays")
-        << true << false << QStringList{"Failed to Sign in.\npoll: <b>HTTP 503</b>.", "ErrorCode13"};
-    QTest::newRow("close button: no dialog") << false << true << QStringList();
+        << true << false << QStringList{"Failed to Sign in.\npoll: <b>HTTP 503</b>.", "ErrorCode13"} << true;
+    QTest::newRow("close button: no dialog") << false << true << QStringList() << false;
 }
 
 void tst_OrvelLauncher::failureShownAfterTheEventLoop()
@@ -95,8 +107,12 @@ void tst_OrvelLauncher::failureShownAfterTheEventLoop()
     QFETCH(bool, signIn);
     QFETCH(bool, closeButton);
     QFETCH(QStringList, dialog);
+    QFETCH(bool, staySignedIn);
 
     m_store.setValue("OrvelPath", QDir::tempPath()); // no application there
+    m_store.setValue("StaySignedIn", staySignedIn);
+    m_store.setValue("JWT", QByteArray("sealed"));
+    m_store.sync();
     OrvelLauncher window;
     QTimer::singleShot(0, &window, [&] {
         if (closeButton)
@@ -107,6 +123,8 @@ void tst_OrvelLauncher::failureShownAfterTheEventLoop()
     });
     QTimer::singleShot(10000, &window, [] { QCoreApplication::exit(1); });
     QCOMPARE(QCoreApplication::exec(), 0); // the flow ends the event loop, with no dialog so far
+    m_store.sync();
+    QCOMPARE(m_store.contains("JWT"), staySignedIn);
 
     QStringList shown;
     QTimer::singleShot(0, &window, [&] {

@@ -1,18 +1,21 @@
 #include <QtTest>
 
 #include "AppSettings.h"
-#include "ElevatedRun.h"
-#include "ElevatedRun.h"
 #include "Platform.h"
 #include "ProgramStart.h"
 #include "TempSettingsHome.h"
 #include "UpdateTestFiles.h"
 
 namespace {
-// A stand-in program: writes its argument count and arguments, one per line, to its own path + ".args".
+// A stand-in program: writes its argument count and arguments, one per line, to its own path + ".args", and
+// ORVEL_TOKEN (or "unset") to its path + ".env".
 void writeProgram(const QString& path, const QByteArray& exit, int mode = 0700)
 {
-    UpdateTest::writeFile(path, "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"$0.args\"\n" + exit + "\n", mode);
+    UpdateTest::writeFile(path,
+                          "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"$0.args\"\n"
+                          "printf '%s' \"${ORVEL_TOKEN-unset}\" > \"$0.env\"\n" +
+                              exit + "\n",
+                          mode);
 }
 
 QStringList recordedArguments(const QString& program)
@@ -39,12 +42,16 @@ void tst_ProgramStart::play_data()
     QTest::addColumn<QVariant>("jwt");
     QTest::addColumn<int>("error");
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("environment"); // ORVEL_TOKEN as the program saw it
 
-    QTest::newRow("missing") << 0 << QVariant() << int(AppNotFound) << QStringList();
-    QTest::newRow("cannot start") << 0600 << QVariant() << int(AppStartFailed) << QStringList();
-    QTest::newRow("no JWT: empty token") << 0700 << QVariant() << int(NoError) << QStringList{"2", "/token"};
-    QTest::newRow("url-safe alphabet, padding kept")
-        << 0700 << QVariant(QByteArray("\xfb\xff", 2)) << int(NoError) << QStringList{"2", "/token", "-_8="};
+    // The token stays off the command line, which every local user can read.
+    QTest::newRow("missing") << 0 << QVariant() << int(AppNotFound) << QStringList() << QByteArray("<missing>");
+    QTest::newRow("cannot start") << 0600 << QVariant() << int(AppStartFailed) << QStringList()
+                                  << QByteArray("<missing>");
+    QTest::newRow("no JWT: empty token") << 0700 << QVariant() << int(NoError) << QStringList{"1", "/token"}
+                                         << QByteArray("");
+    QTest::newRow("url-safe alphabet, padding kept") << 0700 << QVariant(QByteArray("\xfb\xff", 2)) << int(NoError)
+                                                     << QStringList{"1", "/token"} << QByteArray("-_8=");
 }
 
 void tst_ProgramStart::play()
@@ -53,7 +60,9 @@ void tst_ProgramStart::play()
     QFETCH(QVariant, jwt);
     QFETCH(int, error);
     QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, environment);
     OrvelTest::TempSettingsHome home;
+    qputenv("ORVEL_TOKEN", "from the launcher's own environment");
     if (jwt.isValid())
         writeAppSetting("JWT", jwt);
     QTemporaryDir install;
@@ -63,6 +72,7 @@ void tst_ProgramStart::play()
 
     QCOMPARE(int(ProgramStart::play(install.path())), error);
     QTRY_COMPARE(recordedArguments(program), arguments);
+    QTRY_COMPARE(UpdateTest::readFile(program + ".env"), environment);
 }
 
 void tst_ProgramStart::startCopyManager_data()
@@ -94,7 +104,7 @@ void tst_ProgramStart::startCopyManager()
     if (!exit.isNull())
         writeProgram(program, "sleep 0.2; " + exit);
 
-    // Waiting, then without waiting while a timer goes on firing: the same answer and the same log lines.
+    // Blocking, then in a local event loop while a timer goes on firing: the same answer and the same log lines.
     for (const bool wait : {true, false}) {
         for (const QString& line : logged)
             QTest::ignoreMessage(QtWarningMsg, qPrintable(line));
@@ -107,10 +117,7 @@ void tst_ProgramStart::startCopyManager()
         QTimer ticker;
         connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
         ticker.start(20);
-        std::unique_ptr<ElevatedRun> run(ProgramStart::startCopyManagerAsync(source, target, nullptr, programDir));
-        QSignalSpy finished(run.get(), &ElevatedRun::finished);
-        QVERIFY(finished.wait(10000));
-        QCOMPARE(ProgramStart::copyManagerSucceeded(finished.at(0).at(0).value<Platform::ElevatedResult>()), success);
+        QCOMPARE(ProgramStart::runCopyManager(source, target, programDir), success);
         QVERIFY2(exit.isNull() || ticks >= 3, qPrintable(QString::number(ticks)));
     }
 }

@@ -62,7 +62,15 @@ void tst_ProgressBarWidget::shown()
     for (int i = 0; i + 1 < reports.size(); i += 2)
         bar.setProgress(reports.at(i), reports.at(i + 1));
     const QList<QLabel*> labels = bar.findChildren<QLabel*>();
-    QVERIFY(std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == text; }));
+    const auto shows = [&labels](const QString& t) {
+        return std::any_of(labels.begin(), labels.end(), [&t](QLabel* l) { return l->text() == t; });
+    };
+    QVERIFY(shows(text));
+    // The installing text stands in for the figures until it is cleared.
+    bar.setStatusText("Installing…");
+    QVERIFY(shows("Installing…") && !shows(text));
+    bar.setStatusText(QString());
+    QVERIFY(shows(text));
 
     bar.show();
     QVERIFY(QTest::qWaitForWindowExposed(&bar));

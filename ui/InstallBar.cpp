@@ -42,6 +42,11 @@ InstallBar::InstallBar(QWidget* parent) : QWidget(parent), m_ui(new Ui::InstallB
     m_ui->cbStaySignedIn->setChecked(AppSettings::staySignedIn());
     m_ui->cbStaySignedIn->blockSignals(wasBlocked);
 
+    // Names for screen readers that do not depend on what the style draws.
+    m_ui->pbSignIn->setAccessibleName(tr("Sign In"));
+    m_ui->pbPlay->setAccessibleName(tr("Play"));
+    m_ui->cbStaySignedIn->setAccessibleName(tr("Stay signed in"));
+
     connect(m_ui->pbSignIn, &QPushButton::clicked, this, &InstallBar::onClickedSignInBtn);
     connect(m_ui->pbPlay, &QPushButton::clicked, this, &InstallBar::onClickedPlayBtn);
     connect(m_ui->cbStaySignedIn, &QCheckBox::toggled, this, &InstallBar::onChangedStaySignedState);
@@ -69,6 +74,12 @@ void InstallBar::setProgress(qint64 received, qint64 total)
 {
     if (m_ui->progressBarWidget)
         m_ui->progressBarWidget->setProgress(received, total);
+}
+
+void InstallBar::setStatusText(const QString& text)
+{
+    if (m_ui->progressBarWidget)
+        m_ui->progressBarWidget->setStatusText(text);
 }
 
 void InstallBar::onClickedSignInBtn()

@@ -25,6 +25,8 @@ public:
     void setMode(int mode);
     void setTotalBytes(qint64 total);
     void setProgress(qint64 received, qint64 total);
+    // The progress face's text in place of the download figures ("Installing…"); empty: the figures again.
+    void setStatusText(const QString& text);
 
 signals:
     void doSignIn();

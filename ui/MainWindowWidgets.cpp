@@ -1,5 +1,6 @@
 #include "MainWindowWidgets.h"
 
+#include <QCoreApplication>
 #include <QPushButton>
 
 #include "InstallBar.h"
@@ -22,6 +23,8 @@ MainWindowWidgets createMainWindowWidgets(QWidget* window)
     widgets.quitButton->setFixedSize(30, 30);
     widgets.quitButton->setIconSize(QSize(30, 30));
     widgets.quitButton->setFlat(true);
+    // It shows only a picture: screen readers need its name.
+    widgets.quitButton->setAccessibleName(QCoreApplication::translate("OrvelLauncher", "Close"));
     widgets.quitButton->setStyleSheet(
         QStringLiteral("QPushButton {background: transparent; image: "
                        "url(:/OrvelLauncher/Resources/Launcher/Launcher Close Default.svg);}QPushButton:hover, "

@@ -19,6 +19,7 @@ MiniModal::MiniModal(QWidget* parent, int kind, const QString& message, int erro
 
     m_ui->pushButton->setFixedSize(70, 24);
     m_ui->pushButton->setText(tr("OK"));
+    m_ui->pushButton->setAccessibleName(tr("OK"));
 
     if (kind == Error)
         m_ui->lbInfo->setText(tr("ErrorCode") + QString::number(errorCode));

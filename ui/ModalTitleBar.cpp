@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 
 #include "AliasToken.h"
+#include "SystemMove.h"
 
 ModalTitleBar::ModalTitleBar(QWidget* parent) : QWidget(parent), m_ui(new Ui::ModalTitleBar)
 {
@@ -19,6 +20,7 @@ ModalTitleBar::ModalTitleBar(QWidget* parent) : QWidget(parent), m_ui(new Ui::Mo
         QStringLiteral("QPushButton {border-image: url(:/OrvelLauncher/Resources/Common/Common Icon Close "
                        "Default.svg);}QPushButton::pressed, QPushButton:hover {border: none; border-image: "
                        "url(:/OrvelLauncher/Resources/Common/Common Icon Close Hover.svg); margin: 0px;}"));
+    m_ui->pbClose->setAccessibleName(tr("Close"));
     connect(m_ui->pbClose, &QPushButton::clicked, this, &ModalTitleBar::onClickedClose);
     m_dialog = qobject_cast<QDialog*>(parent);
 }
@@ -33,6 +35,8 @@ void ModalTitleBar::onClickedClose()
 
 void ModalTitleBar::mousePressEvent(QMouseEvent* event)
 {
+    if (event->button() == Qt::LeftButton && startSystemMove(parentWidget()))
+        return;
     m_dragging = true;
     m_pressPos = event->pos();
 }

@@ -60,7 +60,15 @@ void ProgressBarWidget::setProgress(qint64 received, qint64 total)
     if (!m_label)
         return;
     m_text = progressText(shownCurrent(), shownTotal());
-    m_label->setText(m_text);
+    if (m_statusText.isEmpty())
+        m_label->setText(m_text);
+}
+
+void ProgressBarWidget::setStatusText(const QString& text)
+{
+    m_statusText = text;
+    if (m_label)
+        m_label->setText(m_statusText.isEmpty() ? m_text : m_statusText);
 }
 
 qint64 ProgressBarWidget::shownTotal() const

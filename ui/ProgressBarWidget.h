@@ -26,6 +26,8 @@ public:
     void setTotalBytes(qint64 total);
     // One report for the file being downloaded: `received` of its `total` bytes.
     void setProgress(qint64 received, qint64 total);
+    // A text shown in place of the download figures (while the update is installed, say); empty: the figures again.
+    void setStatusText(const QString& text);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -42,6 +44,7 @@ private:
     qint64 m_currentBytes = 0;
     qint64 m_completedBytes = 0;
     QString m_text;
+    QString m_statusText;
     QColor m_fillColor;
     // What the picture on the background label shows (current, total, size, device pixel ratio); painting only
     // replaces the picture when this changes.

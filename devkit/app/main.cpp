@@ -1,5 +1,6 @@
-// Orvel (stand-in): opens the sealed token the launcher passes as "/token TEXT", prints who is signed in and
-// shows the same in a small window. ORVEL_APP_EXIT_AFTER_MS=N closes it after N milliseconds.
+// Orvel (stand-in): opens the sealed token the launcher passes as "/token TEXT" or as "/token" with TEXT in
+// ORVEL_TOKEN, prints who is signed in and shows the same in a small window. ORVEL_APP_EXIT_AFTER_MS=N closes it after
+// N milliseconds.
 #include <cstdio>
 
 #include <QApplication>
@@ -21,7 +22,8 @@ void answerCommandLine(int& argc, char** argv)
         arguments << QString::fromLocal8Bit(argv[i]);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Stand-in for the design application Orvel: opens the sealed token the launcher passes as /token TEXT,\n"
+        "Stand-in for the design application Orvel: opens the sealed token the launcher passes as /token TEXT\n"
+        "(or /token alone with TEXT in ORVEL_TOKEN),\n"
         "prints who is signed in and shows it in a small window. Its version is version.txt beside it.\n"
         "ORVEL_APP_EXIT_AFTER_MS=N closes it after N milliseconds."));
     parser.addHelpOption();
@@ -48,7 +50,12 @@ int main(int argc, char* argv[])
 
     const QStringList arguments = QCoreApplication::arguments();
     const int tokenIndex = arguments.indexOf(QStringLiteral("/token"));
-    const QString tokenText = tokenIndex >= 0 ? arguments.value(tokenIndex + 1) : QString();
+    // The launcher hands the token over as the argument after "/token" (Windows) or in ORVEL_TOKEN (elsewhere).
+    QString tokenText;
+    if (tokenIndex >= 0)
+        tokenText =
+            tokenIndex + 1 < arguments.size() ? arguments.at(tokenIndex + 1) : qEnvironmentVariable("ORVEL_TOKEN");
+    qunsetenv("ORVEL_TOKEN");
     const QString version = versionBeside(QCoreApplication::applicationDirPath());
     const SignedInUser user = openSealedToken(tokenText);
     const QString line = statusLine(version, user);
