@@ -22,6 +22,8 @@ QString launcherErrorMessage(qint32 code)
     case SignInTimeout:
     case SignInFailed:
         return QStringLiteral("Failed to Sign in.");
+    case UpdateNotVerified:
+        return QStringLiteral("The update could not be verified.");
     case SslError:
     default:
         return QStringLiteral("Unknown Error.");

@@ -144,8 +144,10 @@ bool OrvelLauncher::applyUpdate()
     DownloadBatch batch;
     connect(&batch, &DownloadBatch::updateDownloadProgress, installBar, &InstallBar::setProgress);
     UpdateInstaller installer(
-        [&batch](const QStringList& paths, const QString& url, const QString& dir,
-                 const QHash<QString, qint64>& sizes) { return batch.downloadInParallel(paths, url, dir, sizes); },
+        [&batch](const QStringList& paths, const QString& url, const QString& dir, const QHash<QString, qint64>& sizes,
+                 const QHash<QString, QString>& hashes) {
+            return batch.downloadInParallel(paths, url, dir, sizes, hashes);
+        },
         [](const QString& downloadAppDir, const QString& target) {
             return ProgramStart::startCopyManager(downloadAppDir, target);
         });

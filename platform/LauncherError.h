@@ -21,6 +21,7 @@ enum LauncherError : qint32 {
     SslError = 12,
     SignInTimeout = 13,
     SignInFailed = 14,
+    UpdateNotVerified = 15,
 };
 Q_DECLARE_METATYPE(LauncherError)
 

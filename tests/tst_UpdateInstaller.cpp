@@ -124,7 +124,8 @@ void tst_UpdateInstaller::decisions()
     Files handed;
     QFile::Permissions othersMay; // on the handed folder, for group and others
     UpdateInstaller installer(
-        [&](const QStringList& paths, const QString&, const QString& dir, const QHash<QString, qint64>& expected) {
+        [&](const QStringList& paths, const QString&, const QString& dir, const QHash<QString, qint64>& expected,
+            const QHash<QString, QString>&) {
             fetched = paths;
             sizes = expected;
             for (const QString& path : paths)
@@ -182,8 +183,10 @@ void tst_UpdateInstaller::installsPublishedBuild()
     QCOMPARE(check.checkAppVersion(Manifest()).code, NoError);
     DownloadBatch batch;
     UpdateInstaller installer(
-        [&batch](const QStringList& paths, const QString& url, const QString& dir,
-                 const QHash<QString, qint64>& sizes) { return batch.downloadInParallel(paths, url, dir, sizes); },
+        [&batch](const QStringList& paths, const QString& url, const QString& dir, const QHash<QString, qint64>& sizes,
+                 const QHash<QString, QString>& hashes) {
+            return batch.downloadInParallel(paths, url, dir, sizes, hashes);
+        },
         [](const QString& from, const QString& to) { return ProgramStart::startCopyManager(from, to, ORVEL_BIN_DIR); });
     const Failure failure =
         installer.applyUpdate({Manifest(), check.serverManifest(), installPath(), service.updateUrl()});
