@@ -9,8 +9,8 @@
 #include <QUrl>
 
 #include "FileSystem.h"
-#include "Sha256Hasher.h"
 #include "ServiceUrls.h"
+#include "Sha256Hasher.h"
 #include "UpdateLogging.h"
 
 namespace {
