@@ -153,8 +153,10 @@ bool OrvelLauncher::applyUpdate()
     DownloadBatch batch;
     connect(&batch, &DownloadBatch::updateDownloadProgress, installBar, &InstallBar::setProgress);
     UpdateInstaller installer(
-        [&batch](const QStringList& paths, const QString& url, const QString& dir,
-                 const QHash<QString, qint64>& sizes) { return batch.downloadInParallel(paths, url, dir, sizes); },
+        [&batch](const QStringList& paths, const QString& url, const QString& dir, const QHash<QString, qint64>& sizes,
+                 const QHash<QString, QString>& hashes) {
+            return batch.downloadInParallel(paths, url, dir, sizes, hashes);
+        },
         [this](const QString& downloadAppDir, const QString& target) {
             // The window goes on repainting and can be moved while the copy manager runs.
             installBar->setStatusText(tr("Installing…"));

@@ -12,6 +12,11 @@ using namespace UpdateTest;
 Q_DECLARE_METATYPE(TestReply)
 
 namespace {
+QString sha256(const QByteArray& data)
+{
+    return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+}
+
 // What one Download() call reported (it reports exactly once).
 Failure download(Downloader& downloader)
 {
@@ -105,6 +110,11 @@ void tst_Downloader::failureRemovesFileAndStops_data()
     QTest::newRow("shorter than its size") << "6" << ok << failed << "^6: expected 6 bytes, received 5$" << 1;
     QTest::newRow("size beyond 32 bits") << "2^31" << ok << failed << "^2\\^31: expected 2147483649 bytes, received 5$"
                                          << 1;
+    // Right size, other bytes; and a hash that is not 64 hex digits fails although nothing could match it.
+    QTest::newRow("bytes differ from the hash")
+        << "other" << ok << int(UpdateNotVerified) << "^other: SHA-256 [0-9a-f]{64}, the manifest says" << 1;
+    QTest::newRow("hash not 64 hex digits")
+        << "short" << ok << int(UpdateNotVerified) << "^short: SHA-256 .+\"abc\"$" << 1;
     QTest::newRow("no data ever: 10 requests")
         << "a" << TestReply::never() << int(NoResponse) << "^a: no data after 10 requests$" << 10;
     QTest::newRow("cancelled while waiting") << "cancel" << TestReply::never() << failed << "^cancel: cancelled$" << 1;
@@ -135,7 +145,9 @@ void tst_Downloader::failureRemovesFileAndStops()
 
     Downloader downloader(nullptr, {"first", failing, "last"}, m_server.urlText("files/"), dir());
     downloader.setTimings({600, 700, 600});
-    downloader.setExpectedSizes({{"first", 5}, {"1000", 1000}, {"6", 6}, {"2^31", (1LL << 31) + 1}});
+    downloader.setExpectedSizes({{"first", 5}, {"1000", 1000}, {"6", 6}, {"2^31", (1LL << 31) + 1}, {"other", 5}});
+    // "first" arrives in every row: its hash in upper case matches.
+    downloader.setExpectedHashes({{"first", sha256("first").toUpper()}, {"other", sha256("54321")}, {"short", "abc"}});
     if (failing == "cancel") {
         m_server.setHandler("/files/cancel", [&downloader](const TestRequest&) {
             QMetaObject::invokeMethod(&downloader, &Downloader::Cancel, Qt::QueuedConnection);

@@ -64,6 +64,8 @@ void tst_UpdateInstaller::init()
 {
     m_home.reset(new TempSettingsHome);
     QVERIFY(m_home->isValid());
+    // Read once, before the first update: every file is checked against its SHA-256 (the dev service publishes them).
+    qputenv("ORVEL_HASH_ALGORITHM", "sha256");
     // The private temporary folder then lives in the test's own TMPDIR.
     m_savedRuntimeDir = qgetenv("XDG_RUNTIME_DIR");
     qunsetenv("XDG_RUNTIME_DIR");
@@ -119,14 +121,17 @@ void tst_UpdateInstaller::decisions()
     QVERIFY(QDir::setCurrent(m_install->path()));
 
     QStringList fetched;
-    QHash<QString, qint64> sizes; // each file must arrive at its manifest size
+    QHash<QString, qint64> sizes;   // each file must arrive at its manifest size
+    QHash<QString, QString> hashes; // and with its manifest hash
     QList<qint64> totals;
     Files handed;
     QFile::Permissions othersMay; // on the handed folder, for group and others
     UpdateInstaller installer(
-        [&](const QStringList& paths, const QString&, const QString& dir, const QHash<QString, qint64>& expected) {
+        [&](const QStringList& paths, const QString&, const QString& dir, const QHash<QString, qint64>& expected,
+            const QHash<QString, QString>& expectedHashes) {
             fetched = paths;
             sizes = expected;
+            hashes = expectedHashes;
             for (const QString& path : paths)
                 writeFile(dir + "/" + path, download.failed() ? "partial" : published.value(path));
             if (setup == ManifestDiskFull)
@@ -150,6 +155,7 @@ void tst_UpdateInstaller::decisions()
     const bool downloads = setup == Plain || setup == ManifestDiskFull;
     QCOMPARE(fetched, downloads ? QStringList({"a.txt", "b/c.txt"}) : QStringList());
     QCOMPARE(sizes, downloads ? server.sizes() : decltype(sizes)());
+    QCOMPARE(hashes, downloads ? server.hashes() : decltype(hashes)());
     // "totalFileSize" less the current files.
     QCOMPARE(totals, downloads ? QList<qint64>{996} : QList<qint64>());
     const bool copyRan = !download.failed() && (setup == Plain || setup == SameBuild);
@@ -186,8 +192,10 @@ void tst_UpdateInstaller::installsPublishedBuild()
     QCOMPARE(check.checkAppVersion(Manifest()).code, NoError);
     DownloadBatch batch;
     UpdateInstaller installer(
-        [&batch](const QStringList& paths, const QString& url, const QString& dir,
-                 const QHash<QString, qint64>& sizes) { return batch.downloadInParallel(paths, url, dir, sizes); },
+        [&batch](const QStringList& paths, const QString& url, const QString& dir, const QHash<QString, qint64>& sizes,
+                 const QHash<QString, QString>& hashes) {
+            return batch.downloadInParallel(paths, url, dir, sizes, hashes);
+        },
         [](const QString& from, const QString& to) { return ProgramStart::startCopyManager(from, to, ORVEL_BIN_DIR); });
     const Failure failure =
         installer.applyUpdate({Manifest(), check.serverManifest(), installPath(), service.updateUrl(),

@@ -14,7 +14,8 @@ DownloadBatch::DownloadBatch(QObject* parent) : QObject(parent)
 DownloadBatch::~DownloadBatch() = default;
 
 Failure DownloadBatch::downloadInParallel(const QStringList& paths, const QString& downloadUrl,
-                                          const QString& downloadAppDir, const QHash<QString, qint64>& expectedSizes)
+                                          const QString& downloadAppDir, const QHash<QString, qint64>& expectedSizes,
+                                          const QHash<QString, QString>& expectedHashes)
 {
     m_failure = Failure();
     m_downloaderThreads.clear();
@@ -34,6 +35,7 @@ Failure DownloadBatch::downloadInParallel(const QStringList& paths, const QStrin
         thread->setObjectName(QStringLiteral("Downloader"));
         auto* downloader = new Downloader(nullptr, bucket, downloadUrl, downloadAppDir + QLatin1Char('/'));
         downloader->setExpectedSizes(expectedSizes);
+        downloader->setExpectedHashes(expectedHashes);
         m_downloaderThreads.insert(downloader, thread);
         threads.append(thread);
         downloader->moveToThread(thread);

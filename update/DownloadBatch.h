@@ -28,9 +28,11 @@ public:
 
     // Fetches every path (downloadUrl + encoded path) into downloadAppDir + "/" + path; a path listed in
     // expectedSizes must arrive with exactly that many bytes. Returns the first failure a downloader reported (or
-    // the user's cancel), none when every file arrived, and only after every worker thread has ended.
+    // the user's cancel), none when every file arrived, and only after every worker thread has ended. A path listed in
+    // expectedHashes must match that SHA-256 (Downloader::setExpectedHashes).
     Failure downloadInParallel(const QStringList& paths, const QString& downloadUrl, const QString& downloadAppDir,
-                               const QHash<QString, qint64>& expectedSizes = {});
+                               const QHash<QString, qint64>& expectedSizes = {},
+                               const QHash<QString, QString>& expectedHashes = {});
 
     // True while a run has downloaders that have not reported yet.
     bool isRunning() const;

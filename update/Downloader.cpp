@@ -10,6 +10,7 @@
 
 #include "FileSystem.h"
 #include "ServiceUrls.h"
+#include "Sha256Hasher.h"
 #include "UpdateLogging.h"
 
 namespace {
@@ -21,7 +22,8 @@ QString seconds(int milliseconds)
 
 Downloader::Downloader(QObject* parent, const QStringList& relativePaths, const QString& baseUrl,
                        const QString& baseDir)
-    : QObject(parent), m_relativePaths(relativePaths), m_baseUrl(baseUrl), m_baseDir(baseDir)
+    : QObject(parent), m_relativePaths(relativePaths), m_baseUrl(baseUrl), m_baseDir(baseDir),
+      m_hasher(std::make_unique<Sha256Hasher>())
 {
     // resultReady crosses threads: its argument type must be known to the meta-type system.
     qRegisterMetaType<Failure>();
@@ -61,6 +63,11 @@ void Downloader::setExpectedSizes(const QHash<QString, qint64>& sizes)
     m_expectedSizes = sizes;
 }
 
+void Downloader::setExpectedHashes(const QHash<QString, QString>& hashes)
+{
+    m_expectedHashes = hashes;
+}
+
 void Downloader::Download()
 {
     if (m_baseUrl.isEmpty()) {
@@ -98,6 +105,9 @@ void Downloader::Download()
         m_file = file;
         m_expectedSize = m_expectedSizes.value(entry, -1);
         m_receivedBytes = 0;
+        m_hashing = m_expectedHashes.contains(entry);
+        if (m_hashing)
+            m_hasher->init();
         m_progressComplete = false;
         m_dataReceived = false;
         m_requestCount = 0;
@@ -182,6 +192,8 @@ bool Downloader::writeAvailable()
         }
         if (m_file->write(m_chunk.constData(), read) != read)
             break;
+        if (m_hashing)
+            m_hasher->update(m_chunk.constData(), read);
     }
     // A short write (full disk) would leave a file that looks finished; fail the transfer instead.
     fail(DownloadFailed, QStringLiteral("cannot write: ") + m_file->errorString());
@@ -230,6 +242,14 @@ void Downloader::onDownloadFinished()
     if (!m_file->flush()) {
         fail(DownloadFailed, QStringLiteral("cannot write: ") + m_file->errorString());
         return;
+    }
+    if (m_hashing) {
+        const QString actual = m_hasher->finalHex();
+        const QString expected = m_expectedHashes.value(m_currentPath);
+        if (!Sha256Hasher::matches(expected, actual)) {
+            fail(UpdateNotVerified, QStringLiteral("SHA-256 %1, the manifest says \"%2\"").arg(actual, expected));
+            return;
+        }
     }
     m_file->close();
     delete m_file;

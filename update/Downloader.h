@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
@@ -12,6 +14,7 @@
 #include "Failure.h"
 
 class QFile;
+class Sha256Hasher;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QTimer;
@@ -24,7 +27,8 @@ class QTimer;
 // then). A file whose data stops for the stall timeout after it had started fails like a network error, and so does
 // one that receives less than minBytesPerSecond on average over a slow-transfer window. A file whose expected size is
 // known fails as soon as it receives a byte more than that, and at its end when it is shorter. The first failure of
-// a run is the one reported, with the file and its reason as details.
+// a run is the one reported, with the file and its reason as details. A file whose expected hash is listed is hashed
+// as it is written, never read back, and fails at its end with UpdateNotVerified unless the SHA-256 matches.
 class Downloader : public QObject
 {
     Q_OBJECT
@@ -51,6 +55,8 @@ public:
     void setTimings(const Timings& timings);
     // Entry -> its size in bytes; entries not listed are taken at any size.
     void setExpectedSizes(const QHash<QString, qint64>& sizes);
+    // Entry -> its manifest "hash", to match as SHA-256 (Sha256Hasher::matches); entries not listed are not hashed.
+    void setExpectedHashes(const QHash<QString, QString>& hashes);
 
 signals:
     // Once per Download() call: no failure when every file arrived.
@@ -107,6 +113,9 @@ private:
     QHash<QString, qint64> m_expectedSizes;
     qint64 m_expectedSize = -1; // of the current file; -1: unknown
     qint64 m_receivedBytes = 0; // of the current file
+    QHash<QString, QString> m_expectedHashes;
+    bool m_hashing = false; // the current file is listed in m_expectedHashes
+    std::unique_ptr<Sha256Hasher> m_hasher;
     // Reused for every chunk: no allocation per read.
     QByteArray m_chunk;
     QString m_currentPath;

@@ -13,7 +13,7 @@ struct ManifestEntry
 {
     QString path; // relative to the application folder, "/" separated
     qint64 size = 0;
-    QString hash; // compared as text only; nothing here computes a digest
+    QString hash; // compared here as text; with "sha256" the download also checks it as the file's SHA-256
 };
 
 // An update manifest "liveupdate.json", read once into typed members: the installed build's (read leniently, as it

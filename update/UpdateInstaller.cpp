@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "DeploymentSettings.h"
 #include "FileSystem.h"
 #include "ManifestSignature.h"
 #include "Platform.h"
@@ -62,7 +63,10 @@ Failure UpdateInstaller::applyUpdate(const Inputs& inputs)
     if (!paths.isEmpty()) {
         emit totalBytes(total);
         const QString url = ServiceUrls::download(inputs.updateServiceUrl, inputs.installed, inputs.server);
-        recordFailure(failure, m_download(paths, url, appDir, inputs.server.sizes()));
+        // With "sha256" every file is checked against its manifest hash as it arrives; otherwise hashes stay text.
+        const bool verify = DeploymentSettings::current().hashAlgorithm() == QLatin1String("sha256");
+        recordFailure(failure, m_download(paths, url, appDir, inputs.server.sizes(),
+                                          verify ? inputs.server.hashes() : QHash<QString, QString>()));
     }
     // Installed without its manifest (or with a truncated one), the files would stay undescribed and the next start
     // would ask for the wrong build.

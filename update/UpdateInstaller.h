@@ -19,11 +19,11 @@ class UpdateInstaller : public QObject
     Q_DISABLE_COPY(UpdateInstaller)
 
 public:
-    // Fetches each path (downloadUrl + encoded path) into downloadAppDir + "/" + path at its expected size
-    // (DownloadBatch::downloadInParallel); no failure when every file arrived.
-    using DownloadStep =
-        std::function<Failure(const QStringList& paths, const QString& downloadUrl, const QString& downloadAppDir,
-                              const QHash<QString, qint64>& expectedSizes)>;
+    // Fetches each path (downloadUrl + encoded path) into downloadAppDir + "/" + path at its expected size and, where
+    // listed, with its expected SHA-256 (DownloadBatch::downloadInParallel); no failure when every file arrived.
+    using DownloadStep = std::function<Failure(
+        const QStringList& paths, const QString& downloadUrl, const QString& downloadAppDir,
+        const QHash<QString, qint64>& expectedSizes, const QHash<QString, QString>& expectedHashes)>;
     // Installs downloadAppDir over installPath and waits for it; true when that fully succeeded.
     using CopyStep = std::function<bool(const QString& downloadAppDir, const QString& installPath)>;
 
@@ -42,8 +42,8 @@ public:
     };
 
     // No failure when the copy manager installed the update. Otherwise DownloadDirFailed, the download's own failure
-    // (DownloadFailed, NoResponse or SslError), DownloadFailed when the manifest cannot be saved completely into the
-    // download tree, or CopyFilesFailed.
+    // (DownloadFailed, NoResponse, SslError, or UpdateNotVerified when a file's content differs from its hash),
+    // DownloadFailed when the manifest cannot be saved completely into the download tree, or CopyFilesFailed.
     Failure applyUpdate(const Inputs& inputs);
 
     // The private temporary folder + "/OrvelDownload", and its "App" mirror of the installation folder.

@@ -72,9 +72,10 @@ int main(int argc, char* argv[])
     QElapsedTimer clock;
     clock.start();
     const double beforeDownload = sinceStart.nsecsElapsed() / 1e9;
-    const Failure failure =
-        batch.downloadInParallel(paths, ServiceUrls::download(settings.updateServiceUrl(), Manifest(), *serverManifest),
-                                 outDir, serverManifest->sizes());
+    const Failure failure = batch.downloadInParallel(
+        paths, ServiceUrls::download(settings.updateServiceUrl(), Manifest(), *serverManifest), outDir,
+        serverManifest->sizes(),
+        settings.hashAlgorithm() == QLatin1String("sha256") ? serverManifest->hashes() : QHash<QString, QString>());
     const bool ok = !failure.failed();
     if (!ok)
         std::fprintf(stderr, "download failed (%d): %s\n", int(failure.code), qPrintable(failure.detail));
