@@ -1,4 +1,4 @@
-// The account service's calls, answered in-process, with a throwaway settings home.
+// The account record's claims and the account service's calls, answered in-process, with a throwaway settings home.
 #include <QtTest>
 
 #include "AccountFlows.h"
@@ -27,6 +27,8 @@ class tst_AccountFlows : public QObject
 private slots:
     void init();
     void cleanup() { NetworkWorker::setManagerFactory({}); }
+    void sessionReadsClaims_data();
+    void sessionReadsClaims();
     void signInThenVerifyStoredToken_data();
     void signInThenVerifyStoredToken();
     void fetchPicture_data();
@@ -46,6 +48,37 @@ void tst_AccountFlows::init()
     m_network.setHandler("/api/accounts/Users/Info", [](const TestRequest& r) {
         return TestReply::text(r.header("Authorization") == "Bearer " + kToken ? 200 : 401, "{}");
     });
+}
+
+void tst_AccountFlows::sessionReadsClaims_data()
+{
+    QTest::addColumn<QByteArray>("token");
+    QTest::addColumn<int>("userId");
+    QTest::addColumn<QString>("email");
+
+    // The first payload needs two padding characters, which tokens leave out; "~~~" and "???" encode to characters
+    // that differ between the two Base64 alphabets.
+    const QByteArray urlSafe = makeTestToken("{\"userId\":7,\"email\":\"~~~\?\?\?>>>\"}");
+    QTest::newRow("unpadded Base64url, userId as text")
+        << makeTestToken("{\"userId\":\"42\",\"email\":\"ana.b@example.org\"}") << 42 << "ana.b@example.org";
+    QTest::newRow("url-safe alphabet") << urlSafe << 7 << "~~~\?\?\?>>>";
+    QTest::newRow("two segments") << urlSafe.left(urlSafe.lastIndexOf('.')) << -1 << QString();
+    QTest::newRow("missing claims") << makeTestToken("{}") << -1 << QString();
+}
+
+void tst_AccountFlows::sessionReadsClaims()
+{
+    QFETCH(QByteArray, token);
+    QFETCH(int, userId);
+    QFETCH(QString, email);
+
+    // A new token replaces every claim of the previous one.
+    AccountSession* session = AccountSession::instance();
+    session->setToken(makeTestToken("{\"userId\":99,\"email\":\"old@b.c\"}"));
+    session->setToken(token);
+    QCOMPARE(session->userId(), userId);
+    QCOMPARE(session->userIdText(), QString::number(userId));
+    QCOMPARE(session->email(), email);
 }
 
 void tst_AccountFlows::signInThenVerifyStoredToken_data()
@@ -115,6 +148,8 @@ void tst_AccountFlows::fetchPicture_data()
     QTest::newRow("photo, token without userId") << false << makeTestToken("{}") << record << picture << 2 << QString();
     QTest::newRow("record without photo") << false << kToken << TestReply::json("{\"name\":\"Ana\"}") << picture << 1
                                           << user + "no \"photo\" in the user record";
+    QTest::newRow("record refused") << false << kToken << TestReply::json(record.body, 404) << picture << 1
+                                    << user + "HTTP 404";
     QTest::newRow("artwork") << true << kToken << address << picture << 2 << QString();
     QTest::newRow("artwork service unreachable")
         << true << kToken << closed << picture << 1 << kBase + "api/Orvel/LauncherArtwork: Connection closed";
