@@ -4,9 +4,7 @@ orvel_add_test(tst_NetworkWorker LIBS orvel_service orvel_testsupport)
 
 # Token sealing and the folder utility.
 orvel_add_test(tst_CryptoUtil LIBS orvel_service)
-orvel_add_test(tst_TokenClaims LIBS orvel_service orvel_testsupport)
 orvel_add_test(tst_AccountFlows LIBS orvel_service orvel_testsupport)
-orvel_add_test(tst_InstanceLogin LIBS orvel_service orvel_testsupport)
 orvel_add_test(tst_DeploymentSettings LIBS orvel_service orvel_testsupport)
 target_compile_definitions(tst_DeploymentSettings PRIVATE
     ORVEL_DEFAULT_UPDATE_SERVICE_URL="${ORVEL_UPDATE_SERVICE_URL}"

@@ -1,4 +1,7 @@
-// The account service's calls, answered in-process, with a throwaway settings home.
+// The account record's claims, the account service's calls and the browser sign-in, answered in-process (short poll
+// intervals and limits), with a throwaway settings home.
+#include <QDesktopServices>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include "AccountFlows.h"
@@ -6,6 +9,7 @@
 #include "AppSettings.h"
 #include "CryptoUtil.h"
 #include "InProcessNetwork.h"
+#include "InstanceLogin.h"
 #include "NetworkWorker.h"
 #include "SealingKey.h"
 #include "TempSettingsHome.h"
@@ -18,7 +22,29 @@ Q_DECLARE_METATYPE(TestReply)
 namespace {
 const QString kBase = "https://account.test/";
 const QByteArray kToken = makeTestToken("{\"userId\":\"42\",\"email\":\"ana@example.org\"}");
+// The browser sign-in polls this often, and this many times before it gives up.
+constexpr int kIntervalMs = 20;
+constexpr int kLimit = 4;
+
+QByteArray tokenFor(const QByteArray& instanceId)
+{
+    return makeTestToken("{\"instanceId\":\"" + instanceId + "\",\"userId\":42}");
+}
 } // namespace
+
+// Stands in for the system browser: records the addresses QDesktopServices::openUrl() is given while it lives.
+class BrowserStandIn : public QObject
+{
+    Q_OBJECT
+
+public:
+    BrowserStandIn() { QDesktopServices::setUrlHandler("https", this, "openUrl"); }
+    ~BrowserStandIn() override { QDesktopServices::unsetUrlHandler("https"); }
+    QList<QUrl> opened;
+
+public slots:
+    void openUrl(const QUrl& url) { opened.append(url); }
+};
 
 class tst_AccountFlows : public QObject
 {
@@ -27,10 +53,14 @@ class tst_AccountFlows : public QObject
 private slots:
     void init();
     void cleanup() { NetworkWorker::setManagerFactory({}); }
+    void sessionReadsClaims_data();
+    void sessionReadsClaims();
     void signInThenVerifyStoredToken_data();
     void signInThenVerifyStoredToken();
     void fetchPicture_data();
     void fetchPicture();
+    void instanceLoginAttemptThenNextAttempt_data();
+    void instanceLoginAttemptThenNextAttempt();
 
 private:
     InProcessNetwork m_network;
@@ -46,6 +76,37 @@ void tst_AccountFlows::init()
     m_network.setHandler("/api/accounts/Users/Info", [](const TestRequest& r) {
         return TestReply::text(r.header("Authorization") == "Bearer " + kToken ? 200 : 401, "{}");
     });
+}
+
+void tst_AccountFlows::sessionReadsClaims_data()
+{
+    QTest::addColumn<QByteArray>("token");
+    QTest::addColumn<int>("userId");
+    QTest::addColumn<QString>("email");
+
+    // The first payload needs two padding characters, which tokens leave out; "~~~" and "???" encode to characters
+    // that differ between the two Base64 alphabets.
+    const QByteArray urlSafe = makeTestToken("{\"userId\":7,\"email\":\"~~~\?\?\?>>>\"}");
+    QTest::newRow("unpadded Base64url, userId as text")
+        << makeTestToken("{\"userId\":\"42\",\"email\":\"ana.b@example.org\"}") << 42 << "ana.b@example.org";
+    QTest::newRow("url-safe alphabet") << urlSafe << 7 << "~~~\?\?\?>>>";
+    QTest::newRow("two segments") << urlSafe.left(urlSafe.lastIndexOf('.')) << -1 << QString();
+    QTest::newRow("missing claims") << makeTestToken("{}") << -1 << QString();
+}
+
+void tst_AccountFlows::sessionReadsClaims()
+{
+    QFETCH(QByteArray, token);
+    QFETCH(int, userId);
+    QFETCH(QString, email);
+
+    // A new token replaces every claim of the previous one.
+    AccountSession* session = AccountSession::instance();
+    session->setToken(makeTestToken("{\"userId\":99,\"email\":\"old@b.c\"}"));
+    session->setToken(token);
+    QCOMPARE(session->userId(), userId);
+    QCOMPARE(session->userIdText(), QString::number(userId));
+    QCOMPARE(session->email(), email);
 }
 
 void tst_AccountFlows::signInThenVerifyStoredToken_data()
@@ -115,6 +176,8 @@ void tst_AccountFlows::fetchPicture_data()
     QTest::newRow("photo, token without userId") << false << makeTestToken("{}") << record << picture << 2 << QString();
     QTest::newRow("record without photo") << false << kToken << TestReply::json("{\"name\":\"Ana\"}") << picture << 1
                                           << user + "no \"photo\" in the user record";
+    QTest::newRow("record refused") << false << kToken << TestReply::json(record.body, 404) << picture << 1
+                                    << user + "HTTP 404";
     QTest::newRow("artwork") << true << kToken << address << picture << 2 << QString();
     QTest::newRow("artwork service unreachable")
         << true << kToken << closed << picture << 1 << kBase + "api/Orvel/LauncherArtwork: Connection closed";
@@ -154,6 +217,85 @@ void tst_AccountFlows::fetchPicture()
         QCOMPARE(sent[1].method + ' ' + sent[1].path, "GET " + second.toUtf8());
         QVERIFY(sent[1].headers.isEmpty());
     }
+}
+
+void tst_AccountFlows::instanceLoginAttemptThenNextAttempt_data()
+{
+    QTest::addColumn<TestReply>("poll");
+    QTest::addColumn<bool>("startAgain"); // while polling: the same page again, no second timer
+    QTest::addColumn<LauncherError>("code");
+    QTest::addColumn<QString>("detail");
+
+    const QString address = kBase + "api/Accounts/Login/Instance: ";
+    TestReply closed;
+    closed.dropAfterBytes = 0;
+    // After a token of another sign-in the next attempt keeps the id; after a time-out it invents a new one.
+    QTest::newRow("token of another id") << TestReply::text(200, tokenFor("someone-elses-instance")) << false
+                                         << SignInFailed << "instanceId in the token: \"someone-elses-instance\"";
+    QTest::newRow("refused until the limit")
+        << TestReply::text(401, "not yet") << false << SignInTimeout << address + "HTTP 401";
+    QTest::newRow("connection closed, started again while polling")
+        << closed << true << SignInTimeout << address + "Connection closed";
+}
+
+void tst_AccountFlows::instanceLoginAttemptThenNextAttempt()
+{
+    QFETCH(TestReply, poll);
+    QFETCH(bool, startAgain);
+    QFETCH(LauncherError, code);
+    QFETCH(QString, detail);
+
+    m_network.setRoute("/api/Accounts/Login/Instance", poll);
+    BrowserStandIn browser;
+    InstanceLogin login(nullptr, kBase, kIntervalMs, kLimit);
+    QSignalSpy success(&login, &InstanceLogin::success);
+    QSignalSpy failure(&login, &InstanceLogin::failure);
+    login.startLogin();
+    if (startAgain) {
+        QTRY_VERIFY(login.pollCount() >= 1);
+        login.startLogin();
+        QCOMPARE(browser.opened.at(1), browser.opened.at(0));
+    }
+    const QByteArray id = login.instanceId().toUtf8();
+    QVERIFY(QRegularExpression("^[A-Za-z0-9]{32}$").match(id).hasMatch());
+    const QByteArray page = kBase.toUtf8() + "Account/Login?InstanceId=" + id + "&client=0&returnUrl=/account/signedin";
+    QCOMPARE(browser.opened.at(0).toEncoded(), page);
+
+    // One attempt, one outcome; a time-out after limit + 1 polls names what the polls met.
+    QTRY_COMPARE(failure.count(), 1);
+    QCOMPARE(failure.at(0).at(0).value<Failure>().code, code);
+    QCOMPARE(failure.at(0).at(0).value<Failure>().detail, detail);
+    QTest::qWait(6 * kIntervalMs);
+    QCOMPARE(failure.count(), 1);
+    const QList<TestRequest> polls = m_network.requests();
+    QCOMPARE(polls.size(), code == SignInTimeout ? kLimit + 1 : login.pollCount());
+    for (const TestRequest& sent : polls) {
+        QCOMPARE(sent.method + ' ' + sent.target, QByteArray("POST /api/Accounts/Login/Instance"));
+        QCOMPARE(sent.body, "{\n    \"client\": 0,\n    \"instanceId\": \"" + id + "\"\n}\n");
+        QCOMPARE(sent.header("api-version"), QByteArray("2.0"));
+        QCOMPARE(sent.header("Content-Type"), QByteArray("application/json"));
+        QCOMPARE(sent.header("Authorization"), QByteArray());
+    }
+
+    // The next attempt's third poll answers at once with a quoted token for the poll's id; the two before it would
+    // answer the same later on, but are cancelled.
+    int sent = 0;
+    m_network.setHandler("/api/Accounts/Login/Instance", [&sent](const TestRequest& r) {
+        TestReply reply = TestReply::text(200, "\"" + tokenFor(r.body.mid(r.body.indexOf("\": \"") + 4, 32)) + "\"");
+        reply.delayMs = ++sent < 3 ? 10 * kIntervalMs : 0;
+        return reply;
+    });
+    QTest::ignoreMessage(QtDebugMsg, "successToInstanceLogin");
+    login.startLogin();
+    QCOMPARE(login.instanceId() == id, code == SignInFailed);
+    QCOMPARE(browser.opened.last().toEncoded() == page, code == SignInFailed);
+    QTRY_COMPARE(success.count(), 1);
+    QCOMPARE(success.at(0).at(0).toByteArray(), tokenFor(login.instanceId().toUtf8()));
+    QCOMPARE(login.pollCount(), 3);
+    QTest::qWait(15 * kIntervalMs);
+    QCOMPARE(login.pollCount(), 3);
+    QCOMPARE(success.count(), 1);
+    QCOMPARE(failure.count(), 1);
 }
 
 QTEST_MAIN(tst_AccountFlows)

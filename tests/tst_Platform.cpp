@@ -2,14 +2,15 @@
 // launcher's own files are.
 #include <QtTest>
 
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "InstallLayout.h"
 #include "MessageLog.h"
 #include "Platform.h"
 #include "SingleInstance.h"
-#include "Unprivileged.h"
 #include "UpdateTestFiles.h"
 
 namespace {
@@ -28,6 +29,22 @@ auto scopedEnv(const char* name, const QByteArray& value)
     const QByteArray old = qgetenv(name);
     value.isNull() ? qunsetenv(name) : qputenv(name, value);
     return qScopeGuard([=] { had ? qputenv(name, old) : qunsetenv(name); });
+}
+
+// Runs `call` as a user who cannot write root's folders: when root, in a forked child that drops to "nobody";
+// otherwise right here. Returns what `call` returned (0..254), 255 when the child could not drop its rights.
+int asUnprivilegedUser(const std::function<int()>& call)
+{
+    if (::geteuid() != 0)
+        return call();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const uid_t nobody = 65534;
+        const bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0;
+        ::_exit(dropped ? call() & 0xff : 255);
+    }
+    int status = 0;
+    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace
@@ -255,7 +272,7 @@ void tst_Platform::otherFoldersGoThroughElevation()
     const auto elevateEnv = scopedEnv("ORVEL_ELEVATE_COMMAND", QFile::encodeName(base + "/elevate"));
 
     // The child's exit status carries outcome and exit code.
-    const int packed = OrvelTest::asUnprivilegedUser([&] {
+    const int packed = asUnprivilegedUser([&] {
         const auto result =
             Platform::runElevatedAndWait(base + "/program", {"a folder/App", "b"}, base + "/locked/App");
         return int(result.outcome) * 16 + result.exitCode + 1;
@@ -271,22 +288,16 @@ void tst_Platform::installLayout_data()
     QTest::addColumn<QString>("fonts");
     QTest::addColumn<QString>("applicationFolder"); // "<data>": $XDG_DATA_HOME/orvel
 
-    QTest::newRow("build tree: beside the program")
-        << QStringList{"bin/OrvelFileCopyManager", "bin/Font/a.ttf"} << "bin/OrvelFileCopyManager"
-        << "bin/Font"
-        << "bin";
-    QTest::newRow("installed prefix") << QStringList{"libexec/orvel/OrvelFileCopyManager", "share/orvel/Font/a.ttf"}
-                                      << "libexec/orvel/OrvelFileCopyManager"
-                                      << "share/orvel/Font"
-                                      << "<data>";
-    QTest::newRow("installed prefix, copy manager beside the program wins")
-        << QStringList{"bin/OrvelFileCopyManager", "libexec/orvel/OrvelFileCopyManager", "share/orvel/Font/a.ttf"}
-        << "bin/OrvelFileCopyManager"
-        << "share/orvel/Font"
-        << "<data>";
-    QTest::newRow("nothing there: beside the program") << QStringList{} << "bin/OrvelFileCopyManager"
-                                                       << "bin/Font"
-                                                       << "bin";
+    const auto row = [](const char* name, const QStringList& files, const char* copyManager, const char* fonts,
+                        const char* applicationFolder) {
+        QTest::newRow(name) << files << QString(copyManager) << QString(fonts) << QString(applicationFolder);
+    };
+    const char* copyManager = "libexec/orvel/OrvelFileCopyManager";
+    row("installed prefix", {copyManager, "share/orvel/Font/a.ttf"}, copyManager, "share/orvel/Font", "<data>");
+    row("installed prefix, copy manager beside the program wins",
+        {"bin/OrvelFileCopyManager", copyManager, "share/orvel/Font/a.ttf"}, "bin/OrvelFileCopyManager",
+        "share/orvel/Font", "<data>");
+    row("nothing there: beside the program", {}, "bin/OrvelFileCopyManager", "bin/Font", "bin");
 }
 
 void tst_Platform::installLayout()

@@ -1,39 +1,29 @@
+// The fetched pictures the window shows: the user's photo in the avatar widget, answered in-process, and the artwork
+// over the background label.
 #include <QtTest>
 
 #include <QLabel>
 #include <QPainter>
 
 #include "AccountSession.h"
+#include "InProcessNetwork.h"
+#include "LauncherArtwork.h"
+#include "NetworkWorker.h"
+#include "OrvelLauncherForm.h"
 #include "Profile.h"
-#include "TestHttpsServer.h"
 #include "TestToken.h"
 #include "UiResources.h"
 
 using namespace OrvelTest;
 
-// Runs with QT_SCALE_FACTOR=2 (see tests/ui.cmake): the avatar must be drawn at the screen's double resolution.
-class tst_Profile : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void refreshAvatar_data();
-    void refreshAvatar();
-
-private:
-    TestHttpsServer m_server;
-};
-
 namespace {
 
-// A PNG picture of `size`: red all around a green square, as wide as its shorter side, in the middle.
-QByteArray centredSquare(QSize size)
+// A PNG picture of `size`, red with a green rectangle `green`.
+QByteArray picture(QSize size, QRect green)
 {
     QImage image(size, QImage::Format_RGB32);
     image.fill(Qt::red);
-    const int side = qMin(size.width(), size.height());
-    QPainter(&image).fillRect((size.width() - side) / 2, (size.height() - side) / 2, side, side, Qt::green);
+    QPainter(&image).fillRect(green, Qt::green);
     QByteArray png;
     QBuffer buffer(&png);
     return buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG") ? png : QByteArray();
@@ -47,49 +37,45 @@ QPixmap shownPixmap(Profile& profile)
 
 } // namespace
 
-void tst_Profile::initTestCase()
+// Runs with QT_SCALE_FACTOR=2 (see tests/ui.cmake): the avatar must be drawn at the screen's double resolution.
+class tst_Profile : public QObject
 {
-    initUiResources();
-    QVERIFY(m_server.start());
-}
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { initUiResources(); }
+    void refreshAvatar_data();
+    void refreshAvatar();
+    void artworkStretchedOverTheBackground();
+};
 
 void tst_Profile::refreshAvatar_data()
 {
-    QTest::addColumn<int>("recordStatus");
-    QTest::addColumn<QByteArray>("record"); // "PHOTO" stands for the photo's address on the test server
     QTest::addColumn<QByteArray>("photo");
     QTest::addColumn<bool>("shown");
-    QTest::addColumn<int>("photoRequests");
 
-    const QByteArray record = "{\"photo\":\"PHOTO\"}";
-    const QByteArray wide = centredSquare({300, 200});
-    QTest::newRow("wide photo shown") << 200 << record << wide << true << 1;
-    QTest::newRow("tall photo shown") << 200 << record << centredSquare({200, 300}) << true << 1;
-    QTest::newRow("no photo member, no second request") << 200 << QByteArray("{}") << wide << false << 0;
-    QTest::newRow("record refused") << 404 << record << wide << false << 0;
-    QTest::newRow("photo not a picture") << 200 << record << QByteArray("<html>") << false << 1;
+    // Only the central square of the photo is used.
+    QTest::newRow("wide photo shown") << picture({300, 200}, {50, 0, 200, 200}) << true;
+    QTest::newRow("tall photo shown") << picture({200, 300}, {0, 50, 200, 200}) << true;
+    QTest::newRow("photo not a picture") << QByteArray("<html>") << false;
 }
 
 void tst_Profile::refreshAvatar()
 {
-    QFETCH(int, recordStatus);
-    QFETCH(QByteArray, record);
     QFETCH(QByteArray, photo);
     QFETCH(bool, shown);
-    QFETCH(int, photoRequests);
 
-    record.replace("PHOTO", m_server.urlText("photos/7.png").toUtf8());
-    m_server.clearRequests();
-    m_server.setRoute("/account/api/PCS/Users/7", TestReply::json(record, recordStatus));
-    m_server.setRoute("/photos/7.png", TestReply::text(200, photo, "image/png"));
+    InProcessNetwork network;
+    network.setRoute("/api/PCS/Users/7", TestReply::json("{\"photo\":\"https://photos.test/7.png\"}"));
+    network.setRoute("/7.png", TestReply::text(200, photo, "image/png"));
+    NetworkWorker::setManagerFactory([&network](QObject* parent) { return network.createManager(parent); });
     AccountSession::instance()->setToken(makeTestToken("{\"userId\":7}"));
 
     Profile profile;
     const QImage before = shownPixmap(profile).toImage();
-    profile.refreshAvatar(m_server.urlText("account/"));
-
-    QCOMPARE(m_server.requestCount("/account/api/PCS/Users/7"), 1);
-    QCOMPARE(m_server.requestCount("/photos/7.png"), photoRequests);
+    profile.refreshAvatar("https://account.test/");
+    NetworkWorker::setManagerFactory({});
+    QCOMPARE(network.requests().size(), 2);
     const QPixmap after = shownPixmap(profile);
     if (shown) {
         // 120 x 120 at twice the resolution; round: corners transparent, the middle of each side opaque.
@@ -100,19 +86,37 @@ void tst_Profile::refreshAvatar()
             QCOMPARE(qAlpha(image.pixel(corner)), 0);
         QVERIFY(qAlpha(image.pixel(120, 0)) > 0 && qAlpha(image.pixel(0, 120)) > 0);
         QCOMPARE(image.pixel(120, 120), qRgba(0, 255, 0, 255));
-        // Only the central square is used: no red anywhere, even at the circle's edge.
+        // No red anywhere, even at the circle's edge.
         for (int y = 0; y < 240; ++y) {
             for (int x = 0; x < 240; ++x)
                 QVERIFY2(qRed(image.pixel(x, y)) == 0, qPrintable(QString("%1,%2").arg(x).arg(y)));
         }
-        // The photo is fetched as it is, without the account headers.
-        const TestRequest photoRequest = m_server.requests("/photos/7.png").first();
-        QVERIFY(!photoRequest.hasHeader("Authorization") && !photoRequest.hasHeader("api-version"));
     } else {
         QCOMPARE(after.toImage(), before);
     }
     profile.setAvatarImage(QImage()); // a null image leaves no picture
     QVERIFY(shownPixmap(profile).isNull());
+}
+
+void tst_Profile::artworkStretchedOverTheBackground()
+{
+    QWidget window;
+    Ui::OrvelLauncher form;
+    form.setupUi(&window);
+    QCOMPARE(form.lbBackground->size(), QSize(1000, 600));
+
+    // Stretched, not letterboxed: each half of the picture covers half of the label, top to bottom.
+    LauncherArtwork::showArtwork(form.lbBackground, picture({200, 50}, {100, 0, 100, 50}));
+    const QImage shown = form.lbBackground->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(shown.size(), QSize(1000, 600));
+    for (QPoint p : {QPoint(0, 0), QPoint(499, 300), QPoint(10, 599)})
+        QCOMPARE(shown.pixel(p), qRgb(255, 0, 0));
+    for (QPoint p : {QPoint(999, 0), QPoint(500, 300), QPoint(990, 599)})
+        QCOMPARE(shown.pixel(p), qRgb(0, 255, 0));
+
+    // Bytes that are no picture leave the label empty.
+    LauncherArtwork::showArtwork(form.lbBackground, "not a picture");
+    QVERIFY(form.lbBackground->pixmap(Qt::ReturnByValue).isNull());
 }
 
 QTEST_MAIN(tst_Profile)

@@ -4,4 +4,3 @@ orvel_add_test(tst_InstallBar SOURCES UpdateTestFiles.cpp LIBS orvel_ui orvel_te
 orvel_add_test(tst_MiniModal LIBS orvel_ui)
 # The avatar is drawn for a screen of device pixel ratio 2.
 orvel_add_test(tst_Profile LIBS orvel_ui orvel_testsupport ENV QT_SCALE_FACTOR=2)
-orvel_add_test(tst_LauncherArtwork LIBS orvel_ui orvel_testsupport)

@@ -14,7 +14,6 @@ struct FetchResult
 {
     int status = 0; // 0: no HTTP answer
     QByteArray body;
-    QByteArray contentType;
     QByteArray location;
     QHash<QByteArray, QByteArray> headers; // every response header, by its name in lower case
 };

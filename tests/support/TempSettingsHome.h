@@ -21,7 +21,6 @@ public:
     TempSettingsHome& operator=(const TempSettingsHome&) = delete;
 
     bool isValid() const { return m_dir.isValid(); }
-    QString homePath() const { return m_dir.filePath(QStringLiteral("home")); }
     // XDG_CONFIG_HOME: QSettings("Orvel", "App") lives in configPath()/Orvel/App.conf
     QString configPath() const { return m_dir.filePath(QStringLiteral("config")); }
     QString tempPath() const { return m_dir.filePath(QStringLiteral("tmp")); } // TMPDIR, i.e. QDir::tempPath()

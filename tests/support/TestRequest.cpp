@@ -1,7 +1,5 @@
 #include "TestRequest.h"
 
-#include <algorithm>
-
 namespace OrvelTest {
 
 QByteArray TestRequest::header(const QByteArray& name) const
@@ -11,12 +9,6 @@ QByteArray TestRequest::header(const QByteArray& name) const
             return h.second;
     }
     return {};
-}
-
-bool TestRequest::hasHeader(const QByteArray& name) const
-{
-    return std::any_of(headers.cbegin(), headers.cend(),
-                       [&name](const auto& h) { return h.first.compare(name, Qt::CaseInsensitive) == 0; });
 }
 
 QUrlQuery TestRequest::query() const

@@ -18,7 +18,6 @@ struct TestRequest
 
     // Value of the first header of that name (case-insensitive); empty when absent.
     QByteArray header(const QByteArray& name) const;
-    bool hasHeader(const QByteArray& name) const;
     QUrlQuery query() const;
 };
 
