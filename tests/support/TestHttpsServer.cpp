@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -63,9 +63,7 @@ struct TestHttpsServer::Private
     std::thread thread;
     int port = 0;
 
-    std::mutex waitMutex;
-    std::condition_variable waitCondition;
-    bool stopping = false;
+    std::atomic<bool> stopping{false};
 
     mutable std::mutex mutex; // routes and recorded requests
     std::map<QString, Handler> routes;
@@ -80,11 +78,10 @@ struct TestHttpsServer::Private
 bool TestHttpsServer::Private::waitFor(int ms, int fd)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    std::unique_lock<std::mutex> lock(waitMutex);
     while (!stopping && !peerGone(fd)) {
         if (ms != TestReply::Forever && std::chrono::steady_clock::now() >= deadline)
             return true;
-        waitCondition.wait_for(lock, std::chrono::milliseconds(kWaitSliceMs));
+        std::this_thread::sleep_for(std::chrono::milliseconds(kWaitSliceMs));
     }
     return false;
 }
@@ -206,11 +203,7 @@ void TestHttpsServer::stop()
 {
     if (!d->thread.joinable())
         return;
-    {
-        std::lock_guard<std::mutex> lock(d->waitMutex);
-        d->stopping = true;
-    }
-    d->waitCondition.notify_all();
+    d->stopping = true;
     d->server->stop();
     d->thread.join();
 }
