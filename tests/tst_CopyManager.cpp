@@ -56,12 +56,8 @@ private slots:
     void runs();
     void manifestInstalledLast();
     void interruptedRunLeavesNothingBehind();
-    // A download folder whose owner plants what the run must not follow or install
-    void hostileEntries_data();
-    void hostileEntries();
-    // With the publisher's key: only what the signed manifest describes
-    void signedManifest_data();
-    void signedManifest();
+    void untrustedSource_data();
+    void untrustedSource();
     void permissionBits_data();
     void permissionBits();
 
@@ -211,126 +207,114 @@ void tst_CopyManager::interruptedRunLeavesNothingBehind()
     QCOMPARE(snapshot(m_source), sourceBefore);
 }
 
-void tst_CopyManager::hostileEntries_data()
+void tst_CopyManager::untrustedSource_data()
 {
-    QTest::addColumn<QString>("planted");
-    QTest::addColumn<bool>("refusesAll"); // else everything but the planted entry is installed
+    QTest::addColumn<QString>("change"); // what the download folder's owner does
+    QTest::addColumn<bool>("sign");      // with the publisher's key and the signed manifest the launcher left
+    QTest::addColumn<bool>("move");      // renamed into place rather than copied (a run with the caller's own rights)
+    QTest::addColumn<QStringList>("installed"); // what the destination holds afterwards
 
-    QTest::newRow("link to a root-only file") << "secret link" << false;
-    QTest::newRow("link to /dev/zero") << "zero link" << false;
-    QTest::newRow("FIFO in place of a file") << "fifo" << false;
-    QTest::newRow("FIFO swapped in after listing") << "late fifo" << false;
-    QTest::newRow("link planted in the destination") << "destination link" << false;
-    QTest::newRow("group-writable source") << "group-writable" << true;
-    QTest::newRow("hard link to a root-only file") << "hard link" << true;
+    const auto row = [](const char* name, const char* change, const QStringList& installed, bool sign,
+                        bool move = false) { QTest::newRow(name) << change << sign << move << installed; };
+    const QStringList all{"a.txt", "keep.txt", "liveupdate.json", "sub/b.bin"};
+    const QStringList others{"a.txt", "keep.txt", "sub/b.bin"};
+    // Planted entries are not followed or installed; the manifest waits for a complete run.
+    row("link to a root-only file", "secret link", others, false);
+    row("link to /dev/zero", "zero link", others, false);
+    row("FIFO in place of a file", "fifo", others, false);
+    row("FIFO swapped in after listing", "late fifo", {"a.txt", "keep.txt", "sub/"}, false);
+    row("link planted in the destination", "destination link", {"a.txt", "keep.txt"}, false);
+    row("group-writable source", "group-writable", {"keep.txt"}, false);
+    row("hard link to a root-only file", "hard link", {"keep.txt"}, false);
+    // Only what the signed manifest describes.
+    row("as signed", "", all, true);
+    row("as signed, moved", "", all, true, true);
+    row("file replaced after download, same size", "swap", {"keep.txt", "sub/b.bin"}, true);
+    row("file replaced after download, moved", "swap", {"keep.txt", "sub/b.bin"}, true, true);
+    row("file the manifest does not list", "extra", others, true);
+    row("liveupdate.json not the signed one", "manifest", others, true);
+    row("signature over another manifest", "signature", {"keep.txt"}, true);
+    row("no signature", "unsigned", {"keep.txt"}, true);
 }
 
-void tst_CopyManager::hostileEntries()
+void tst_CopyManager::untrustedSource()
 {
-    QFETCH(QString, planted);
-    QFETCH(bool, refusesAll);
-    // As root, the tree belongs to nobody and the run works for nobody, as under pkexec; otherwise the run is told
-    // it works for this user, which puts it under the same rules.
+    QFETCH(QString, change);
+    QFETCH(bool, sign);
+    QFETCH(bool, move);
+    QFETCH(QStringList, installed);
     const bool root = ::geteuid() == 0;
-    if (planted == "hard link" && !root)
+    if (change == "hard link" && !root)
         QSKIP("only root can plant another user's file here");
     const QString outside = m_dir->filePath("outside");
     writeFile(outside + "/secret", "root only", 0600);
-    writeFile(m_source + "/good.txt", "good");
-    writeFile(m_source + "/data/late.bin", "listed as a file");
     writeFile(m_destination + "/keep.txt", "kept");
-    const QByteArray late = QFile::encodeName(m_source + "/data/late.bin");
-    if (planted == "secret link")
-        QVERIFY(QFile::link(outside + "/secret", m_source + "/data/secret"));
-    else if (planted == "zero link")
-        QVERIFY(QFile::link("/dev/zero", m_source + "/zero"));
-    else if (planted == "fifo")
-        QCOMPARE(::mkfifo(QFile::encodeName(m_source + "/pipe").constData(), 0644), 0);
-    else if (planted == "destination link")
-        QVERIFY(QFile::link(outside, m_destination + "/data"));
-    else if (planted == "group-writable")
-        QCOMPARE(::chmod(QFile::encodeName(m_source).constData(), 0775), 0);
-    if (root)
-        QCOMPARE(QProcess::execute("chown", {"-hR", "65534:65534", m_source}), 0);
-    if (planted == "hard link")
-        QCOMPARE(::link(QFile::encodeName(outside + "/secret").constData(), late + ".secret"), 0);
-    qputenv("PKEXEC_UID", QByteArray::number(root ? 65534 : ::getuid()));
-    const Tree outsideBefore = snapshot(outside);
-
-    bool installedAll = true;
-    CopyOptions options;
-    options.afterListing = [&] {
-        if (planted == "late fifo" && (::unlink(late) != 0 || ::mkfifo(late, 0644) != 0))
-            qFatal("cannot swap in the FIFO");
-    };
-    QScopedPointer<QThread> run(QThread::create([&] { installedAll = copyTree(m_source, m_destination, options); }));
-    run->start();
-    if (!run->wait(20000))
-        qFatal("the copy hangs");
-    qunsetenv("PKEXEC_UID");
-
-    QVERIFY(!installedAll);
-    QCOMPARE(snapshot(outside), outsideBefore);
-    const Tree installed = snapshot(m_destination);
-    QVERIFY(!installed.values().contains("root only"));
-    QCOMPARE(installed.value("keep.txt"), QByteArray("kept"));
-    QCOMPARE(installed.value("good.txt", "<missing>"), refusesAll ? "<missing>" : "good");
-    if (planted == "destination link")
-        QVERIFY(QFileInfo(m_destination + "/data").isSymLink());
-}
-
-void tst_CopyManager::signedManifest_data()
-{
-    QTest::addColumn<QString>("change"); // what happens to the download folder after the launcher left it
-    QTest::addColumn<QStringList>("installed");
-    QTest::addColumn<bool>("move"); // renamed into place rather than copied (a run with the caller's own rights)
-
-    QTest::newRow("as signed") << QString() << QStringList{"a.txt", "liveupdate.json", "sub/b.bin"} << false;
-    QTest::newRow("as signed, moved") << QString() << QStringList{"a.txt", "liveupdate.json", "sub/b.bin"} << true;
-    QTest::newRow("file replaced after download, same size") << "swap" << QStringList{"sub/b.bin"} << false;
-    QTest::newRow("file replaced after download, moved") << "swap" << QStringList{"sub/b.bin"} << true;
-    QTest::newRow("file the manifest does not list") << "extra" << QStringList{"a.txt", "sub/b.bin"} << false;
-    QTest::newRow("liveupdate.json not the signed one") << "manifest" << QStringList{"a.txt", "sub/b.bin"} << false;
-    QTest::newRow("signature over another manifest") << "signature" << QStringList{} << false;
-    QTest::newRow("no signature") << "unsigned" << QStringList{} << false;
-}
-
-void tst_CopyManager::signedManifest()
-{
-    QFETCH(QString, change);
-    QFETCH(QStringList, installed);
-    QFETCH(bool, move);
     const Tree files{{"a.txt", "alpha"}, {"sub/b.bin", pattern(5000, 7)}};
     QJsonObject manifest = manifestOf(files);
     manifest.insert("version", "1.1");
     const QByteArray body = QJsonDocument(manifest).toJson();
     writeTree(m_source, files);
     writeFile(m_source + "/liveupdate.json", body);
-    // The publisher's key and signature, made with the openssl tool.
-    const QString key = m_dir->filePath("key.pem");
-    writeFile(m_dir->filePath("signed"), change == "signature" ? body + " " : body);
-    openssl({"genpkey", "-algorithm", "ed25519", "-out", key});
     CopyOptions options;
-    options.manifestPublicKey = openssl({"pkey", "-in", key, "-pubout", "-outform", "DER"}).right(32).toBase64();
     options.move = move;
-    writeFile(m_source + "/.orvel-manifest.json", body);
-    if (change != "unsigned")
-        writeFile(m_source + "/.orvel-manifest.sig",
-                  openssl({"pkeyutl", "-sign", "-rawin", "-inkey", key, "-in", m_dir->filePath("signed")}).toBase64());
+    if (sign) {
+        // The key and the signature made with the openssl tool.
+        const QString key = m_dir->filePath("key.pem");
+        writeFile(m_dir->filePath("signed"), change == "signature" ? body + " " : body);
+        openssl({"genpkey", "-algorithm", "ed25519", "-out", key});
+        options.manifestPublicKey = openssl({"pkey", "-in", key, "-pubout", "-outform", "DER"}).right(32).toBase64();
+        writeFile(m_source + "/.orvel-manifest.json", body);
+        if (change != "unsigned")
+            writeFile(
+                m_source + "/.orvel-manifest.sig",
+                openssl({"pkeyutl", "-sign", "-rawin", "-inkey", key, "-in", m_dir->filePath("signed")}).toBase64());
+    }
+    const QByteArray late = QFile::encodeName(m_source + "/sub/b.bin");
     if (change == "swap")
         writeFile(m_source + "/a.txt", "omega");
     else if (change == "extra")
         writeFile(m_source + "/sub/extra.so", "unlisted");
     else if (change == "manifest")
         writeFile(m_source + "/liveupdate.json", "{\"version\": \"9.9\", \"fileList\": []}");
-    const ino_t movedInode = statOf(m_source + "/sub/b.bin").st_ino;
+    else if (change == "secret link")
+        QVERIFY(QFile::link(outside + "/secret", m_source + "/sub/secret"));
+    else if (change == "zero link")
+        QVERIFY(QFile::link("/dev/zero", m_source + "/zero"));
+    else if (change == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(m_source + "/pipe").constData(), 0644), 0);
+    else if (change == "destination link")
+        QVERIFY(QFile::link(outside, m_destination + "/sub"));
+    else if (change == "group-writable")
+        QCOMPARE(::chmod(QFile::encodeName(m_source).constData(), 0775), 0);
+    // Unsigned rows run with more rights than their caller: as root, the tree belongs to nobody and the run works for
+    // nobody, as under pkexec; otherwise the run is told it works for this user, which puts it under the same rules.
+    if (!sign && root)
+        QCOMPARE(QProcess::execute("chown", {"-hR", "65534:65534", m_source}), 0);
+    if (!sign)
+        qputenv("PKEXEC_UID", QByteArray::number(root ? 65534 : ::getuid()));
+    if (change == "hard link")
+        QCOMPARE(::link(QFile::encodeName(outside + "/secret").constData(), late + ".secret"), 0);
+    options.afterListing = [&] {
+        if (change == "late fifo" && (::unlink(late) != 0 || ::mkfifo(late, 0644) != 0))
+            qFatal("cannot swap in the FIFO");
+    };
+    const Tree outsideBefore = snapshot(outside);
+    const ino_t movedInode = statOf(late).st_ino;
 
-    QCOMPARE(copyTree(m_source, m_destination, options), change.isEmpty());
-    QCOMPARE(statOf(m_destination + "/sub/b.bin").st_ino == movedInode, move);
-    QCOMPARE(QFileInfo::exists(m_source + "/sub/b.bin"), !move);
+    bool installedAll = true;
+    QScopedPointer<QThread> run(QThread::create([&] { installedAll = copyTree(m_source, m_destination, options); }));
+    run->start();
+    if (!run->wait(20000))
+        qFatal("the copy hangs");
+    qunsetenv("PKEXEC_UID");
+    QCOMPARE(installedAll, change.isEmpty());
+    QCOMPARE(snapshot(outside), outsideBefore);
     QCOMPARE(snapshot(m_destination).keys(), installed);
-    if (installed.contains("a.txt"))
-        QCOMPARE(readFile(m_destination + "/a.txt"), QByteArray("alpha"));
+    QCOMPARE(readFile(m_destination + "/a.txt"), installed.contains("a.txt") ? "alpha" : "<missing>");
+    QCOMPARE(statOf(m_destination + "/sub/b.bin").st_ino == movedInode, move);
+    QCOMPARE(QFileInfo::exists(late), !move);
+    if (change == "destination link")
+        QVERIFY(QFileInfo(m_destination + "/sub").isSymLink());
 }
 
 void tst_CopyManager::permissionBits_data()
