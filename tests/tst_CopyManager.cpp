@@ -100,7 +100,10 @@ void tst_CopyManager::runs_data()
     withReserved.insert("sub/.orvel-copy.x1", "reserved");
     withReserved.insert(".orvel-manifest", "reserved");
     QTest::newRow("nested and dot-named folders") << QStringList{"@S", "@D"} << withReserved << Tree{} << 0 << tree;
-    QTest::newRow("destination inside source") << QStringList{"@S", "@S/a/installed"} << tree << Tree{} << 0 << tree;
+    Tree inside = tree;
+    inside.insert("old.txt", "kept");
+    QTest::newRow("destination inside source")
+        << QStringList{"@S", "@S/a/installed"} << tree << Tree{{"old.txt", "kept"}} << 0 << inside;
 
     // One target cannot be replaced: it stays as it is, the others are installed, the old manifest is kept.
     const auto blocked = [](const char* name, const QString& sourceFile, const QString& blocker) {
@@ -123,16 +126,16 @@ void tst_CopyManager::runs()
     QFETCH(Tree, installed);
     QFETCH(int, exitCode);
     QFETCH(Tree, expected);
+    for (QString& argument : arguments)
+        argument.replace("@S", m_source).replace("@D", m_destination);
+    const QString destination = arguments.value(1).isEmpty() ? m_destination : arguments[1];
     writeTree(m_source, source);
-    writeTree(m_destination, installed);
+    writeTree(destination, installed);
     if (QByteArray(QTest::currentDataTag()) == "read-only file") {
         if (::geteuid() == 0)
             QSKIP("root may write read-only files; the other rows cover an unreplaceable target for root");
         writeFile(m_destination + "/readonly.txt", "blocking", 0444);
     }
-    for (QString& argument : arguments)
-        argument.replace("@S", m_source).replace("@D", m_destination);
-    const QString destination = arguments.value(1).isEmpty() ? m_destination : arguments[1];
     const Tree sourceBefore = snapshot(m_source);
 
     QCOMPARE(QProcess::execute(kProgram, arguments), exitCode);
