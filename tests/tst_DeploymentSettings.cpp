@@ -126,8 +126,6 @@ void tst_DeploymentSettings::caFileTrustsServer()
         worker.get(QNetworkRequest(server.url("ok")));
         return worker.isSuccess();
     };
-    QVERIFY(!fetches());
-
     writeIni(m_folder.path(), {{"services/caCertificates", caFile ? server.caCertificatePath() : "missing.pem"}});
     const DeploymentSettings settings = DeploymentSettings::load(m_folder.path());
     if (preload)
