@@ -58,7 +58,7 @@ void tst_DeploymentSettings::precedence()
 {
     // Each setting from the first source that has it: the environment, deployment.ini, the compiled default. Base URLs
     // end with one "/", the connect page is used as given, a relative CA path is taken from the launcher's folder, and
-    // a manifest key means SHA-256 content checks.
+    // a manifest key means SHA-256 content checks. A key that is not 32 bytes is reported.
     const auto load = [this] {
         const DeploymentSettings s = DeploymentSettings::load(m_folder.path());
         return QStringList{s.updateServiceUrl(),   s.accountServiceUrl(), s.connectUrl(),
@@ -71,13 +71,15 @@ void tst_DeploymentSettings::precedence()
                                {"services/account", "https://ini.test/a"},
                                {"services/connect", "https://ini.test/c"},
                                {"services/caCertificates", "certs/ca.pem"},
-                               {"update/manifestPublicKey", "a2V5"}});
+                               {"update/manifestPublicKey", QByteArray(32, 'i').toBase64()}});
     QCOMPARE(load(), QStringList({"https://ini.test/u/", "https://ini.test/a/", "https://ini.test/c",
-                                  m_folder.filePath("certs/ca.pem"), "a2V5", "sha256"}));
+                                  m_folder.filePath("certs/ca.pem"), QByteArray(32, 'i').toBase64(), "sha256"}));
     const QStringList environment = {"https://env.test/u/", "https://env.test/a/", "https://env.test/c", "/env/ca.pem",
-                                     "ZW52"};
+                                     QByteArray(31, 'e').toBase64()};
     for (int i = 0; i < environment.size(); ++i)
         qputenv(kVariables[i], environment[i].toUtf8());
+    QTest::ignoreMessage(QtDebugMsg, "The manifest public key is not the standard Base64 of 32 bytes: every manifest "
+                                     "will be refused");
     QCOMPARE(load(), environment + QStringList{"sha256"});
 }
 
