@@ -47,4 +47,22 @@ Files readTree(const QString& root)
     return files;
 }
 
+QJsonObject manifestOf(const Files& files)
+{
+    QJsonArray list;
+    qint64 total = 0;
+    for (auto file = files.cbegin(); file != files.cend(); total += file->size(), ++file) {
+        const QString hash = QCryptographicHash::hash(*file, QCryptographicHash::Sha256).toHex();
+        list.append(QJsonObject{{"path", file.key()}, {"size", file->size()}, {"hash", hash}});
+    }
+    return QJsonObject{{"fileList", list}, {"totalFileSize", total}};
+}
+
+QByteArray openssl(const QStringList& arguments)
+{
+    QProcess process;
+    process.start("openssl", arguments);
+    return process.waitForFinished(30000) && process.exitCode() == 0 ? process.readAllStandardOutput() : "<failed>";
+}
+
 } // namespace UpdateTest

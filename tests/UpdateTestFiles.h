@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 // Files and JSON for the update engine's tests.
 namespace UpdateTest {
@@ -18,5 +20,9 @@ void writeTree(const QString& root, const Files& files);
 QByteArray readFile(const QString& path);
 // Every file below root (hidden ones too) by relative path.
 Files readTree(const QString& root);
+// "fileList" (path, size and SHA-256 of each file) and "totalFileSize" of a manifest, as the update service lists them.
+QJsonObject manifestOf(const Files& files);
+// What the openssl tool printed, or "<failed>".
+QByteArray openssl(const QStringList& arguments);
 
 } // namespace UpdateTest

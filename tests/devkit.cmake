@@ -6,5 +6,3 @@ target_include_directories(tst_DevService PRIVATE ${CMAKE_SOURCE_DIR}/devkit/ser
 add_dependencies(tst_DevService OrvelDevService)
 orvel_add_test(tst_DevApp SOURCES UpdateTestFiles.cpp LIBS orvel_service orvel_testsupport TIMEOUT 120)
 add_dependencies(tst_DevApp Orvel)
-orvel_add_test(tst_DevServiceSigning SOURCES UpdateTestFiles.cpp LIBS orvel_integrity orvel_testsupport TIMEOUT 120)
-add_dependencies(tst_DevServiceSigning OrvelDevService)

@@ -1,8 +1,6 @@
 // The dev kit's OrvelDevService, started as a program and spoken to over real HTTPS on loopback.
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QImage>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -27,6 +25,12 @@ QJsonObject claimsOf(const QByteArray& token)
 {
     const QByteArray claims = QByteArray::fromBase64(token.split('.').value(1), QByteArray::Base64UrlEncoding);
     return QJsonDocument::fromJson(claims).object();
+}
+
+// The token a poll answered, a JSON string.
+QByteArray tokenOf(const FetchResult& answer)
+{
+    return QJsonDocument::fromJson("[" + answer.body + "]")[0].toString().toLatin1();
 }
 
 // `target` is a path on the service's origin or a whole address; a request with a body is a POST.
@@ -55,7 +59,7 @@ QByteArray signIn(const DevServiceProcess& service, const QString& email)
 {
     const QString instanceId = QUuid::createUuid().toString(QUuid::Id128);
     submitSignIn(service, instanceId, email, "/account/signedin");
-    return QJsonDocument::fromJson("[" + poll(service, instanceId).body + "]")[0].toString().toLatin1();
+    return tokenOf(poll(service, instanceId));
 }
 } // namespace
 
@@ -65,13 +69,14 @@ class tst_DevService : public QObject
 
 private slots:
     void initTestCase();
-    void manifestListsThePublishedFiles();
+    void manifestSignedAndListsThePublishedFiles();
     void answers_data();
     void answers();
     void signInForm_data();
     void signInForm();
     void signInTableIsBounded();
     void picturesDecode();
+    void rangeContinuesADownload();
     void filesBeyond2GiBAndMissingFolders();
     void operatorSettings();
     void parallelKeepAliveConnectionsThenStop();
@@ -107,21 +112,31 @@ void tst_DevService::initTestCase()
              "https://127.0.0.1:" + m_service.value("ORVEL_DEV_SERVICE_PORT") + "/account/connect");
 }
 
-void tst_DevService::manifestListsThePublishedFiles()
+void tst_DevService::manifestSignedAndListsThePublishedFiles()
 {
-    const FetchResult answer = fetch(m_service, "/update/orvel/patch?version=0.0.0.0&os=1&output=json");
-    const QJsonObject manifest = QJsonDocument::fromJson(answer.body).object();
+    // With the key it made in its state folder, and with --sign-key made by the openssl tool: the printed key is the
+    // PEM file's, and as Ed25519 is deterministic, openssl signs the body just as the service.
+    const QString pem = m_dir.filePath("key.pem");
+    openssl({"genpkey", "-algorithm", "ed25519", "-out", pem});
+    DevServiceProcess operatorKey;
+    QVERIFY(operatorKey.start(m_dir.filePath("signing"), {"--publish", "1.1=" + m_build11, "--sign-key", pem}));
     Files files = readTree(m_build11);
     files.remove("liveupdate.json");
     files.remove("Data/link.txt");
-    QJsonArray expected;
-    double total = 0;
-    for (auto file = files.cbegin(); file != files.cend(); total += file->size(), ++file) {
-        const QString hash = QCryptographicHash::hash(*file, QCryptographicHash::Sha256).toHex();
-        expected.append(QJsonObject{{"path", file.key()}, {"size", file->size()}, {"hash", hash}});
+    for (const auto& [service, key] :
+         {std::pair<DevServiceProcess*, QString>{&m_service, m_dir.filePath("state/manifest-key.pem")},
+          {&operatorKey, pem}}) {
+        const FetchResult answer = fetch(*service, "/update/orvel/patch?version=0.0.0.0&os=1&output=json");
+        writeFile(m_dir.filePath("body"), answer.body);
+        QCOMPARE(answer.headers.value("x-orvel-signature"),
+                 openssl({"pkeyutl", "-sign", "-rawin", "-inkey", key, "-in", m_dir.filePath("body")}).toBase64());
+        QCOMPARE(service->value("ORVEL_MANIFEST_PUBLIC_KEY").toLatin1(),
+                 openssl({"pkey", "-in", key, "-pubout", "-outform", "DER"}).right(32).toBase64());
+        QCOMPARE(service->value("ORVEL_HASH_ALGORITHM"), QString("sha256"));
+        QJsonObject manifest = QJsonDocument::fromJson(answer.body).object();
+        QCOMPARE(manifest.take("version"), QJsonValue("1.1"));
+        QCOMPARE(manifest, manifestOf(files));
     }
-    QCOMPARE(manifest["fileList"].toArray(), expected);
-    QCOMPARE(manifest["totalFileSize"].toDouble(), total);
 }
 
 void tst_DevService::answers_data()
@@ -169,7 +184,6 @@ void tst_DevService::answers_data()
     row("poll without api-version", login, 400, "api-version", {{"Content-Type", "application/json"}},
         "{\"client\": 0, \"instanceId\": \"Abc\"}");
     row("poll with malformed JSON", login, 400, "instanceId", kJsonApi, "{\"instanceId\": ");
-    row("poll with a number for the id", login, 400, "instanceId", kJsonApi, "{\"instanceId\": 12}");
     row("poll with an oversized body", login, 413, "Payload Too Large", kJsonApi, QByteArray(200 * 1024, ' '));
     row("poll for an unknown instance", login, 404, "Not signed in yet", kJsonApi, "{\"instanceId\": \"Unknown1\"}");
 
@@ -240,7 +254,7 @@ void tst_DevService::signInForm()
     }
     const QJsonObject claims = claimsOf(signIn(m_service, email.toUpper())); // the same address, written differently
     const FetchResult token = poll(m_service, instanceId);
-    const QJsonObject first = claimsOf(QJsonDocument::fromJson("[" + token.body + "]")[0].toString().toLatin1());
+    const QJsonObject first = claimsOf(tokenOf(token));
     QCOMPARE(first["instanceId"].toString(), instanceId);
     QCOMPARE(first["email"].toString(), email.trimmed().toLower());
     QCOMPARE(first["userId"], claims["userId"]);
@@ -268,6 +282,17 @@ void tst_DevService::picturesDecode()
              '"' + m_service.updateUrl().replace("/update/", "/account/artwork/background.png\"").toUtf8());
     for (const char* picture : {"/account/avatars/583817.png", "/account/artwork/background.png"})
         QVERIFY2(!QImage::fromData(fetch(m_service, picture).body).isNull(), picture);
+}
+
+void tst_DevService::rangeContinuesADownload()
+{
+    const QString file = "/update/orvel/patch/download?version=1.1&os=1&file=/Data/a+b.txt";
+    FetchResult answer = fetch(m_service, file, {{"Range", "bytes=5-"}});
+    QCOMPARE(answer.status, 206);
+    QCOMPARE(answer.headers.value("content-range") + ' ' + answer.body, QByteArray("bytes 5-17/18 stays a plus\n"));
+    answer = fetch(m_service, file, {{"Range", "bytes=18-"}});
+    QCOMPARE(answer.status, 416);
+    QCOMPARE(answer.headers.value("content-range"), QByteArray("bytes */18"));
 }
 
 void tst_DevService::filesBeyond2GiBAndMissingFolders()

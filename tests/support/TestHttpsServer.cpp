@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -46,20 +46,10 @@ void dropConnection(int fd)
         ::shutdown(fd, SHUT_RDWR);
 }
 
-QByteArray toBytes(const std::string& s)
-{
-    return QByteArray(s.data(), static_cast<int>(s.size()));
-}
-
 bool writeFile(const QString& path, const QByteArray& content)
 {
     QFile file(path);
     return !content.isEmpty() && file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-std::string toStd(const QByteArray& b)
-{
-    return std::string(b.constData(), static_cast<size_t>(b.size()));
 }
 
 } // namespace
@@ -73,9 +63,7 @@ struct TestHttpsServer::Private
     std::thread thread;
     int port = 0;
 
-    std::mutex waitMutex;
-    std::condition_variable waitCondition;
-    bool stopping = false;
+    std::atomic<bool> stopping{false};
 
     mutable std::mutex mutex; // routes and recorded requests
     std::map<QString, Handler> routes;
@@ -90,11 +78,10 @@ struct TestHttpsServer::Private
 bool TestHttpsServer::Private::waitFor(int ms, int fd)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    std::unique_lock<std::mutex> lock(waitMutex);
     while (!stopping && !peerGone(fd)) {
         if (ms != TestReply::Forever && std::chrono::steady_clock::now() >= deadline)
             return true;
-        waitCondition.wait_for(lock, std::chrono::milliseconds(kWaitSliceMs));
+        std::this_thread::sleep_for(std::chrono::milliseconds(kWaitSliceMs));
     }
     return false;
 }
@@ -102,12 +89,12 @@ bool TestHttpsServer::Private::waitFor(int ms, int fd)
 void TestHttpsServer::Private::handle(const httplib::Request& req, httplib::Response& res)
 {
     TestRequest request;
-    request.method = toBytes(req.method);
-    request.path = toBytes(req.path);
-    request.target = toBytes(req.target);
-    request.body = toBytes(req.body);
+    request.method = QByteArray::fromStdString(req.method);
+    request.path = QByteArray::fromStdString(req.path);
+    request.target = QByteArray::fromStdString(req.target);
+    request.body = QByteArray::fromStdString(req.body);
     for (const auto& h : req.headers)
-        request.headers.append({toBytes(h.first), toBytes(h.second)});
+        request.headers.append({QByteArray::fromStdString(h.first), QByteArray::fromStdString(h.second)});
     Handler handler;
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -126,7 +113,8 @@ void TestHttpsServer::Private::handle(const httplib::Request& req, httplib::Resp
 
     res.status = reply.status;
     if (!reply.redirectTo.isEmpty())
-        res.set_redirect(toStd(reply.redirectTo), reply.status >= 300 && reply.status < 400 ? reply.status : 302);
+        res.set_redirect(reply.redirectTo.toStdString(),
+                         reply.status >= 300 && reply.status < 400 ? reply.status : 302);
     setBody(reply, res, fd);
 }
 
@@ -134,14 +122,14 @@ void TestHttpsServer::Private::setBody(const TestReply& reply, httplib::Response
 {
     const qint64 size = reply.body.size();
     if (size == 0) {
-        res.set_content(std::string(), toStd(reply.contentType));
+        res.set_content(std::string(), reply.contentType.toStdString());
         return;
     }
 
     // Always streamed through a provider: the bytes on the wire are exactly the body (no compression), and
     // stalls and drops happen at exact offsets.
     const TestReply shape = reply;
-    res.set_content_provider(static_cast<size_t>(size), toStd(reply.contentType),
+    res.set_content_provider(static_cast<size_t>(size), reply.contentType.toStdString(),
                              [this, shape, fd](size_t offset, size_t remaining, httplib::DataSink& sink) {
                                  const qint64 at = static_cast<qint64>(offset);
                                  qint64 end = at + static_cast<qint64>(remaining);
@@ -168,12 +156,9 @@ void TestHttpsServer::Private::setBody(const TestReply& reply, httplib::Response
 
 TestHttpsServer::TestHttpsServer(Trust trust) : d(new Private)
 {
-    if (trust == Trust::Trusted) {
-        d->ca = &TestCertificateAuthority::trusted();
-    } else {
+    if (trust == Trust::Untrusted)
         d->ownCa.reset(new TestCertificateAuthority(QStringLiteral("Orvel Untrusted Test CA")));
-        d->ca = d->ownCa.get();
-    }
+    d->ca = d->ownCa ? d->ownCa.get() : &TestCertificateAuthority::trusted();
 }
 
 TestHttpsServer::~TestHttpsServer()
@@ -218,18 +203,9 @@ void TestHttpsServer::stop()
 {
     if (!d->thread.joinable())
         return;
-    {
-        std::lock_guard<std::mutex> lock(d->waitMutex);
-        d->stopping = true;
-    }
-    d->waitCondition.notify_all();
+    d->stopping = true;
     d->server->stop();
     d->thread.join();
-}
-
-QUrl TestHttpsServer::url(const QString& pathAndQuery) const
-{
-    return QUrl(urlText(pathAndQuery));
 }
 
 QString TestHttpsServer::urlText(const QString& pathAndQuery) const
@@ -253,25 +229,15 @@ void TestHttpsServer::setHandler(const QString& path, Handler handler)
     d->routes[path] = std::move(handler);
 }
 
-QList<TestRequest> TestHttpsServer::requests() const
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    return d->recorded;
-}
-
 QList<TestRequest> TestHttpsServer::requests(const QString& path) const
 {
+    std::lock_guard<std::mutex> lock(d->mutex);
     QList<TestRequest> matching;
-    for (const TestRequest& r : requests()) {
-        if (QString::fromUtf8(r.path) == path)
+    for (const TestRequest& r : d->recorded) {
+        if (path.isEmpty() || QString::fromUtf8(r.path) == path)
             matching.append(r);
     }
     return matching;
-}
-
-int TestHttpsServer::requestCount(const QString& path) const
-{
-    return path.isEmpty() ? requests().size() : requests(path).size();
 }
 
 void TestHttpsServer::clearRequests()

@@ -36,17 +36,17 @@ public:
     void stop();
 
     // "https://127.0.0.1:PORT/" followed by pathAndQuery (given without a leading "/").
-    QUrl url(const QString& pathAndQuery = QString()) const;
     QString urlText(const QString& pathAndQuery = QString()) const;
+    QUrl url(const QString& pathAndQuery = QString()) const { return QUrl(urlText(pathAndQuery)); }
 
     QString caCertificatePath() const;
 
     void setRoute(const QString& path, const TestReply& reply);
     void setHandler(const QString& path, Handler handler);
 
-    QList<TestRequest> requests() const;
-    QList<TestRequest> requests(const QString& path) const;
-    int requestCount(const QString& path = QString()) const;
+    // Those to `path`, or all of them.
+    QList<TestRequest> requests(const QString& path = QString()) const;
+    int requestCount(const QString& path = QString()) const { return requests(path).size(); }
     void clearRequests();
 
 private:
