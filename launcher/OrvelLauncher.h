@@ -13,11 +13,14 @@ class DownloadBatch;
 class InstanceLogin;
 class Profile;
 class QPushButton;
+class VersionCheck;
 
-// The launcher's window and the controller of its whole flow. The constructor only builds the window; 500 ms after
-// the event loop starts, startFlow() asks for a newer launcher, for an application update and for a stored sign-in
-// while the window is still hidden, then shows the window and updates, or starts the application at once. The
-// first failure is recorded and shown by reportFailure() once the event loop has ended.
+// The launcher's window and the controller of its whole flow. The constructor only builds the window. As soon as the
+// event loop runs, beginChecks() asks, without blocking, for a newer launcher, for an application update and for a
+// stored sign-in while the window is still hidden; 500 ms after the start, startFlow() shows the window and updates,
+// or starts the application at once. When the checks are not done by then, the window shows at once with a
+// "Connecting…" face and the flow goes on when they are. The first failure is recorded and shown by reportFailure()
+// once the event loop has ended.
 class OrvelLauncher : public QWidget, public Ui::OrvelLauncher
 {
     Q_OBJECT
@@ -27,11 +30,14 @@ public:
     OrvelLauncher();
     ~OrvelLauncher() override;
 
+    // Starts the checks; run once, as soon as the event loop runs.
+    void beginChecks();
     // The deferred start, run once by the start-up timer.
     void startFlow();
 
     // Run after the event loop has ended: shows the first recorded failure in the error dialog, unless the user
-    // quit with the close button.
+    // quit with the close button. When the service could not be reached and the application is installed, the
+    // dialog also offers to start it as Play does.
     void reportFailure();
 
     // The folder the application is installed in and started from: "OrvelPath" when it names an existing folder,
@@ -57,6 +63,9 @@ private slots:
     void play();
 
 private:
+    void onChecksFinished(const Failure& failure);
+    void continueFlow();
+    void loadArtwork();
     bool applyUpdate();
     void showWindow();
     void showFace(InstallBar::Mode mode);
@@ -68,6 +77,10 @@ private:
     bool launcherLatest = false;
     bool noUpdateAvailable = false;
     bool signedIn = false;
+    VersionCheck* m_versionCheck = nullptr;
+    // The checks have answered (or failed); the start-up timer has fired.
+    bool m_checksDone = false;
+    bool m_startDue = false;
     Manifest localManifest;
     Manifest serverManifest;
     // With a manifest key: the manifest answer's bytes and signature, handed on to the copy helper.

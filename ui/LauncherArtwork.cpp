@@ -1,17 +1,24 @@
 #include "LauncherArtwork.h"
 
-#include <QImage>
 #include <QLabel>
 #include <QPixmap>
 
 namespace LauncherArtwork {
 
-void showArtwork(QLabel* background, const QByteArray& picture)
+QImage decode(const QByteArray& picture, const QSize& size)
 {
     const QImage image = QImage::fromData(picture).convertToFormat(QImage::Format_ARGB32);
-    background->setPixmap(image.isNull() ? QPixmap()
-                                         : QPixmap::fromImage(image.scaled(background->size(), Qt::IgnoreAspectRatio,
-                                                                           Qt::FastTransformation)));
+    return image.isNull() ? QImage() : image.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+}
+
+void showImage(QLabel* background, const QImage& image)
+{
+    background->setPixmap(image.isNull() ? QPixmap() : QPixmap::fromImage(image));
+}
+
+void showArtwork(QLabel* background, const QByteArray& picture)
+{
+    showImage(background, decode(picture, background->size()));
 }
 
 } // namespace LauncherArtwork
