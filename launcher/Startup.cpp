@@ -5,10 +5,13 @@
 #include <QDir>
 #include <QFontDatabase>
 #include <QIcon>
+#include <QLocale>
 #include <QTimer>
+#include <QTranslator>
 
 #include "DeploymentSettings.h"
 #include "DisplayScale.h"
+#include "Events.h"
 #include "InstallLayout.h"
 #include "LauncherLogging.h"
 #include "MessageLog.h"
@@ -57,6 +60,7 @@ void Startup::answerCommandLine(int& argc, char** argv)
 void Startup::raiseWindows()
 {
     // Hidden windows stay hidden: the launcher shows its window itself when its checks are done.
+    bool raised = false;
     for (QWidget* window : QApplication::topLevelWidgets()) {
         if (!window->isVisible())
             continue;
@@ -64,7 +68,26 @@ void Startup::raiseWindows()
             window->showNormal();
         window->raise();
         window->activateWindow();
+        raised = true;
     }
+    if (raised)
+        emitEvent("window-raised");
+}
+
+QTranslator* Startup::loadTranslation(const QString& applicationDir, const QLocale& locale)
+{
+    // Beside the program, or share/orvel/translations of an installed prefix.
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    for (const QString& folder : {applicationDir + QStringLiteral("/translations"),
+                                  applicationDir + QStringLiteral("/../share/orvel/translations")}) {
+        if (translator->load(locale, QStringLiteral("orvel"), QStringLiteral("_"), folder)) {
+            QCoreApplication::installTranslator(translator);
+            qCInfo(lcLauncher).noquote() << "Translation" << translator->filePath();
+            return translator;
+        }
+    }
+    delete translator;
+    return nullptr;
 }
 
 int Startup::loadApplicationFonts(const QString& applicationDir)
@@ -96,6 +119,7 @@ int Startup::run(int& argc, char** argv)
 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVEL_VERSION));
+    loadTranslation(QCoreApplication::applicationDirPath());
     // One launcher per user: a second start brings the first one's window to the front and ends.
     SingleInstance instance;
     if (!instance.tryAcquire()) {
@@ -126,9 +150,11 @@ int Startup::run(int& argc, char** argv)
         OrvelLauncher window;
         // The window only appears from here, once the event loop runs.
         QTimer::singleShot(500, &window, [&window] { window.startFlow(); });
-        // The half second before it is idle: style the window and create its native window meanwhile (neither
-        // shows anything), so that showing it costs a few milliseconds instead of tens.
+        // The checks run during the half second before it, without blocking it. Meanwhile the window is styled and
+        // its native window created (neither shows anything), so that showing it costs a few milliseconds instead
+        // of tens.
         QTimer::singleShot(0, &window, [&window] {
+            window.beginChecks();
             window.ensurePolished();
             window.winId();
         });
