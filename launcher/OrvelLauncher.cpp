@@ -71,7 +71,8 @@ void OrvelLauncher::beginChecks()
 
     m_versionCheck = new VersionCheck(DeploymentSettings::current().updateServiceUrl(), this);
     m_versionCheck->setManifestPublicKey(DeploymentSettings::current().manifestPublicKey());
-    connect(m_versionCheck, &VersionCheck::finished, this, &OrvelLauncher::onChecksFinished);
+    // Queued: the flow that follows may run for minutes (an update) and should not do so inside a reply's signal.
+    connect(m_versionCheck, &VersionCheck::finished, this, &OrvelLauncher::onChecksFinished, Qt::QueuedConnection);
     m_versionCheck->start(localManifest);
 }
 
