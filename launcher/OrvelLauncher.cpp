@@ -62,18 +62,27 @@ OrvelLauncher::~OrvelLauncher()
     AccountSession::release();
 }
 
-void OrvelLauncher::beginChecks()
+VersionCheck* OrvelLauncher::startChecks()
 {
     // The system's proxy and the deployment's extra certificate authorities, before the first request.
     DeploymentSettings::applyToProcess();
-    localManifest = Manifest::loadInstalled(installPath());
-    loadArtwork();
+    auto* checks = new VersionCheck(DeploymentSettings::current().updateServiceUrl());
+    checks->setManifestPublicKey(DeploymentSettings::current().manifestPublicKey());
+    checks->start(Manifest::loadInstalled(installPath()));
+    return checks;
+}
 
-    m_versionCheck = new VersionCheck(DeploymentSettings::current().updateServiceUrl(), this);
-    m_versionCheck->setManifestPublicKey(DeploymentSettings::current().manifestPublicKey());
+void OrvelLauncher::beginChecks(VersionCheck* checks)
+{
+    m_versionCheck = checks ? checks : startChecks();
+    m_versionCheck->setParent(this);
+    localManifest = m_versionCheck->installed();
+    loadArtwork();
     // Queued: the flow that follows may run for minutes (an update) and should not do so inside a reply's signal.
     connect(m_versionCheck, &VersionCheck::finished, this, &OrvelLauncher::onChecksFinished, Qt::QueuedConnection);
-    m_versionCheck->start(localManifest);
+    if (m_versionCheck->isFinished())
+        QMetaObject::invokeMethod(
+            this, [this] { onChecksFinished(m_versionCheck->result()); }, Qt::QueuedConnection);
 }
 
 void OrvelLauncher::onChecksFinished(const Failure& failure)
@@ -170,7 +179,10 @@ void OrvelLauncher::loadArtwork()
             auto* decoded = new QFutureWatcher<QImage>(this);
             connect(decoded, &QFutureWatcher<QImage>::finished, this, [this, decoded] {
                 decoded->deleteLater();
+                if (decoded->result().isNull())
+                    return;
                 LauncherArtwork::showImage(lbBackground, decoded->result());
+                m_backgroundShown = true;
             });
             decoded->setFuture(
                 QtConcurrent::run(&LauncherArtwork::decode, pictureWorker->responseData(), lbBackground->size()));
@@ -201,6 +213,10 @@ void OrvelLauncher::reportFailure()
 
 void OrvelLauncher::showWindow()
 {
+    // Decoded on a worker thread since the start; usually ready by now.
+    if (!m_backgroundShown)
+        LauncherArtwork::showBuiltInBackground(lbBackground);
+    m_backgroundShown = true;
     show();
     // Support and the start-up benchmark read when the user first sees something.
     qCDebug(lcLauncher) << "Window shown";
@@ -213,7 +229,7 @@ void OrvelLauncher::showFace(InstallBar::Mode mode)
     installBar->setMode(barMode);
 }
 
-QString OrvelLauncher::installPath() const
+QString OrvelLauncher::installPath()
 {
     // Without a usable setting: the launcher's own folder, or the per-user data folder of an installed launcher.
     const QString fallback = InstallLayout::defaultApplicationFolder(QCoreApplication::applicationDirPath());

@@ -15,10 +15,10 @@ class Profile;
 class QPushButton;
 class VersionCheck;
 
-// The launcher's window and the controller of its whole flow. The constructor only builds the window. As soon as the
-// event loop runs, beginChecks() asks, without blocking, for a newer launcher, for an application update and for a
-// stored sign-in while the window is still hidden; 500 ms after the start, startFlow() shows the window and updates,
-// or starts the application at once. When the checks are not done by then, the window shows at once with a
+// The launcher's window and the controller of its whole flow. The checks (a newer launcher, an application update)
+// start before the window is built, with startChecks(), and run without blocking; the window takes them over with
+// beginChecks() and then asks for a stored sign-in. The deferred start, startFlow(), shows the window and updates, or
+// starts the application at once. When the checks are not done by then, the window shows at once with a
 // "Connecting…" face and the flow goes on when they are. The first failure is recorded and shown by reportFailure()
 // once the event loop has ended.
 class OrvelLauncher : public QWidget, public Ui::OrvelLauncher
@@ -30,8 +30,11 @@ public:
     OrvelLauncher();
     ~OrvelLauncher() override;
 
-    // Starts the checks; run once, as soon as the event loop runs.
-    void beginChecks();
+    // Starts the version checks for the installed build, before there is a window (the requests go out while it is
+    // built); the result is for beginChecks().
+    static VersionCheck* startChecks();
+    // Takes over the checks (started here when null) and goes on when they are done; run once.
+    void beginChecks(VersionCheck* checks = nullptr);
     // The deferred start, run once by the start-up timer.
     void startFlow();
 
@@ -43,7 +46,7 @@ public:
     // The folder the application is installed in and started from: "OrvelPath" when it names an existing folder,
     // else the launcher's own folder (an installed launcher on Linux: the per-user $XDG_DATA_HOME/orvel); followed
     // by "/App".
-    QString installPath() const;
+    static QString installPath();
 
     LauncherError error() const { return m_failure.code; }
 
@@ -81,6 +84,8 @@ private:
     // The checks have answered (or failed); the start-up timer has fired.
     bool m_checksDone = false;
     bool m_startDue = false;
+    // The built-in background or the service's artwork is in place.
+    bool m_backgroundShown = false;
     Manifest localManifest;
     Manifest serverManifest;
     // With a manifest key: the manifest answer's bytes and signature, handed on to the copy helper.

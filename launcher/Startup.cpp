@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QEventLoop>
 #include <QFontDatabase>
 #include <QIcon>
 #include <QLocale>
@@ -13,6 +14,7 @@
 #include "DisplayScale.h"
 #include "Events.h"
 #include "InstallLayout.h"
+#include "LauncherArtwork.h"
 #include "LauncherLogging.h"
 #include "MessageLog.h"
 #include "OrvelLauncher.h"
@@ -20,6 +22,7 @@
 #include "Platform.h"
 #include "SingleInstance.h"
 #include "UiResources.h"
+#include "VersionCheck.h"
 
 // Resources are registered from a function outside any namespace.
 static QIcon launcherIcon()
@@ -136,28 +139,38 @@ int Startup::run(int& argc, char** argv)
         return 0;
     }
     QObject::connect(&instance, &SingleInstance::activationRequested, &raiseWindows);
+    // The deferred start counts from here, so that the window is built within its half second, not before it.
+    QTimer deferredStart;
+    deferredStart.setSingleShot(true);
+    deferredStart.start(500);
     // The desktop matches the window to its menu entry and shows the launcher's icon; the title stays as it is.
     QGuiApplication::setDesktopFileName(QStringLiteral(ORVEL_APP_ID));
     QApplication::setWindowIcon(launcherIcon());
+    initUiResources();
+    LauncherArtwork::preloadBackground();
 
-    // Read while the fonts load and the window is built; the window installs them before its first request.
+    // Read while the fonts load; the checks install them before their first request.
     DeploymentSettings::current().preloadSystemCaCertificates();
     loadApplicationFonts(QCoreApplication::applicationDirPath());
-    initUiResources();
+    // The checks' first request is handed to Qt's network thread now and goes on while the window is built.
+    VersionCheck* checks = OrvelLauncher::startChecks();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
     int exitCode = 0;
     {
         OrvelLauncher window;
-        // The window only appears from here, once the event loop runs.
-        QTimer::singleShot(500, &window, [&window] { window.startFlow(); });
-        // The checks run during the half second before it, without blocking it. Meanwhile the window is styled and
-        // its native window created (neither shows anything), so that showing it costs a few milliseconds instead
-        // of tens.
-        QTimer::singleShot(0, &window, [&window] {
-            window.beginChecks();
+        // The checks go on meanwhile, without blocking it. The window is styled and its native window created (neither
+        // shows anything), so that showing it costs a few milliseconds instead of tens.
+        QTimer::singleShot(0, &window, [&window, checks] {
+            window.beginChecks(checks);
             window.ensurePolished();
             window.winId();
         });
+        // The window only appears from here, once the event loop runs; at once when building it took the half second.
+        if (deferredStart.isActive())
+            QObject::connect(&deferredStart, &QTimer::timeout, &window, &OrvelLauncher::startFlow);
+        else
+            QTimer::singleShot(0, &window, &OrvelLauncher::startFlow);
         exitCode = app.exec();
         window.reportFailure();
     }

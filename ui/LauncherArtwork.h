@@ -14,6 +14,13 @@ namespace LauncherArtwork {
 // that the window can decode off the GUI thread.
 QImage decode(const QByteArray& picture, const QSize& size);
 
+// Starts decoding the built-in background (":/OrvelLauncher/Resources/Launcher/Launcher BG.png") on a worker thread,
+// once; the picture resources must be registered.
+void preloadBackground();
+// Shows the built-in background in `background`, waiting for the decoding that preloadBackground() started (or
+// decoding it now when none was).
+void showBuiltInBackground(QLabel* background);
+
 // Shows a decoded picture in `background`; a null image leaves the label empty.
 void showImage(QLabel* background, const QImage& image);
 

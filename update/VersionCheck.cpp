@@ -133,6 +133,7 @@ Failure VersionCheck::evaluateLauncherAnswer()
 void VersionCheck::finish(const Failure& failure)
 {
     m_finished = true;
+    m_result = failure;
     emit finished(failure);
 }
 

@@ -42,6 +42,9 @@ public:
     // service's certificate is refused: another attempt would meet the same certificate.
     void start(const Manifest& installed);
     bool isFinished() const { return m_finished; }
+    // What finished() reported; the installed build start() was given.
+    Failure result() const { return m_result; }
+    const Manifest& installed() const { return m_installed; }
     // The application check alone, waiting for its answer. Afterwards noUpdateAvailable() or serverManifest() is
     // set (checked: see Manifest::parse), or the failure is VersionCheckFailed (SslError for a refused
     // certificate), ServerManifestNotFound or InvalidServerManifest (with the reason the manifest was refused).
@@ -81,6 +84,7 @@ private:
     QElapsedTimer m_clock;
     bool m_checkingApp = false;
     bool m_finished = false;
+    Failure m_result;
     bool m_launcherLatest = false;
     bool m_noUpdateAvailable = false;
     Manifest m_serverManifest;
