@@ -6,10 +6,23 @@
 #include <QThread>
 #include <QThreadStorage>
 
+namespace {
+QThreadStorage<QPointer<QNetworkAccessManager>>& managers()
+{
+    static QThreadStorage<QPointer<QNetworkAccessManager>> storage;
+    return storage;
+}
+} // namespace
+
+void NetworkAccess::clearThreadConnections()
+{
+    if (managers().hasLocalData() && managers().localData())
+        managers().localData()->clearConnectionCache();
+}
+
 QNetworkAccessManager* NetworkAccess::threadManager()
 {
-    static QThreadStorage<QPointer<QNetworkAccessManager>> managers;
-    QPointer<QNetworkAccessManager>& manager = managers.localData();
+    QPointer<QNetworkAccessManager>& manager = managers().localData();
     if (manager)
         return manager;
     QCoreApplication* app = QCoreApplication::instance();

@@ -9,4 +9,8 @@ namespace NetworkAccess {
 // own. The GUI thread's manager lives until the application object goes; another thread's until that thread ends.
 QNetworkAccessManager* threadManager();
 
+// Closes the calling thread's kept connections, so that the next requests open new ones with the process's current
+// TLS settings (newly trusted authorities, say); nothing when the thread has no manager yet.
+void clearThreadConnections();
+
 } // namespace NetworkAccess
