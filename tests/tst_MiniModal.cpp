@@ -127,7 +127,8 @@ void tst_MiniModal::logLineAndAlternative()
     modal.setLogPath("/home/ana/.local/state/orvel/launcher.log");
     // Its own line: the dots of the path end no sentence.
     QCOMPARE(browser->toPlainText(), "Failed.\nLog: /home/ana/.local/state/orvel/launcher.log");
-    QCOMPARE(browser->height(), 10 + 18 * 3);
+    // The message's line and at least two for the path, which is wider than the column.
+    QVERIFY2(browser->height() >= 10 + 18 * 3, qPrintable(QString::number(browser->height())));
     modal.setAlternative("Start Orvel");
     QTimer::singleShot(0, [&modal] { modal.findChild<QPushButton*>("pbAlternative")->click(); });
     QCOMPARE(modal.exec(), int(MiniModal::AlternativeChosen));

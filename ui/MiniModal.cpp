@@ -1,10 +1,13 @@
 #include "MiniModal.h"
 #include "ui_MiniModal.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QBoxLayout>
 #include <QDir>
 #include <QFontMetrics>
 #include <QPushButton>
+#include <QtMath>
+#include <QTextDocument>
 
 #include "AliasToken.h"
 #include "ModalTitleBar.h"
@@ -100,7 +103,13 @@ void MiniModal::setMessage(const QString& message)
         const QString line = tr("Log: %1").arg(QDir::toNativeSeparators(m_logPath));
         html.insert(html.lastIndexOf(QStringLiteral("</body>")),
                     QStringLiteral("<p align=\"center\">") + line.toHtmlEscaped() + QStringLiteral("</p>"));
-        lines += metrics.horizontalAdvance(line) / browser->maximumWidth() + 1;
+        // Laid out as the browser does (a path breaks after its slashes), not estimated from its width.
+        QTextDocument measure;
+        measure.setDefaultFont(browser->font());
+        measure.setTextWidth(browser->maximumWidth());
+        measure.setPlainText(line);
+        const qreal height = measure.documentLayout()->documentSize().height() - 2 * measure.documentMargin();
+        lines += qCeil(height / QFontMetricsF(browser->font()).lineSpacing() - 0.01);
     }
     browser->setHtml(html);
 
