@@ -5,9 +5,13 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QFutureWatcher>
+#include <QImage>
 #include <QMouseEvent>
+#include <QNetworkRequest>
 #include <QPushButton>
 #include <QUrl>
+#include <QtConcurrent>
 
 #include "AccountFlows.h"
 #include "AccountSession.h"
@@ -22,7 +26,9 @@
 #include "LauncherArtwork.h"
 #include "LauncherLogging.h"
 #include "MainWindowWidgets.h"
+#include "MessageLog.h"
 #include "MiniModal.h"
+#include "NetworkWorker.h"
 #include "Profile.h"
 #include "ProgramStart.h"
 #include "SystemMove.h"
@@ -56,33 +62,70 @@ OrvelLauncher::~OrvelLauncher()
     AccountSession::release();
 }
 
-void OrvelLauncher::startFlow()
+VersionCheck* OrvelLauncher::startChecks()
 {
     // The system's proxy and the deployment's extra certificate authorities, before the first request.
     DeploymentSettings::applyToProcess();
-    localManifest = Manifest::loadInstalled(installPath());
-    const Fetched<QByteArray> artwork = Account::fetchArtwork(this);
-    if (artwork.ok())
-        LauncherArtwork::showArtwork(lbBackground, artwork.value);
+    auto* checks = new VersionCheck(DeploymentSettings::current().updateServiceUrl());
+    checks->setManifestPublicKey(DeploymentSettings::current().manifestPublicKey());
+    checks->start(Manifest::loadInstalled(installPath()));
+    return checks;
+}
 
-    // Still hidden: every request here is synchronous.
-    VersionCheck versionCheck(DeploymentSettings::current().updateServiceUrl());
-    versionCheck.setManifestPublicKey(DeploymentSettings::current().manifestPublicKey());
-    recordFailure(m_failure, versionCheck.checkLauncherVersion());
-    launcherLatest = versionCheck.launcherLatest();
+void OrvelLauncher::beginChecks(VersionCheck* checks)
+{
+    m_versionCheck = checks ? checks : startChecks();
+    m_versionCheck->setParent(this);
+    localManifest = m_versionCheck->installed();
+    loadArtwork();
+    // Queued: the flow that follows may run for minutes (an update) and should not do so inside a reply's signal.
+    connect(m_versionCheck, &VersionCheck::finished, this, &OrvelLauncher::onChecksFinished, Qt::QueuedConnection);
+    if (m_versionCheck->isFinished())
+        QMetaObject::invokeMethod(
+            this, [this] { onChecksFinished(m_versionCheck->result()); }, Qt::QueuedConnection);
+}
+
+void OrvelLauncher::onChecksFinished(const Failure& failure)
+{
+    recordFailure(m_failure, failure);
+    launcherLatest = m_versionCheck->launcherLatest();
     if (launcherLatest) {
-        recordFailure(m_failure, versionCheck.checkAppVersion(localManifest));
-        noUpdateAvailable = versionCheck.noUpdateAvailable();
-        serverManifest = versionCheck.serverManifest();
-        m_signedManifest = versionCheck.signedManifest();
-        m_manifestSignature = versionCheck.manifestSignature();
-        if (AppSettings::staySignedIn()) {
-            signedIn = !Account::verifyStoredToken(this).failed();
-            if (signedIn)
-                profile->refreshAvatar();
+        noUpdateAvailable = m_versionCheck->noUpdateAvailable();
+        serverManifest = m_versionCheck->serverManifest();
+        m_signedManifest = m_versionCheck->signedManifest();
+        m_manifestSignature = m_versionCheck->manifestSignature();
+        if (!m_failure.failed() && AppSettings::staySignedIn()) {
+            // A refused token means signing in again; a refused certificate is the service's problem to report.
+            const Failure verified = Account::verifyStoredToken(this);
+            signedIn = !verified.failed();
+            if (verified.code == SslError)
+                recordFailure(m_failure, verified);
         }
     }
+    m_checksDone = true;
+    if (m_startDue)
+        continueFlow();
+}
 
+void OrvelLauncher::startFlow()
+{
+    if (m_startDue)
+        return;
+    m_startDue = true;
+    if (m_checksDone) {
+        continueFlow();
+        return;
+    }
+    // Never invisible: the window shows now and the flow goes on when the service has answered.
+    qCInfo(lcLauncher) << "Checks not done yet: connecting";
+    installBar->setStatusText(tr("Connecting…"));
+    showFace(InstallBar::UpdateFace);
+    showWindow();
+}
+
+void OrvelLauncher::continueFlow()
+{
+    installBar->setStatusText(QString());
     if (m_failure.failed()) {
         showWindow();
         onQuitLauncher();
@@ -103,6 +146,9 @@ void OrvelLauncher::startFlow()
         return;
     }
     showWindow();
+    // The photo only matters once the window is on screen.
+    if (signedIn)
+        profile->refreshAvatar();
     if (noUpdateAvailable || applyUpdate()) {
         showFace(signedIn ? InstallBar::PlayFace : InstallBar::SignInFace);
         emitEvent(noUpdateAvailable ? "up-to-date" : "update-installed");
@@ -113,6 +159,39 @@ void OrvelLauncher::startFlow()
     }
 }
 
+void OrvelLauncher::loadArtwork()
+{
+    // Both requests and the picture's decoding run while the window waits; the picture replaces the built-in
+    // background when it arrives. Without artwork the built-in background stays.
+    const QString base = DeploymentSettings::current().accountServiceUrl();
+    auto* addressWorker = new NetworkWorker(this, true);
+    connect(addressWorker, &NetworkWorker::finished, this, [this, addressWorker] {
+        addressWorker->deleteLater();
+        const QUrl address(QString::fromUtf8(addressWorker->responseData()).remove(QLatin1Char('"')),
+                           QUrl::TolerantMode);
+        if (!addressWorker->isSuccess() || address.isEmpty())
+            return;
+        auto* pictureWorker = new NetworkWorker(this, true);
+        connect(pictureWorker, &NetworkWorker::finished, this, [this, pictureWorker] {
+            pictureWorker->deleteLater();
+            if (!pictureWorker->isSuccess() || pictureWorker->responseData().isEmpty())
+                return;
+            auto* decoded = new QFutureWatcher<QImage>(this);
+            connect(decoded, &QFutureWatcher<QImage>::finished, this, [this, decoded] {
+                decoded->deleteLater();
+                if (decoded->result().isNull())
+                    return;
+                LauncherArtwork::showImage(lbBackground, decoded->result());
+                m_backgroundShown = true;
+            });
+            decoded->setFuture(
+                QtConcurrent::run(&LauncherArtwork::decode, pictureWorker->responseData(), lbBackground->size()));
+        });
+        pictureWorker->get(QNetworkRequest(address));
+    });
+    addressWorker->get(QNetworkRequest(QUrl(base + QStringLiteral("api/Orvel/LauncherArtwork?api-version=2"))));
+}
+
 void OrvelLauncher::reportFailure()
 {
     if (quitByUser || !m_failure.failed())
@@ -121,11 +200,23 @@ void OrvelLauncher::reportFailure()
     qCDebug(lcLauncher).noquote() << "Error dialog, code" << qint32(m_failure.code) << ":" << message;
     emitEvent("error-dialog");
     MiniModal dialog(this, MiniModal::Error, message, m_failure.code);
-    dialog.exec();
+    dialog.setLogPath(MessageLog::activePath());
+    // Offline with Orvel installed: the user can still work with the installed build.
+    const bool offline = m_failure.code == VersionCheckFailed || m_failure.code == NetworkUnstable;
+    if (offline && ProgramStart::isInstalled(installPath()))
+        dialog.setAlternative(tr("Start Orvel"));
+    if (dialog.exec() == MiniModal::AlternativeChosen) {
+        const LauncherError started = ProgramStart::play(installPath());
+        qCInfo(lcLauncher) << "Started the installed Orvel while offline, code" << qint32(started);
+    }
 }
 
 void OrvelLauncher::showWindow()
 {
+    // Decoded on a worker thread since the start; usually ready by now.
+    if (!m_backgroundShown)
+        LauncherArtwork::showBuiltInBackground(lbBackground);
+    m_backgroundShown = true;
     show();
     // Support and the start-up benchmark read when the user first sees something.
     qCDebug(lcLauncher) << "Window shown";
@@ -138,7 +229,7 @@ void OrvelLauncher::showFace(InstallBar::Mode mode)
     installBar->setMode(barMode);
 }
 
-QString OrvelLauncher::installPath() const
+QString OrvelLauncher::installPath()
 {
     // Without a usable setting: the launcher's own folder, or the per-user data folder of an installed launcher.
     const QString fallback = InstallLayout::defaultApplicationFolder(QCoreApplication::applicationDirPath());

@@ -13,11 +13,14 @@ class DownloadBatch;
 class InstanceLogin;
 class Profile;
 class QPushButton;
+class VersionCheck;
 
-// The launcher's window and the controller of its whole flow. The constructor only builds the window; 500 ms after
-// the event loop starts, startFlow() asks for a newer launcher, for an application update and for a stored sign-in
-// while the window is still hidden, then shows the window and updates, or starts the application at once. The
-// first failure is recorded and shown by reportFailure() once the event loop has ended.
+// The launcher's window and the controller of its whole flow. The checks (a newer launcher, an application update)
+// start before the window is built, with startChecks(), and run without blocking; the window takes them over with
+// beginChecks() and then asks for a stored sign-in. The deferred start, startFlow(), shows the window and updates, or
+// starts the application at once. When the checks are not done by then, the window shows at once with a
+// "Connecting…" face and the flow goes on when they are. The first failure is recorded and shown by reportFailure()
+// once the event loop has ended.
 class OrvelLauncher : public QWidget, public Ui::OrvelLauncher
 {
     Q_OBJECT
@@ -27,17 +30,23 @@ public:
     OrvelLauncher();
     ~OrvelLauncher() override;
 
+    // Starts the version checks for the installed build, before there is a window (the requests go out while it is
+    // built); the result is for beginChecks().
+    static VersionCheck* startChecks();
+    // Takes over the checks (started here when null) and goes on when they are done; run once.
+    void beginChecks(VersionCheck* checks = nullptr);
     // The deferred start, run once by the start-up timer.
     void startFlow();
 
     // Run after the event loop has ended: shows the first recorded failure in the error dialog, unless the user
-    // quit with the close button.
+    // quit with the close button. When the service could not be reached and the application is installed, the
+    // dialog also offers to start it as Play does.
     void reportFailure();
 
     // The folder the application is installed in and started from: "OrvelPath" when it names an existing folder,
     // else the launcher's own folder (an installed launcher on Linux: the per-user $XDG_DATA_HOME/orvel); followed
     // by "/App".
-    QString installPath() const;
+    static QString installPath();
 
     LauncherError error() const { return m_failure.code; }
 
@@ -57,6 +66,9 @@ private slots:
     void play();
 
 private:
+    void onChecksFinished(const Failure& failure);
+    void continueFlow();
+    void loadArtwork();
     bool applyUpdate();
     void showWindow();
     void showFace(InstallBar::Mode mode);
@@ -68,6 +80,12 @@ private:
     bool launcherLatest = false;
     bool noUpdateAvailable = false;
     bool signedIn = false;
+    VersionCheck* m_versionCheck = nullptr;
+    // The checks have answered (or failed); the start-up timer has fired.
+    bool m_checksDone = false;
+    bool m_startDue = false;
+    // The built-in background or the service's artwork is in place.
+    bool m_backgroundShown = false;
     Manifest localManifest;
     Manifest serverManifest;
     // With a manifest key: the manifest answer's bytes and signature, handed on to the copy helper.

@@ -15,9 +15,21 @@
 
 namespace ProgramStart {
 
+namespace {
+QString applicationProgram(const QString& installPath)
+{
+    return installPath + QLatin1Char('/') + Platform::executableName(QStringLiteral("Orvel"));
+}
+} // namespace
+
+bool isInstalled(const QString& installPath)
+{
+    return QFileInfo(applicationProgram(installPath)).isFile();
+}
+
 LauncherError play(const QString& installPath)
 {
-    const QString program = installPath + QLatin1Char('/') + Platform::executableName(QStringLiteral("Orvel"));
+    const QString program = applicationProgram(installPath);
     if (!QFileInfo::exists(program)) {
         qCWarning(lcLauncher) << "Orvel.exe file does not exist.";
         return AppNotFound;

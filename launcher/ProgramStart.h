@@ -16,6 +16,8 @@ namespace ProgramStart {
 // elsewhere in the environment variable ORVEL_TOKEN with "/token" as the only argument. NoError, AppNotFound or
 // AppStartFailed. The caller quits afterwards in every case.
 LauncherError play(const QString& installPath);
+// The application that play() starts exists in installPath.
+bool isInstalled(const QString& installPath);
 
 // Runs the copy manager of the launcher in programDir (beside it, or libexec/orvel/ of an installed prefix) with the
 // rights to write installPath, with exactly two arguments (the download application folder and the installation

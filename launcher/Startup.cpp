@@ -3,13 +3,18 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QEventLoop>
 #include <QFontDatabase>
 #include <QIcon>
+#include <QLocale>
 #include <QTimer>
+#include <QTranslator>
 
 #include "DeploymentSettings.h"
 #include "DisplayScale.h"
+#include "Events.h"
 #include "InstallLayout.h"
+#include "LauncherArtwork.h"
 #include "LauncherLogging.h"
 #include "MessageLog.h"
 #include "OrvelLauncher.h"
@@ -17,6 +22,7 @@
 #include "Platform.h"
 #include "SingleInstance.h"
 #include "UiResources.h"
+#include "VersionCheck.h"
 
 // Resources are registered from a function outside any namespace.
 static QIcon launcherIcon()
@@ -57,6 +63,7 @@ void Startup::answerCommandLine(int& argc, char** argv)
 void Startup::raiseWindows()
 {
     // Hidden windows stay hidden: the launcher shows its window itself when its checks are done.
+    bool raised = false;
     for (QWidget* window : QApplication::topLevelWidgets()) {
         if (!window->isVisible())
             continue;
@@ -64,7 +71,26 @@ void Startup::raiseWindows()
             window->showNormal();
         window->raise();
         window->activateWindow();
+        raised = true;
     }
+    if (raised)
+        emitEvent("window-raised");
+}
+
+QTranslator* Startup::loadTranslation(const QString& applicationDir, const QLocale& locale)
+{
+    // Beside the program, or share/orvel/translations of an installed prefix.
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    for (const QString& folder : {applicationDir + QStringLiteral("/translations"),
+                                  applicationDir + QStringLiteral("/../share/orvel/translations")}) {
+        if (translator->load(locale, QStringLiteral("orvel"), QStringLiteral("_"), folder)) {
+            QCoreApplication::installTranslator(translator);
+            qCInfo(lcLauncher).noquote() << "Translation" << translator->filePath();
+            return translator;
+        }
+    }
+    delete translator;
+    return nullptr;
 }
 
 int Startup::loadApplicationFonts(const QString& applicationDir)
@@ -96,6 +122,7 @@ int Startup::run(int& argc, char** argv)
 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVEL_VERSION));
+    loadTranslation(QCoreApplication::applicationDirPath());
     // One launcher per user: a second start brings the first one's window to the front and ends.
     SingleInstance instance;
     if (!instance.tryAcquire()) {
@@ -112,26 +139,38 @@ int Startup::run(int& argc, char** argv)
         return 0;
     }
     QObject::connect(&instance, &SingleInstance::activationRequested, &raiseWindows);
+    // The deferred start counts from here, so that the window is built within its half second, not before it.
+    QTimer deferredStart;
+    deferredStart.setSingleShot(true);
+    deferredStart.start(500);
     // The desktop matches the window to its menu entry and shows the launcher's icon; the title stays as it is.
     QGuiApplication::setDesktopFileName(QStringLiteral(ORVEL_APP_ID));
     QApplication::setWindowIcon(launcherIcon());
+    initUiResources();
+    LauncherArtwork::preloadBackground();
 
-    // Read while the fonts load and the window is built; the window installs them before its first request.
+    // Read while the fonts load; the checks install them before their first request.
     DeploymentSettings::current().preloadSystemCaCertificates();
     loadApplicationFonts(QCoreApplication::applicationDirPath());
-    initUiResources();
+    // The checks' first request is handed to Qt's network thread now and goes on while the window is built.
+    VersionCheck* checks = OrvelLauncher::startChecks();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
     int exitCode = 0;
     {
         OrvelLauncher window;
-        // The window only appears from here, once the event loop runs.
-        QTimer::singleShot(500, &window, [&window] { window.startFlow(); });
-        // The half second before it is idle: style the window and create its native window meanwhile (neither
+        // The checks go on meanwhile, without blocking it. The window is styled and its native window created (neither
         // shows anything), so that showing it costs a few milliseconds instead of tens.
-        QTimer::singleShot(0, &window, [&window] {
+        QTimer::singleShot(0, &window, [&window, checks] {
+            window.beginChecks(checks);
             window.ensurePolished();
             window.winId();
         });
+        // The window only appears from here, once the event loop runs; at once when building it took the half second.
+        if (deferredStart.isActive())
+            QObject::connect(&deferredStart, &QTimer::timeout, &window, &OrvelLauncher::startFlow);
+        else
+            QTimer::singleShot(0, &window, &OrvelLauncher::startFlow);
         exitCode = app.exec();
         window.reportFailure();
     }

@@ -1,12 +1,20 @@
 #pragma once
 
+#include <QLocale>
 #include <QString>
+
+class QTranslator;
 
 // The launcher's start-up, kept out of main() so that tests can reach its parts.
 namespace Startup {
 
 // Brings the visible top-level windows to the front (a second start of the launcher asked for it).
 void raiseWindows();
+
+// Installs the translation "orvel_<language>.qm" for `locale` from the program's "translations" folder (or
+// share/orvel/translations of an installed prefix) when there is one; returns it (owned by the application object),
+// or null when none is installed: the texts then stay as written.
+QTranslator* loadTranslation(const QString& applicationDir, const QLocale& locale = QLocale::system());
 
 // Registers every "*.ttf" in the font folder of the program in `applicationDir` (its "Font" folder, or share/orvel/Font
 // of an installed prefix) and makes "Noto Sans" the application font, registered or not.

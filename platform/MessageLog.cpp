@@ -70,6 +70,12 @@ MessageLog::MessageLog(const QString& path) : m_file(path)
     m_previous = qInstallMessageHandler(&MessageLog::handleMessage);
 }
 
+QString MessageLog::activePath()
+{
+    QMutexLocker locker(&handlerMutex());
+    return g_active && g_active->isOpen() ? g_active->path() : QString();
+}
+
 MessageLog::~MessageLog()
 {
     QMutexLocker locker(&handlerMutex());

@@ -24,6 +24,8 @@ public:
     // $XDG_STATE_HOME/orvel/launcher.log ($XDG_STATE_HOME defaults to ~/.local/state);
     // %LOCALAPPDATA%/Orvel/launcher.log on Windows.
     static QString defaultPath();
+    // The file of the log in effect, empty when none is.
+    static QString activePath();
 
     // The text with every credential-like part replaced by "[redacted]".
     static QString redact(const QString& text);

@@ -13,6 +13,7 @@
 
 #include "InstallLayout.h"
 #include "ManifestSignature.h"
+#include "NetworkAccess.h"
 #include "ServiceLogging.h"
 
 namespace {
@@ -112,6 +113,8 @@ bool DeploymentSettings::installCaCertificates() const
     }
     config.setCaCertificates(authorities);
     QSslConfiguration::setDefaultConfiguration(config);
+    // Connections kept from earlier requests still trust the old list.
+    NetworkAccess::clearThreadConnections();
     installed.insert(m_caCertificatesPath);
     qCDebug(lcService).noquote() << "Trusting" << extra.size() << "CA certificate(s) from" << m_caCertificatesPath;
     return true;

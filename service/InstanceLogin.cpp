@@ -21,6 +21,17 @@ InstanceLogin::InstanceLogin(QObject* parent, const QString& accountBaseUrl, int
     m_request.setRawHeader("api-version", "2.0");
     m_request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     connect(m_worker, &NetworkWorker::success, this, &InstanceLogin::successToInstanceLogin);
+    connect(m_worker, &NetworkWorker::finished, this, &InstanceLogin::onPollAnswered);
+}
+
+void InstanceLogin::onPollAnswered()
+{
+    if (!m_worker->certificateRefused() || !isPolling())
+        return;
+    const Failure refused = m_worker->lastFailure(SignInFailed);
+    m_pollTimer->stop();
+    m_worker->abortAllReplies();
+    emit failure(refused);
 }
 
 QUrl InstanceLogin::loginUrl()

@@ -14,7 +14,9 @@ class QTimer;
 // Browser sign-in: opens the account service's sign-in page with a random instance id and polls the service
 // until it hands out a token whose "instanceId" claim is that id. One attempt ends with one outcome: success
 // with the token, failure(SignInFailed) for a token of another id, failure(SignInTimeout) after pollLimit + 1
-// polls without an answer, with what the last failed poll met (HTTP status, TLS errors, ...) as its details.
+// polls without an answer, with what the last failed poll met (HTTP status, ...) as its details, and
+// failure(SslError) with the TLS errors at once when the service's certificate is refused (polling again would meet
+// the same certificate).
 // A later attempt reuses the id, except after a time-out.
 class InstanceLogin : public QObject
 {
@@ -47,6 +49,7 @@ signals:
 private slots:
     void checkInstanceLoginState();
     void successToInstanceLogin();
+    void onPollAnswered();
 
 private:
     QString m_accountBaseUrl;

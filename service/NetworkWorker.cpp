@@ -8,6 +8,7 @@
 #include <QNetworkAccessManager>
 #include <QPointer>
 
+#include "NetworkAccess.h"
 #include "ServiceLogging.h"
 
 namespace {
@@ -35,8 +36,8 @@ void registerMetaTypes()
 } // namespace
 
 NetworkWorker::NetworkWorker(QObject* parent, bool async)
-    : QObject(parent), m_async(async),
-      m_manager(managerFactory() ? managerFactory()(this) : new QNetworkAccessManager(this)),
+    : QObject(parent), m_async(async), m_ownsManager(bool(managerFactory())),
+      m_manager(m_ownsManager ? managerFactory()(this) : NetworkAccess::threadManager()),
       m_transferTimeoutMs(s_defaultTransferTimeoutMs)
 {
     registerMetaTypes();
@@ -44,8 +45,18 @@ NetworkWorker::NetworkWorker(QObject* parent, bool async)
 
 NetworkWorker::~NetworkWorker()
 {
-    // Replies still owned by the manager go with it, without signals.
-    delete m_manager;
+    if (m_ownsManager) {
+        // Replies still owned by the manager go with it, without signals.
+        delete m_manager;
+        return;
+    }
+    // The shared manager stays: this worker's requests end here, without reaching it. A synchronous wait still
+    // running sees its reply finish and returns.
+    for (QNetworkReply* reply : qAsConst(m_pendingReplies)) {
+        disconnect(reply, nullptr, this, nullptr);
+        reply->abort();
+        reply->deleteLater();
+    }
 }
 
 void NetworkWorker::setDefaultTransferTimeout(int ms)
@@ -93,7 +104,8 @@ void NetworkWorker::send(QNetworkReply* reply)
     connect(reply, &QNetworkReply::sslErrors, this, &NetworkWorker::onSslErrors);
 
     if (m_async) {
-        connect(m_manager, &QNetworkAccessManager::finished, this, &NetworkWorker::onReply, Qt::UniqueConnection);
+        // The manager is shared: each worker listens to its own replies only.
+        connect(reply, &QNetworkReply::finished, this, [this, reply] { onReply(reply); });
         return;
     }
 
@@ -213,6 +225,7 @@ void NetworkWorker::onReply(QNetworkReply* _reply)
     m_pendingReplies.removeOne(_reply);
     _reply->close();
     _reply->deleteLater();
+    emit finished();
 }
 
 void NetworkWorker::handleReplyStatus(QNetworkReply* reply)

@@ -15,10 +15,10 @@
 
 class QNetworkAccessManager;
 
-// Sends service requests over its own QNetworkAccessManager and reports each outcome as success() (HTTP 200) or
-// failure(). Synchronous workers wait in a nested event loop and have the outcome ready when post()/get()
-// return; asynchronous ones report through the signals only. Raising abortReply() on the worker's parent (or,
-// without a parent, on the worker) cancels the replies in flight.
+// Sends service requests over the thread's shared QNetworkAccessManager (NetworkAccess) and reports each outcome as
+// success() (HTTP 200) or failure(), then finished(). Synchronous workers wait in a nested event loop and have the
+// outcome ready when post()/get() return; asynchronous ones report through the signals only. Raising abortReply() on
+// the worker's parent (or, without a parent, on the worker) cancels the replies in flight.
 //
 // Every request gets a transfer timeout (15 s unless the request sets its own): a server that accepts the
 // connection and then stays silent would otherwise freeze a synchronous caller for good.
@@ -50,6 +50,8 @@ public:
     // Decimal HTTP status of the last readable reply, empty before the first.
     QString statusCode() const { return m_statusCode; }
     bool isAsync() const { return m_async; }
+    // The last handled reply failed because its server's certificate was refused: asking again cannot help.
+    bool certificateRefused() const { return m_certificateRefused; }
 
     // Null after a success (or before any request); otherwise `code` with the details of the last handled reply
     // that failed, or SslError when that reply's server certificate was refused.
@@ -71,6 +73,8 @@ public:
 signals:
     void success();
     void failure();
+    // Once per handled reply, after success() or failure(): the outcome is settled.
+    void finished();
     void abortReply();
 
 private slots:
@@ -86,6 +90,8 @@ private:
     void noteFailure(QNetworkReply* reply, const QString& reason);
 
     bool m_async;
+    // Made by the manager factory (owned), else the thread's shared one.
+    bool m_ownsManager;
     QNetworkAccessManager* m_manager;
     QByteArray m_responseData;
     QList<QNetworkReply::RawHeaderPair> m_responseHeaders;

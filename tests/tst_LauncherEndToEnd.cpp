@@ -1,4 +1,6 @@
+#include <QElapsedTimer>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -63,6 +65,8 @@ private slots:
     void updateSignInPlayThenStartSignedIn();
     void endsWithoutInstalling_data();
     void endsWithoutInstalling();
+    void serviceTrouble_data();
+    void serviceTrouble();
 
 private:
     // One user's machine with `installed` in its install folder, and a service publishing copies of the builds.
@@ -71,9 +75,9 @@ private:
     bool start(Launcher& launcher, int applicationMs = 1500, bool bRefusalExpected = false);
     bool endPrograms();
     QString installedVersion() const;
-    QString waitForWindow(const QString& title, Launcher& launcher);
+    QString waitForWindow(const QString& title, Launcher& launcher, int timeoutMs = 30000);
     void click(const QString& window, const QPoint& inside);
-    void clickOk(const QString& dialog);
+    void clickOk(const QString& dialog, int rightOfCentre = 0);
 
     VirtualDisplay m_display;
     QTemporaryDir m_root;
@@ -199,7 +203,7 @@ QString tst_LauncherEndToEnd::installedVersion() const
 
 // The id of the launcher's visible window of this title; empty when none came, or when the launcher ended first (a
 // refused launcher ends at once and says nothing).
-QString tst_LauncherEndToEnd::waitForWindow(const QString& title, Launcher& launcher)
+QString tst_LauncherEndToEnd::waitForWindow(const QString& title, Launcher& launcher, int timeoutMs)
 {
     QString window;
     (void)QTest::qWaitFor(
@@ -208,7 +212,7 @@ QString tst_LauncherEndToEnd::waitForWindow(const QString& title, Launcher& laun
             window = QString::fromLatin1(ids.split('\n').value(0).trimmed());
             return !window.isEmpty() || launcher.state() == QProcess::NotRunning;
         },
-        30000);
+        timeoutMs);
     QTest::qWait(300); // the window's first paint, before any click
     return window;
 }
@@ -219,14 +223,15 @@ void tst_LauncherEndToEnd::click(const QString& window, const QPoint& inside)
                               "sleep", "0.1", "click", "1"});
 }
 
-// The dialog's OK button sits centred near its bottom edge; the dialog's height follows its message.
-void tst_LauncherEndToEnd::clickOk(const QString& dialog)
+// The dialog's OK button sits centred near its bottom edge (a second button moves it left); the dialog's height
+// follows its message.
+void tst_LauncherEndToEnd::clickOk(const QString& dialog, int rightOfCentre)
 {
     QMap<QString, int> geometry;
     for (const QString& line :
          QString::fromLatin1(m_display.run("xdotool", {"getwindowgeometry", "--shell", dialog})).split('\n'))
         geometry.insert(line.section('=', 0, 0), line.section('=', 1).toInt());
-    click(dialog, QPoint(geometry.value("WIDTH") / 2, geometry.value("HEIGHT") - 36));
+    click(dialog, QPoint(geometry.value("WIDTH") / 2 + rightOfCentre, geometry.value("HEIGHT") - 36));
 }
 
 void tst_LauncherEndToEnd::updateSignInPlayThenStartSignedIn()
@@ -240,6 +245,7 @@ void tst_LauncherEndToEnd::updateSignInPlayThenStartSignedIn()
     QVERIFY2(!window.isEmpty(), launcher.err().constData());
     Launcher second;
     QVERIFY2(start(second, 1500, true), "a second launcher did not end at once beside the first");
+    QVERIFY2(launcher.waitFor("window-raised", 5000), "the second start did not raise the first window");
 
     // The update runs with the window shown; the installation is then the published 1.2, byte for byte.
     QVERIFY2(launcher.waitFor("update-installed", 60000), launcher.err().constData());
@@ -264,6 +270,15 @@ void tst_LauncherEndToEnd::updateSignInPlayThenStartSignedIn()
     QVERIFY2(signedIn.exitsCleanly(30000) && signedIn.saw("application-started"), signedIn.err().constData());
     QVERIFY2(!signedIn.saw("window-shown") && !signedIn.saw("error-dialog"), signedIn.err().constData());
     QVERIFY(QTest::qWaitFor([&] { return fileBytes(path("launcher.out")).count(kSignedIn) == 2; }, 20000));
+
+    // The log of these signed-in runs holds no token, no sealed token and no sign-in secret.
+    const QByteArray log = fileBytes(path("home/.local/state/orvel/launcher.log"));
+    const QByteArray sealed = QSettings(path("config/Orvel/App.conf"), QSettings::IniFormat).value("JWT").toByteArray();
+    const QByteArray instanceId = fileBytes(path("browser.log")).split('=').value(1).left(32);
+    QVERIFY(log.contains("signed-in") && !sealed.isEmpty() && instanceId.size() == 32);
+    for (const QByteArray& secret : {sealed.toBase64(QByteArray::Base64UrlEncoding), sealed.toBase64(), instanceId})
+        QVERIFY2(!log.contains(secret), secret.constData());
+    QVERIFY2(!QRegularExpression("eyJ[\\w-]+\\.eyJ").match(QString::fromUtf8(log)).hasMatch(), log.constData());
 }
 
 void tst_LauncherEndToEnd::endsWithoutInstalling_data()
@@ -313,6 +328,42 @@ void tst_LauncherEndToEnd::endsWithoutInstalling()
     QCOMPARE(installedVersion(), installed);
     QVERIFY(sameFiles(path("install/App"), m_root.filePath("builds/" + installed)));
     QVERIFY(!QFileInfo::exists(path("runtime/orvel/OrvelDownload")));
+}
+
+void tst_LauncherEndToEnd::serviceTrouble_data()
+{
+    QTest::addColumn<QString>("service");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("dialogMs"); // the error dialog at the latest, from the start
+    // It accepts connections and never answers: the checks give up after 60 s; Orvel is installed, so the dialog
+    // offers to start it.
+    QTest::newRow("silent service: connecting, then offline start") << "silent" << 4 << 65000;
+    QTest::newRow("untrusted certificate: error 12 at once") << "untrusted" << 12 << 5000;
+}
+
+void tst_LauncherEndToEnd::serviceTrouble()
+{
+    QFETCH(QString, service);
+    QFETCH(int, code);
+    QFETCH(int, dialogMs);
+    QVERIFY(prepare("1.2"));
+    const QString silent = QString("https://127.0.0.1:%1/").arg(m_silent.serverPort());
+    for (const char* key : {"ORVEL_UPDATE_SERVICE_URL", "ORVEL_ACCOUNT_SERVICE_URL"})
+        qputenv(key, service == "silent" ? silent.toUtf8() : qgetenv(key));
+    qputenv("ORVEL_CA_CERTIFICATES", service == "untrusted" ? "" : qgetenv("ORVEL_CA_CERTIFICATES"));
+    QElapsedTimer clock;
+    clock.start();
+    Launcher launcher;
+    QVERIFY(start(launcher));
+    const QString window = waitForWindow("OrvelLauncher", launcher);
+    QVERIFY2(!window.isEmpty() && clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+    const QString dialog = waitForWindow("MiniModal", launcher, dialogMs);
+    QVERIFY2(!dialog.isEmpty() && clock.elapsed() < dialogMs, launcher.err().constData());
+    QVERIFY2(launcher.err().contains(QString("Error dialog, code %1 :").arg(code).toUtf8()),
+             launcher.err().constData());
+    clickOk(dialog, code == 4 ? 40 : 0); // "Start Orvel" sits right of OK
+    QVERIFY2(launcher.exitsCleanly(20000), launcher.err().constData());
+    QCOMPARE(launcher.saw("application-started"), code == 4);
 }
 
 QTEST_GUILESS_MAIN(tst_LauncherEndToEnd)

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QPainter>
+#include <QPushButton>
 #include <QSvgRenderer>
 #include <QSvgWidget>
 #include <QTextBrowser>
@@ -21,6 +22,7 @@ private slots:
     void infoLineAndIcon_data();
     void infoLineAndIcon();
     void draggingMovesTheDialog();
+    void logLineAndAlternative();
 };
 
 void tst_MiniModal::initTestCase()
@@ -116,6 +118,20 @@ void tst_MiniModal::draggingMovesTheDialog()
     send(QEvent::MouseButtonPress, QPoint(10, 10), Qt::LeftButton);
     send(QEvent::MouseMove, QPoint(40, 25), Qt::LeftButton);
     QCOMPARE(modal.pos(), start + QPoint(30, 15)); // the grabbed point stays under the cursor
+}
+
+void tst_MiniModal::logLineAndAlternative()
+{
+    MiniModal modal(nullptr, MiniModal::Error, "Failed.", 4);
+    auto* browser = modal.findChild<QTextBrowser*>("textBrowser");
+    modal.setLogPath("/home/ana/.local/state/orvel/launcher.log");
+    // Its own line: the dots of the path end no sentence.
+    QCOMPARE(browser->toPlainText(), "Failed.\nLog: /home/ana/.local/state/orvel/launcher.log");
+    // The message's line and at least two for the path, which is wider than the column.
+    QVERIFY2(browser->height() >= 10 + 18 * 3, qPrintable(QString::number(browser->height())));
+    modal.setAlternative("Start Orvel");
+    QTimer::singleShot(0, [&modal] { modal.findChild<QPushButton*>("pbAlternative")->click(); });
+    QCOMPARE(modal.exec(), int(MiniModal::AlternativeChosen));
 }
 
 QTEST_MAIN(tst_MiniModal)

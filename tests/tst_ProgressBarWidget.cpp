@@ -3,6 +3,7 @@
 #include <QLabel>
 
 #include "ProgressBarWidget.h"
+#include "TransferRate.h"
 #include "UiResources.h"
 
 using Reports = QList<qlonglong>; // pairs: received, total
@@ -26,6 +27,8 @@ private slots:
     void initTestCase() { initUiResources(); }
     void shown_data();
     void shown();
+    void rate_data();
+    void rate();
 };
 
 void tst_ProgressBarWidget::shown_data()
@@ -88,6 +91,32 @@ void tst_ProgressBarWidget::shown()
     bar.paints = 0;
     QTest::qWait(150);
     QCOMPARE(bar.paints, 0);
+}
+
+void tst_ProgressBarWidget::rate_data()
+{
+    QTest::addColumn<Reports>("samples"); // pairs: milliseconds, bytes so far
+    QTest::addColumn<qlonglong>("remaining");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("steady 2 MB/s") << Reports{0, 0, 1000, 2 * MB, 2000, 4 * MB} << 6 * MB << "2.0 MB/s, 0:03 left";
+    // 10 MB/s, then 1 MB/s for a second: smoothed over 3 s, the burst fades instead of vanishing.
+    QTest::newRow("burst, then slow") << Reports{0, 0, 1000, 10 * MB, 2000, 11 * MB} << 15 * MB
+                                      << "7.4 MB/s, 0:03 left";
+    QTest::newRow("reports within 200 ms wait") << Reports{0, 0, 100, 5 * MB, 1000, MB} << 0LL << "1.0 MB/s, 0:00 left";
+    QTest::newRow("slow: KB/s and hours") << Reports{0, 0, 2000, 100 * 1024} << 400 * MB << "50 KB/s, 2:16:32 left";
+    QTest::newRow("one sample: no time left") << Reports{0, 0} << MB << "0 KB/s";
+}
+
+void tst_ProgressBarWidget::rate()
+{
+    QFETCH(Reports, samples);
+    QFETCH(qlonglong, remaining);
+    QFETCH(QString, text);
+    TransferRate rate;
+    for (int i = 0; i + 1 < samples.size(); i += 2)
+        rate.add(samples.at(i + 1), samples.at(i));
+    QCOMPARE(ProgressBarWidget::rateText(rate.bytesPerSecond(), rate.secondsLeft(remaining)), text);
 }
 
 QTEST_MAIN(tst_ProgressBarWidget)

@@ -1,7 +1,13 @@
 #include "MiniModal.h"
 #include "ui_MiniModal.h"
 
+#include <QAbstractTextDocumentLayout>
+#include <QBoxLayout>
+#include <QDir>
 #include <QFontMetrics>
+#include <QPushButton>
+#include <QtMath>
+#include <QTextDocument>
 
 #include "AliasToken.h"
 #include "ModalTitleBar.h"
@@ -66,12 +72,46 @@ QString MiniModal::messageHtml(const QString& message, const QFontMetrics& metri
     return html;
 }
 
+void MiniModal::setLogPath(const QString& path)
+{
+    m_logPath = path;
+    setMessage(m_message);
+}
+
+void MiniModal::setAlternative(const QString& text)
+{
+    auto* button = new QPushButton(text, m_ui->btnFrame);
+    button->setObjectName(QStringLiteral("pbAlternative"));
+    button->setAccessibleName(text);
+    button->setFixedSize(qMax(70, button->fontMetrics().horizontalAdvance(text) + 24), 24);
+    // Right of OK, before the closing spacer.
+    auto* row = qobject_cast<QBoxLayout*>(m_ui->btnFrame->layout());
+    row->insertWidget(row->indexOf(m_ui->pushButton) + 1, button);
+    connect(button, &QPushButton::clicked, this, [this] { done(AlternativeChosen); });
+}
+
 void MiniModal::setMessage(const QString& message)
 {
+    m_message = message;
     QTextBrowser* browser = m_ui->textBrowser;
     browser->setContentsMargins(0, 5, 0, 5);
     int lines = 0;
-    browser->setHtml(messageHtml(message, QFontMetrics(browser->font()), browser->maximumWidth(), &lines));
+    const QFontMetrics metrics(browser->font());
+    QString html = messageHtml(message, metrics, browser->maximumWidth(), &lines);
+    if (!m_logPath.isEmpty()) {
+        // Its own paragraph: a path's dots are no sentence ends.
+        const QString line = tr("Log: %1").arg(QDir::toNativeSeparators(m_logPath));
+        html.insert(html.lastIndexOf(QStringLiteral("</body>")),
+                    QStringLiteral("<p align=\"center\">") + line.toHtmlEscaped() + QStringLiteral("</p>"));
+        // Laid out as the browser does (a path breaks after its slashes), not estimated from its width.
+        QTextDocument measure;
+        measure.setDefaultFont(browser->font());
+        measure.setTextWidth(browser->maximumWidth());
+        measure.setPlainText(line);
+        const qreal height = measure.documentLayout()->documentSize().height() - 2 * measure.documentMargin();
+        lines += qCeil(height / QFontMetricsF(browser->font()).lineSpacing() - 0.01);
+    }
+    browser->setHtml(html);
 
     const QMargins margins = browser->contentsMargins();
     const int lineHeight = static_cast<int>(Typography::instance().font(Typography::MessageLine).lineHeight());

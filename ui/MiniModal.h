@@ -18,9 +18,16 @@ class MiniModal : public QDialog
 
 public:
     enum Kind { Error = 0, Redownload = 1 };
+    // What exec() returns when the user chose the alternative button (OK gives QDialog::Accepted).
+    enum Result { AlternativeChosen = 2 };
 
     MiniModal(QWidget* parent, int kind, const QString& message, int errorCode);
     ~MiniModal() override;
+
+    // Names the log file below the message, for a bug report; an empty path names nothing.
+    void setLogPath(const QString& path);
+    // Adds a second button with `text` beside OK; choosing it ends the dialog with AlternativeChosen.
+    void setAlternative(const QString& text);
 
     // The message as the dialog's HTML: one line per sentence, each part escaped. `lineCount` receives the number
     // of text lines the parts take at `metrics` in a column `maxWidth` pixels wide.
@@ -32,6 +39,9 @@ private slots:
 private:
     void setMessage(const QString& message);
     void applyStyleSheet();
+
+    QString m_message;
+    QString m_logPath;
 
     std::unique_ptr<Ui::MiniModal> m_ui;
     ModalTitleBar* m_titleBar = nullptr;

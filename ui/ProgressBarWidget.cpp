@@ -1,6 +1,7 @@
 #include "ProgressBarWidget.h"
 #include "ui_ProgressBarWidget.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QSvgWidget>
@@ -24,8 +25,8 @@ QString megabytes(qint64 bytes)
 
 QString progressText(qint64 current, qint64 total)
 {
-    return QStringLiteral("Downloading.. ") + megabytes(current) + QStringLiteral(" / ") + megabytes(total) +
-           QStringLiteral("MB");
+    return QCoreApplication::translate("ProgressBarWidget", "Downloading.. %1 / %2MB")
+        .arg(megabytes(current), megabytes(total));
 }
 
 } // namespace
@@ -35,12 +36,34 @@ ProgressBarWidget::ProgressBarWidget(QWidget* parent) : QWidget(parent), m_ui(ne
     m_ui->setupUi(this);
     m_fillColor = AliasToken::instance().color(AliasToken::Surface);
 
+    const QString labelStyle = QStringLiteral("QLabel {background : transparent; color: %1; %2;}")
+                                   .arg(AliasToken::instance().rgba(AliasToken::ProgressText))
+                                   .arg(Typography::instance().font(Typography::ProgressText).styleSheet());
     m_label = new QLabel(this);
     m_label->setGeometry(geometry());
     m_label->setIndent(25);
-    m_label->setStyleSheet(QStringLiteral("QLabel {background : transparent; color: %1; %2;}")
-                               .arg(AliasToken::instance().rgba(AliasToken::ProgressText))
-                               .arg(Typography::instance().font(Typography::ProgressText).styleSheet()));
+    m_label->setStyleSheet(labelStyle);
+    m_rateLabel = new QLabel(this);
+    m_rateLabel->setObjectName(QStringLiteral("lbRate"));
+    m_rateLabel->setGeometry(geometry());
+    m_rateLabel->setIndent(25);
+    m_rateLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_rateLabel->setStyleSheet(labelStyle);
+}
+
+QString ProgressBarWidget::rateText(double bytesPerSecond, qint64 secondsLeft)
+{
+    const double megabytesPerSecond = bytesPerSecond / (1024.0 * 1024.0);
+    QString text = megabytesPerSecond >= 0.1 ? tr("%1 MB/s").arg(megabytesPerSecond, 0, 'f', 1)
+                                             : tr("%1 KB/s").arg(bytesPerSecond / 1024.0, 0, 'f', 0);
+    if (secondsLeft < 0)
+        return text;
+    const qint64 hours = secondsLeft / 3600;
+    const QString minutesSeconds =
+        QStringLiteral("%1:%2").arg(secondsLeft / 60 % 60).arg(secondsLeft % 60, 2, 10, QLatin1Char('0'));
+    const QString left =
+        hours > 0 ? QStringLiteral("%1:%2").arg(hours).arg(minutesSeconds.rightJustified(5, '0')) : minutesSeconds;
+    return tr("%1, %2 left").arg(text, left);
 }
 
 ProgressBarWidget::~ProgressBarWidget() = default;
@@ -57,18 +80,31 @@ void ProgressBarWidget::setProgress(qint64 received, qint64 total)
         m_currentBytes = sum;
     if (received == total)
         m_completedBytes += total;
+    if (!m_clock.isValid())
+        m_clock.start();
+    m_rate.add(m_currentBytes, m_clock.elapsed());
     if (!m_label)
         return;
     m_text = progressText(shownCurrent(), shownTotal());
-    if (m_statusText.isEmpty())
-        m_label->setText(m_text);
+    showTexts();
 }
 
 void ProgressBarWidget::setStatusText(const QString& text)
 {
     m_statusText = text;
-    if (m_label)
-        m_label->setText(m_statusText.isEmpty() ? m_text : m_statusText);
+    showTexts();
+}
+
+void ProgressBarWidget::showTexts()
+{
+    if (!m_label)
+        return;
+    m_label->setText(m_statusText.isEmpty() ? m_text : m_statusText);
+    // A speed needs a second of reports to mean anything.
+    const bool rateKnown =
+        m_statusText.isEmpty() && m_clock.isValid() && m_clock.elapsed() >= 1000 && m_rate.bytesPerSecond() > 0.0;
+    m_rateLabel->setText(
+        rateKnown ? rateText(m_rate.bytesPerSecond(), m_rate.secondsLeft(shownTotal() - shownCurrent())) : QString());
 }
 
 qint64 ProgressBarWidget::shownTotal() const

@@ -1,9 +1,10 @@
 #include "VersionCheck.h"
 
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkRequest>
-#include <QThread>
+#include <QTimer>
 #include <QUrl>
 
 #include "ManifestSignature.h"
@@ -44,37 +45,78 @@ QString describeFailedRequest(const NetworkWorker& worker)
 
 VersionCheck::VersionCheck(const QString& updateServiceUrl, QObject* parent)
     : QObject(parent), m_updateServiceUrl(updateServiceUrl)
-{}
+{
+    qRegisterMetaType<Failure>("Failure");
+}
 
-void VersionCheck::setRetry(int attempts, int pauseMs)
+void VersionCheck::setRetry(int attempts, int pauseMs, int budgetMs)
 {
     m_attempts = attempts;
     m_pauseMs = pauseMs;
+    m_budgetMs = budgetMs;
 }
 
-Failure VersionCheck::checkLauncherVersion()
+void VersionCheck::start(const Manifest& installed)
 {
-    const QNetworkRequest request = plainGet(ServiceUrls::launcherArchive(m_updateServiceUrl));
-    auto* worker = new NetworkWorker(this, false);
-    bool answered = false;
-    for (int attempt = 0; attempt < m_attempts && !answered; ++attempt) {
-        worker->get(request);
-        answered = worker->isSuccess();
-        // The window is not shown yet: blocking only delays its appearance.
-        if (!answered)
-            QThread::msleep(static_cast<unsigned long>(m_pauseMs));
+    m_installed = installed;
+    m_finished = false;
+    m_checkingApp = false;
+    m_attempt = 0;
+    m_clock.start();
+    if (!m_launcherWorker) {
+        m_launcherWorker = new NetworkWorker(this, true);
+        connect(m_launcherWorker, &NetworkWorker::finished, this, &VersionCheck::onLauncherAnswer);
     }
-    if (!answered) {
-        const QString detail =
-            QStringLiteral("%1 after %2 attempts").arg(describeFailedRequest(*worker)).arg(m_attempts);
-        qCDebug(lcUpdate).noquote() << "Launcher version request failed:" << detail;
-        return {NetworkUnstable, detail};
-    }
+    sendLauncherRequest();
+}
 
-    const QString version = newestLauncherVersion(worker->responseData());
+void VersionCheck::sendLauncherRequest()
+{
+    QNetworkRequest request = plainGet(ServiceUrls::launcherArchive(m_updateServiceUrl));
+    // The last attempts get only the time that is left.
+    const qint64 left = m_budgetMs - m_clock.elapsed();
+    request.setTransferTimeout(int(qBound<qint64>(1, left, m_launcherWorker->transferTimeout())));
+    ++m_attempt;
+    m_launcherWorker->get(request);
+}
+
+void VersionCheck::onLauncherAnswer()
+{
+    if (m_launcherWorker->isSuccess()) {
+        const Failure failure = evaluateLauncherAnswer();
+        if (failure.failed() || !m_launcherLatest) {
+            finish(failure);
+            return;
+        }
+        m_checkingApp = true;
+        startAppCheck(m_installed);
+        return;
+    }
+    if (m_launcherWorker->certificateRefused()) {
+        const Failure failure = m_launcherWorker->lastFailure(NetworkUnstable);
+        qCWarning(lcUpdate).noquote() << "Launcher version request refused the service's certificate:"
+                                      << failure.detail;
+        finish(failure);
+        return;
+    }
+    if (m_attempt < m_attempts && m_clock.elapsed() + m_pauseMs < m_budgetMs) {
+        QTimer::singleShot(m_pauseMs, this, &VersionCheck::sendLauncherRequest);
+        return;
+    }
+    const QString detail = QStringLiteral("%1 after %2 attempts in %3 s")
+                               .arg(describeFailedRequest(*m_launcherWorker))
+                               .arg(m_attempt)
+                               .arg(m_clock.elapsed() / 1000);
+    qCWarning(lcUpdate).noquote() << "Launcher version request failed:" << detail;
+    finish({NetworkUnstable, detail});
+}
+
+Failure VersionCheck::evaluateLauncherAnswer()
+{
+    const QString version = newestLauncherVersion(m_launcherWorker->responseData());
     const QStringList parts = version.split(QLatin1Char('.'));
     if (parts.size() < 2) {
-        qCDebug(lcUpdate) << "Unusable launcher version answer:" << worker->responseData();
+        qCWarning(lcUpdate) << "Unusable launcher version answer:" << m_launcherWorker->responseData();
         return {LauncherVersionCheckFailed,
                 version.isEmpty() ? QStringLiteral("no launcher version in the answer")
                                   : QStringLiteral("launcher version \"%1\" has no minor number").arg(version)};
@@ -88,23 +130,56 @@ Failure VersionCheck::checkLauncherVersion()
     return {};
 }
 
+void VersionCheck::finish(const Failure& failure)
+{
+    m_finished = true;
+    m_result = failure;
+    emit finished(failure);
+}
+
 Failure VersionCheck::checkAppVersion(const Manifest& installed)
 {
+    m_checkingApp = false;
+    QEventLoop loop;
+    connect(this, &VersionCheck::abortReply, &loop, &QEventLoop::quit);
     m_appCheckFailure = Failure();
-    auto* worker = new NetworkWorker(this, false);
-    connect(worker, &NetworkWorker::success, this, &VersionCheck::successCheckOrvelLatestVersion);
-    connect(worker, &NetworkWorker::failure, this, &VersionCheck::failureCheckOrvelLatestVersion);
+    bool answered = false;
+    auto* worker = new NetworkWorker(this, true);
+    connect(worker, &NetworkWorker::finished, &loop, [&answered, &loop] {
+        answered = true;
+        loop.quit();
+    });
+    connect(worker, &NetworkWorker::finished, this, [this, worker] { onAppAnswer(worker); });
     worker->get(plainGet(ServiceUrls::appUpdate(m_updateServiceUrl, installed)));
+    if (!answered)
+        loop.exec();
     return m_appCheckFailure;
 }
 
-void VersionCheck::successCheckOrvelLatestVersion()
+void VersionCheck::startAppCheck(const Manifest& installed)
 {
-    auto* worker = qobject_cast<NetworkWorker*>(sender());
-    if (!worker)
-        return;
-    const QByteArray body = worker->responseData();
+    m_appCheckFailure = Failure();
+    auto* worker = new NetworkWorker(this, true);
+    connect(worker, &NetworkWorker::finished, this, [this, worker] { onAppAnswer(worker); });
+    worker->get(plainGet(ServiceUrls::appUpdate(m_updateServiceUrl, installed)));
+}
+
+void VersionCheck::onAppAnswer(NetworkWorker* worker)
+{
+    if (worker->isSuccess())
+        successCheckOrvelLatestVersion(worker);
+    else
+        failureCheckOrvelLatestVersion(worker);
     worker->deleteLater();
+    if (m_checkingApp) {
+        m_checkingApp = false;
+        finish(m_appCheckFailure);
+    }
+}
+
+void VersionCheck::successCheckOrvelLatestVersion(NetworkWorker* worker)
+{
+    const QByteArray body = worker->responseData();
 
     if (body.isEmpty()) {
         m_noUpdateAvailable = true;
@@ -149,11 +224,12 @@ void VersionCheck::successCheckOrvelLatestVersion()
     m_serverManifest = std::move(*manifest);
 }
 
-void VersionCheck::failureCheckOrvelLatestVersion()
+void VersionCheck::failureCheckOrvelLatestVersion(NetworkWorker* worker)
 {
-    auto* worker = qobject_cast<NetworkWorker*>(sender());
-    if (!worker)
-        return;
-    worker->deleteLater();
-    recordFailure(m_appCheckFailure, {VersionCheckFailed, describeFailedRequest(*worker)});
+    // A refused certificate is SslError, with the TLS errors.
+    Failure failure = worker->lastFailure(VersionCheckFailed);
+    if (!failure.failed())
+        failure = {VersionCheckFailed, describeFailedRequest(*worker)};
+    qCWarning(lcUpdate).noquote() << "Application version request failed:" << failure.detail;
+    recordFailure(m_appCheckFailure, failure);
 }

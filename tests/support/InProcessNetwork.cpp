@@ -26,6 +26,9 @@ public:
         open(QIODevice::ReadOnly);
         if (answer.delayMs != TestReply::Forever)
             QTimer::singleShot(answer.delayMs, this, [this, answer] { finish(answer); });
+        // The request's time limit, as Qt's own replies keep it.
+        if (request.transferTimeout() > 0)
+            QTimer::singleShot(request.transferTimeout(), this, [this] { abort(); });
     }
 
     void abort() override

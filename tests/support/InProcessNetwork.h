@@ -17,8 +17,8 @@ namespace OrvelTest {
 // Answers HTTP requests inside the test process, without sockets or TLS, for code that only consumes answers: the
 // managers it makes (handed over with NetworkWorker::setManagerFactory) record each request and answer it by its
 // path, as TestHttpsServer's routes do, asynchronously like Qt's replies: status and body (4xx/5xx with Qt's
-// error as well) after delayMs (Forever: not until aborted), or, with dropAfterBytes set, a closed connection
-// without an answer. Unknown paths answer 404.
+// error as well) after delayMs (Forever: not until aborted or the request's transfer timeout ends it), or, with
+// dropAfterBytes set, a closed connection without an answer. Unknown paths answer 404.
 class InProcessNetwork
 {
 public:
