@@ -25,6 +25,7 @@
 #include "MiniModal.h"
 #include "Profile.h"
 #include "ProgramStart.h"
+#include "Repair.h"
 #include "SystemMove.h"
 #include "UpdateInstaller.h"
 #include "VersionCheck.h"
@@ -71,11 +72,25 @@ void OrvelLauncher::startFlow()
     recordFailure(m_failure, versionCheck.checkLauncherVersion());
     launcherLatest = versionCheck.launcherLatest();
     if (launcherLatest) {
+        QStringList damaged;
+        if (m_repair)
+            localManifest = Repair::checkInstalled(localManifest, installPath(), &damaged);
         recordFailure(m_failure, versionCheck.checkAppVersion(localManifest));
         noUpdateAvailable = versionCheck.noUpdateAvailable();
         serverManifest = versionCheck.serverManifest();
         m_signedManifest = versionCheck.signedManifest();
         m_manifestSignature = versionCheck.manifestSignature();
+        if (noUpdateAvailable && !damaged.isEmpty()) {
+            // Current but damaged: the installed build's own (signed) manifest, to install it again.
+            localManifest = Repair::pinnedToItself(localManifest);
+            VersionCheck ownBuild(DeploymentSettings::current().updateServiceUrl());
+            ownBuild.setManifestPublicKey(DeploymentSettings::current().manifestPublicKey());
+            recordFailure(m_failure, ownBuild.checkAppVersion(localManifest));
+            noUpdateAvailable = ownBuild.noUpdateAvailable();
+            serverManifest = ownBuild.serverManifest();
+            m_signedManifest = ownBuild.signedManifest();
+            m_manifestSignature = ownBuild.manifestSignature();
+        }
         if (AppSettings::staySignedIn()) {
             signedIn = !Account::verifyStoredToken(this).failed();
             if (signedIn)

@@ -41,6 +41,11 @@ public:
 
     LauncherError error() const { return m_failure.code; }
 
+    // OrvelLauncher --verify: before the update check, installed files whose content differs from the installed
+    // manifest count as changed (with sha256 verification only), so the update installs them again, also when the
+    // installed build is current.
+    void setRepair(bool bRepair) { m_repair = bRepair; }
+
 signals:
     // Cancels the request workers parented to the window (the controller itself never raises it).
     void abortReply();
@@ -68,6 +73,7 @@ private:
     bool launcherLatest = false;
     bool noUpdateAvailable = false;
     bool signedIn = false;
+    bool m_repair = false;
     Manifest localManifest;
     Manifest serverManifest;
     // With a manifest key: the manifest answer's bytes and signature, handed on to the copy helper.
