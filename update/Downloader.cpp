@@ -172,7 +172,8 @@ Downloader::Start Downloader::startFile(const QString& localPath)
         const bool bVerified =
             !m_hashing || Sha256Hasher::matches(m_expectedHashes.value(m_currentPath), m_hasher->finalHex());
         if (bVerified) {
-            endTransfer(false);
+            delete m_file;
+            m_file = nullptr;
             if (have > 0)
                 emit updateDownloadProgress(have, have);
             return Start::Complete;
