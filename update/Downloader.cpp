@@ -395,6 +395,8 @@ void Downloader::onDownloadFinished()
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (m_reply->error() != QNetworkReply::NoError || m_discardBody) {
         const QNetworkReply::NetworkError error = m_reply->error();
+        if (status == 500)
+            qCDebug(lcUpdate) << "file not found.";
         qCDebug(lcUpdate).noquote() << error << ":" << m_reply->errorString();
         // The status of a followed redirect stays on the reply when the next hop fails: only an error status names
         // the fault.
