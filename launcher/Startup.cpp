@@ -42,7 +42,7 @@ bool Startup::answerCommandLine(int& argc, char** argv)
     parser.addVersionOption();
     const QCommandLineOption verify(
         QStringLiteral("verify"),
-        QStringLiteral("Check the installed files against their SHA-256 (ORVEL_HASH_ALGORITHM=sha256) and install\n"
+        QStringLiteral("Check the installed files against their SHA-256 (ORVEL_HASH_ALGORITHM=sha256) and install "
                        "every file that differs again."));
     parser.addOption(verify);
     // "-reverse" is Qt's option, not -r -e -v ...; errors about Qt's options are not ours to report.
