@@ -226,8 +226,8 @@ int main(int argc, char* argv[])
                                             QStringLiteral("version=folder"));
     const QCommandLineOption dropOption(
         QStringLiteral("drop-after-bytes"),
-        QStringLiteral("A fault for tests of resumed downloads: the first request without Range for each file longer\n"
-                       "than N bytes is cut after N bytes by closing the connection; later ones are answered in full.\n"
+        QStringLiteral("A fault for tests of resumed downloads: the first request without Range for each file longer "
+                       "than N bytes is cut after N bytes by closing the connection; later ones are answered in full. "
                        "The access log shows each request's Range header as range=VALUE."),
         QStringLiteral("N"));
     QCommandLineOption lifetimeOption(QStringLiteral("token-lifetime"), QStringLiteral("Token lifetime in seconds."),
