@@ -31,6 +31,7 @@
 #include "NetworkWorker.h"
 #include "Profile.h"
 #include "ProgramStart.h"
+#include "Repair.h"
 #include "SystemMove.h"
 #include "UpdateInstaller.h"
 #include "VersionCheck.h"
@@ -94,6 +95,8 @@ void OrvelLauncher::onChecksFinished(const Failure& failure)
         serverManifest = m_versionCheck->serverManifest();
         m_signedManifest = m_versionCheck->signedManifest();
         m_manifestSignature = m_versionCheck->manifestSignature();
+        if (m_repair && !m_failure.failed())
+            repairInstallation();
         if (!m_failure.failed() && AppSettings::staySignedIn()) {
             // A refused token means signing in again; a refused certificate is the service's problem to report.
             const Failure verified = Account::verifyStoredToken(this);
@@ -105,6 +108,24 @@ void OrvelLauncher::onChecksFinished(const Failure& failure)
     m_checksDone = true;
     if (m_startDue)
         continueFlow();
+}
+
+void OrvelLauncher::repairInstallation()
+{
+    // Files whose content differs from the installed manifest count as changed, so the update fetches them again.
+    QStringList damaged;
+    localManifest = Repair::checkInstalled(localManifest, installPath(), &damaged);
+    if (!noUpdateAvailable || damaged.isEmpty())
+        return;
+    // Current but damaged: the installed build's own (signed) manifest, to install it again.
+    localManifest = Repair::pinnedToItself(localManifest);
+    VersionCheck ownBuild(DeploymentSettings::current().updateServiceUrl());
+    ownBuild.setManifestPublicKey(DeploymentSettings::current().manifestPublicKey());
+    recordFailure(m_failure, ownBuild.checkAppVersion(localManifest));
+    noUpdateAvailable = ownBuild.noUpdateAvailable();
+    serverManifest = ownBuild.serverManifest();
+    m_signedManifest = ownBuild.signedManifest();
+    m_manifestSignature = ownBuild.manifestSignature();
 }
 
 void OrvelLauncher::startFlow()

@@ -50,6 +50,11 @@ public:
 
     LauncherError error() const { return m_failure.code; }
 
+    // OrvelLauncher --verify: before the update check, installed files whose content differs from the installed
+    // manifest count as changed (with sha256 verification only), so the update installs them again, also when the
+    // installed build is current.
+    void setRepair(bool bRepair) { m_repair = bRepair; }
+
 signals:
     // Cancels the request workers parented to the window (the controller itself never raises it).
     void abortReply();
@@ -67,6 +72,7 @@ private slots:
 
 private:
     void onChecksFinished(const Failure& failure);
+    void repairInstallation();
     void continueFlow();
     void loadArtwork();
     bool applyUpdate();
@@ -86,6 +92,7 @@ private:
     bool m_startDue = false;
     // The built-in background or the service's artwork is in place.
     bool m_backgroundShown = false;
+    bool m_repair = false;
     Manifest localManifest;
     Manifest serverManifest;
     // With a manifest key: the manifest answer's bytes and signature, handed on to the copy helper.

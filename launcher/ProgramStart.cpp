@@ -7,6 +7,7 @@
 #include <QProcess>
 
 #include "AppSettings.h"
+#include "ElevatedCommand.h"
 #include "ElevatedRun.h"
 #include "Events.h"
 #include "InstallLayout.h"
@@ -19,6 +20,15 @@ namespace {
 QString applicationProgram(const QString& installPath)
 {
     return installPath + QLatin1Char('/') + Platform::executableName(QStringLiteral("Orvel"));
+}
+
+// The download cache is used up by an install: where the copy manager runs with our own rights and the cache shares
+// the installation's file system, it renames the files into place instead of copying them.
+QStringList copyManagerArguments(const QString& downloadAppDir, const QString& installPath)
+{
+    if (ElevatedCommand::canMoveInto(downloadAppDir, installPath))
+        return {QStringLiteral("--move"), downloadAppDir, installPath};
+    return {downloadAppDir, installPath};
 }
 } // namespace
 
@@ -60,7 +70,8 @@ bool startCopyManager(const QString& downloadAppDir, const QString& installPath,
 {
     const QString program = InstallLayout::copyManagerProgram(programDir);
     qCInfo(lcLauncher).noquote() << "Starting the copy manager" << program;
-    return copyManagerSucceeded(Platform::runElevatedAndWait(program, {downloadAppDir, installPath}, installPath));
+    return copyManagerSucceeded(
+        Platform::runElevatedAndWait(program, copyManagerArguments(downloadAppDir, installPath), installPath));
 }
 
 ElevatedRun* startCopyManagerAsync(const QString& downloadAppDir, const QString& installPath, QObject* parent,
@@ -69,7 +80,7 @@ ElevatedRun* startCopyManagerAsync(const QString& downloadAppDir, const QString&
     const QString program = InstallLayout::copyManagerProgram(programDir);
     qCInfo(lcLauncher).noquote() << "Starting the copy manager" << program;
     auto* run = new ElevatedRun(parent);
-    run->start(program, {downloadAppDir, installPath}, installPath);
+    run->start(program, copyManagerArguments(downloadAppDir, installPath), installPath);
     return run;
 }
 

@@ -20,8 +20,9 @@ LauncherError play(const QString& installPath);
 bool isInstalled(const QString& installPath);
 
 // Runs the copy manager of the launcher in programDir (beside it, or libexec/orvel/ of an installed prefix) with the
-// rights to write installPath, with exactly two arguments (the download application folder and the installation
-// folder), and waits for it. True only when it ran to its end and reported exit code 0: anything else means a partly
+// rights to write installPath, with the download application folder and the installation folder as arguments (after
+// "--move" when it runs with our own rights and the download folder is on the installation's file system), and waits
+// for it. True only when it ran to its end and reported exit code 0: anything else means a partly
 // installed update.
 bool startCopyManager(const QString& downloadAppDir, const QString& installPath,
                       const QString& programDir = QCoreApplication::applicationDirPath());

@@ -33,7 +33,7 @@ static QIcon launcherIcon()
                             QIcon(QStringLiteral(":/OrvelLauncher/" ORVEL_APP_ID ".svg")));
 }
 
-void Startup::answerCommandLine(int& argc, char** argv)
+bool Startup::answerCommandLine(int& argc, char** argv)
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
@@ -46,6 +46,11 @@ void Startup::answerCommandLine(int& argc, char** argv)
         "Qt's own options (-platform, -style, ...) go to the application object."));
     parser.addHelpOption();
     parser.addVersionOption();
+    const QCommandLineOption verify(
+        QStringLiteral("verify"),
+        QStringLiteral("Check the installed files against their SHA-256 (ORVEL_HASH_ALGORITHM=sha256) and install "
+                       "every file that differs again."));
+    parser.addOption(verify);
     // "-reverse" is Qt's option, not -r -e -v ...; errors about Qt's options are not ours to report.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     (void)parser.parse(arguments);
@@ -58,6 +63,7 @@ void Startup::answerCommandLine(int& argc, char** argv)
             parser.process({arguments.constFirst(), QStringLiteral("--") + QLatin1String(name)});
         }
     }
+    return parser.isSet(verify);
 }
 
 void Startup::raiseWindows()
@@ -112,7 +118,7 @@ int Startup::loadApplicationFonts(const QString& applicationDir)
 
 int Startup::run(int& argc, char** argv)
 {
-    answerCommandLine(argc, argv);
+    const bool bVerify = answerCommandLine(argc, argv);
     {
         // Qt reads QT_SCALE_FACTOR and the attributes when the application object is built, so this comes first.
         DisplayScale scale;
@@ -159,6 +165,11 @@ int Startup::run(int& argc, char** argv)
     int exitCode = 0;
     {
         OrvelLauncher window;
+        // Without SHA-256 texts in the manifests there is nothing to check files against.
+        const bool bSha256 = DeploymentSettings::current().hashAlgorithm() == QLatin1String("sha256");
+        if (bVerify && !bSha256)
+            qCWarning(lcLauncher) << "--verify needs ORVEL_HASH_ALGORITHM=sha256; the files are not checked";
+        window.setRepair(bVerify && bSha256);
         // The checks go on meanwhile, without blocking it. The window is styled and its native window created (neither
         // shows anything), so that showing it costs a few milliseconds instead of tens.
         QTimer::singleShot(0, &window, [&window, checks] {

@@ -22,9 +22,9 @@ QTranslator* loadTranslation(const QString& applicationDir, const QLocale& local
 int loadApplicationFonts(const QString& applicationDir);
 
 // Answers --help, --help-all and --version on standard output and ends the process, before anything opens the
-// display or the network; returns otherwise. Every other argument belongs to the application object (Qt's
-// -platform, -style, ...).
-void answerCommandLine(int& argc, char** argv);
+// display or the network; returns otherwise, true when --verify was given. Every other argument belongs to the
+// application object (Qt's -platform, -style, ...).
+bool answerCommandLine(int& argc, char** argv);
 
 // The whole start-up: display scale, application object, single-instance refusal (the user's launcher already runs:
 // it is asked to show its window; or the user's application runs), fonts, main window, deferred

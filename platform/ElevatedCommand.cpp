@@ -6,6 +6,7 @@
 #include <QProcess>
 
 #ifndef Q_OS_WIN
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -18,13 +19,9 @@ namespace {
 constexpr int kElevationDismissed = 126;
 constexpr int kElevationNotAuthorized = 127;
 
-// The folder may not exist yet (a first installation): then the right to create it is what counts.
-bool canWriteFolder(const QString& folder)
+// The folder may not exist yet (a first installation): then its nearest existing parent is what counts.
+QByteArray nearestExisting(const QString& folder)
 {
-#ifdef Q_OS_WIN
-    Q_UNUSED(folder)
-    return false;
-#else
     QString path = QDir::cleanPath(QDir(folder).absolutePath());
     while (!QFileInfo::exists(path)) {
         const QString parent = QFileInfo(path).path();
@@ -32,10 +29,33 @@ bool canWriteFolder(const QString& folder)
             break;
         path = parent;
     }
-    return access(QFile::encodeName(path).constData(), W_OK | X_OK) == 0;
+    return QFile::encodeName(path);
+}
+
+bool canWriteFolder(const QString& folder)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(folder)
+    return false;
+#else
+    return access(nearestExisting(folder).constData(), W_OK | X_OK) == 0;
 #endif
 }
 } // namespace
+
+bool canMoveInto(const QString& source, const QString& folderToWrite)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(source)
+    Q_UNUSED(folderToWrite)
+    return false;
+#else
+    struct stat from;
+    struct stat to;
+    return canWriteFolder(folderToWrite) && stat(QFile::encodeName(source).constData(), &from) == 0 &&
+           stat(nearestExisting(folderToWrite).constData(), &to) == 0 && from.st_dev == to.st_dev;
+#endif
+}
 
 Command forFolder(const QString& program, const QStringList& arguments, const QString& folderToWrite)
 {

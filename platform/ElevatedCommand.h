@@ -21,6 +21,11 @@ struct Command
 };
 Command forFolder(const QString& program, const QStringList& arguments, const QString& folderToWrite);
 
+// True when a program started for `folderToWrite` runs with the caller's own rights (never on Windows, where it is
+// always elevated) and `source` lies on the file system of that folder (or of its nearest existing parent): files can
+// then be renamed from one into the other.
+bool canMoveInto(const QString& source, const QString& folderToWrite);
+
 // The result of a run that ended with `exitCode` (-1 when it crashed): the elevation command's own exit codes for a
 // dismissed or refused prompt mean that the program never ran.
 Platform::ElevatedResult ended(const Command& command, int exitCode);

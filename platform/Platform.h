@@ -50,6 +50,11 @@ ElevatedResult runElevatedAndWait(const QString& program, const QStringList& arg
 // refused when it already exists with another owner, wider rights, or as a link.
 QString privateTempFolder();
 
+// Makes `folder` (its missing parents as usual) a folder only the current user can reach, for files a more privileged
+// program installs later: created 0700 whatever the umask, an existing one of ours narrowed to 0700. False, with the
+// reason in `refusal`, when it is a link, not a folder, or another user's (Linux; elsewhere it is only created).
+bool ensurePrivateFolder(const QString& folder, QString* refusal);
+
 } // namespace Platform
 
 Q_DECLARE_METATYPE(Platform::ElevatedResult)

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #ifndef Q_OS_WIN
@@ -20,6 +21,14 @@ namespace Platform {
 QString privateTempFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+}
+
+bool ensurePrivateFolder(const QString& folder, QString* refusal)
+{
+    if (QDir().mkpath(folder))
+        return true;
+    *refusal = folder + QStringLiteral(": cannot create it");
+    return false;
 }
 
 #else
@@ -66,6 +75,34 @@ QString privateTempFolder()
         return {};
     }
     return isPrivateFolder(path) ? folder : QString();
+}
+
+bool ensurePrivateFolder(const QString& folder, QString* refusal)
+{
+    const auto refuse = [&](const QString& reason) {
+        *refusal = folder + QStringLiteral(": ") + reason;
+        qCWarning(lcPlatform).noquote() << "Refusing folder" << *refusal;
+        return false;
+    };
+    const QString parent = QFileInfo(folder).absolutePath();
+    if (!QDir().mkpath(parent))
+        return refuse(QStringLiteral("cannot create ") + parent);
+    const QByteArray path = QFile::encodeName(folder);
+    if (mkdir(path.constData(), S_IRWXU) != 0 && errno != EEXIST)
+        return refuse(QString::fromLocal8Bit(strerror(errno)));
+    struct stat info;
+    if (lstat(path.constData(), &info) != 0)
+        return refuse(QString::fromLocal8Bit(strerror(errno)));
+    if (S_ISLNK(info.st_mode))
+        return refuse(QStringLiteral("a link"));
+    if (!S_ISDIR(info.st_mode))
+        return refuse(QStringLiteral("not a folder"));
+    if (info.st_uid != geteuid())
+        return refuse(QStringLiteral("owned by another user"));
+    // The umask may have taken bits from the owner, or an older folder may be open to others.
+    if ((info.st_mode & 07777) != S_IRWXU && chmod(path.constData(), S_IRWXU) != 0)
+        return refuse(QString::fromLocal8Bit(strerror(errno)));
+    return true;
 }
 
 #endif

@@ -109,8 +109,11 @@ void tst_DownloadBatch::downloadInParallel()
     QVERIFY(!m_batch.isRunning());
     // A finished QThread's system thread may take a moment to vanish.
     QTRY_COMPARE(threadCount(), baselineThreads);
-    // Stalled downloaders removed their partial files before they reported.
-    QCOMPARE(readTree(m_target->path() + "/App"), failure.isEmpty() ? bodies : Files());
+    // Cancelled downloaders keep what they got for a later run: beginnings of the served bodies only.
+    const Files left = readTree(m_target->path() + "/App");
+    QVERIFY(failure.isEmpty() ? left == bodies : std::all_of(left.cbegin(), left.cend(), [&](const QByteArray& part) {
+        return stall.body.startsWith(part);
+    }));
     if (failure.isEmpty()) {
         QCOMPARE(completed, totalBytes);
         QCOMPARE(m_server.requestCount(), paths);

@@ -67,12 +67,14 @@ private slots:
     void endsWithoutInstalling();
     void serviceTrouble_data();
     void serviceTrouble();
+    void verifyInstallsAChangedFileAgain();
 
 private:
     // One user's machine with `installed` in its install folder, and a service publishing copies of the builds.
     bool prepare(const QString& installed, const QStringList& serviceArguments = {});
     QString path(const QString& relative) const { return m_session->filePath(relative); }
-    bool start(Launcher& launcher, int applicationMs = 1500, bool bRefusalExpected = false);
+    bool start(Launcher& launcher, int applicationMs = 1500, bool bRefusalExpected = false,
+               const QStringList& arguments = {});
     bool endPrograms();
     QString installedVersion() const;
     QString waitForWindow(const QString& title, Launcher& launcher, int timeoutMs = 30000);
@@ -160,8 +162,8 @@ bool tst_LauncherEndToEnd::prepare(const QString& installed, const QStringList& 
         !m_service->start(m_root.filePath("service-state"), publish + serviceArguments))
         return false;
     // The launchers inherit this user's folders and services.
-    for (const char* key :
-         {"ORVEL_UPDATE_SERVICE_URL", "ORVEL_ACCOUNT_SERVICE_URL", "ORVEL_CONNECT_URL", "ORVEL_CA_CERTIFICATES"})
+    for (const char* key : {"ORVEL_UPDATE_SERVICE_URL", "ORVEL_ACCOUNT_SERVICE_URL", "ORVEL_CONNECT_URL",
+                            "ORVEL_CA_CERTIFICATES", "ORVEL_HASH_ALGORITHM"})
         qputenv(key, m_service->value(key).toUtf8());
     qputenv("ORVEL_BROWSER_CA", qgetenv("ORVEL_CA_CERTIFICATES"));
     for (const QString variable :
@@ -173,7 +175,8 @@ bool tst_LauncherEndToEnd::prepare(const QString& installed, const QStringList& 
 // Starts a launcher and, unless `bRefusalExpected`, waits for its first event. A launcher that ends at once without
 // one was refused beside a program that another run on this machine (another checkout's tests, a demo) started
 // meanwhile: it starts again once that has ended.
-bool tst_LauncherEndToEnd::start(Launcher& launcher, int applicationMs, bool bRefusalExpected)
+bool tst_LauncherEndToEnd::start(Launcher& launcher, int applicationMs, bool bRefusalExpected,
+                                 const QStringList& arguments)
 {
     const auto started = [&] { return launcher.err().contains("orvel.events:"); };
     for (int attempt = 0; attempt < 5; ++attempt) {
@@ -185,7 +188,7 @@ bool tst_LauncherEndToEnd::start(Launcher& launcher, int applicationMs, bool bRe
         launcher.setStandardOutputFile(path("launcher.out"), QIODevice::Append);
         launcher.errorFile = path(QString("launcher-%1.err").arg(++m_launchers));
         launcher.setStandardErrorFile(launcher.errorFile);
-        launcher.start(kBin + "/OrvelLauncher", QStringList());
+        launcher.start(kBin + "/OrvelLauncher", arguments);
         if (bRefusalExpected) // at once, with exit code 0, having done nothing
             return launcher.exitsCleanly(30000) && !started();
         (void)QTest::qWaitFor([&] { return started() || launcher.state() == QProcess::NotRunning; }, 60000);
@@ -253,6 +256,7 @@ void tst_LauncherEndToEnd::updateSignInPlayThenStartSignedIn()
             launcher.err().indexOf("window-shown") < launcher.err().indexOf("update-installed"));
     QCOMPARE(installedVersion(), QString("1.2"));
     QVERIFY(sameFiles(path("install/App"), path("builds/1.2")));
+    QVERIFY(!QFileInfo::exists(path("home/.cache/OrvelLauncher/downloads/1.2")));
 
     // Sign In opens the browser, which signs in through the service's form; Play starts the application with the
     // sealed token, and the launcher ends.
@@ -327,7 +331,20 @@ void tst_LauncherEndToEnd::endsWithoutInstalling()
     QCOMPARE(fileBytes(path("browser.log")), installed == "1.2" ? connect : QByteArray());
     QCOMPARE(installedVersion(), installed);
     QVERIFY(sameFiles(path("install/App"), m_root.filePath("builds/" + installed)));
-    QVERIFY(!QFileInfo::exists(path("runtime/orvel/OrvelDownload")));
+}
+
+void tst_LauncherEndToEnd::verifyInstallsAChangedFileAgain()
+{
+    // The installed build is current, but one of its files has other bytes of the same size.
+    QVERIFY(prepare("1.2"));
+    QFile changed(path("install/App/version.txt"));
+    QVERIFY(changed.open(QIODevice::ReadWrite) && changed.write("X") == 1 && changed.flush());
+    QVERIFY(!sameFiles(path("install/App"), path("builds/1.2")));
+    Launcher launcher;
+    QVERIFY(start(launcher, 1500, false, {"--verify"}));
+    QVERIFY2(launcher.waitFor("update-installed", 60000), launcher.err().constData());
+    QVERIFY(sameFiles(path("install/App"), path("builds/1.2")));
+    QCOMPARE(installedVersion(), QString("1.2"));
 }
 
 void tst_LauncherEndToEnd::serviceTrouble_data()

@@ -3,10 +3,10 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "DevServiceProcess.h"
 #include "DownloadBatch.h"
-#include "Platform.h"
 #include "ProgramStart.h"
 #include "TempSettingsHome.h"
 #include "UpdateInstaller.h"
@@ -33,7 +33,7 @@ QByteArray savedManifest(const Manifest& manifest)
     return QJsonDocument(manifest.document).toJson(QJsonDocument::Indented);
 }
 
-enum Setup { Plain, SameBuild, ManifestDiskFull, FolderUnavailable };
+enum Setup { Plain, SameBuild, ManifestDiskFull, CacheLink, CacheOfAnotherUser };
 } // namespace
 Q_DECLARE_METATYPE(Setup)
 
@@ -46,10 +46,12 @@ private slots:
     void cleanup();
 
     // What the installer decides from its two steps, in process: what is fetched, what the copy is handed, what
-    // failure is reported, and that the download tree is gone afterwards.
+    // failure is reported, and that the build's cache folder is gone after an install and kept otherwise.
     void decisions_data();
     void decisions();
-    // The real download batch against the dev service and the real copy manager into the installation.
+    // The real download batch against the dev service and the real copy manager into the installation, also after a
+    // run that was cut short and when the service cuts a download.
+    void installsPublishedBuild_data();
     void installsPublishedBuild();
 
 private:
@@ -57,7 +59,6 @@ private:
 
     std::unique_ptr<TempSettingsHome> m_home;
     std::unique_ptr<QTemporaryDir> m_install;
-    QByteArray m_savedRuntimeDir;
 };
 
 void tst_UpdateInstaller::init()
@@ -66,10 +67,7 @@ void tst_UpdateInstaller::init()
     QVERIFY(m_home->isValid());
     // Read once, before the first update: every file is checked against its SHA-256 (the dev service publishes them).
     qputenv("ORVEL_HASH_ALGORITHM", "sha256");
-    // The private temporary folder then lives in the test's own TMPDIR.
-    m_savedRuntimeDir = qgetenv("XDG_RUNTIME_DIR");
-    qunsetenv("XDG_RUNTIME_DIR");
-    QVERIFY(UpdateInstaller::downloadRoot().startsWith(m_home->tempPath()));
+    QVERIFY(UpdateInstaller::cacheRoot().startsWith(qEnvironmentVariable("XDG_CACHE_HOME") + "/"));
     m_install.reset(new QTemporaryDir);
 }
 
@@ -77,8 +75,6 @@ void tst_UpdateInstaller::cleanup()
 {
     m_install.reset();
     m_home.reset();
-    if (!m_savedRuntimeDir.isEmpty())
-        qputenv("XDG_RUNTIME_DIR", m_savedRuntimeDir);
 }
 
 void tst_UpdateInstaller::decisions_data()
@@ -96,9 +92,10 @@ void tst_UpdateInstaller::decisions_data()
     QTest::newRow("copy fails") << Plain << none << false << Failure{CopyFilesFailed, ""};
     QTest::newRow("manifest cannot be saved")
         << ManifestDiskFull << none << true << Failure{DownloadFailed, "liveupdate.json: No space left on device"};
-    // A private temporary folder that others could write is refused, and with it the download.
-    QTest::newRow("download folder unavailable")
-        << FolderUnavailable << none << true << Failure{DownloadDirFailed, "no private temporary folder"};
+    // A cache folder that is a link or another user's is refused, and with it the download ("%1": the folder).
+    QTest::newRow("cache folder a link") << CacheLink << none << true << Failure{DownloadDirFailed, "%1: a link"};
+    QTest::newRow("cache folder another user's")
+        << CacheOfAnotherUser << none << true << Failure{DownloadDirFailed, "%1: owned by another user"};
 }
 
 void tst_UpdateInstaller::decisions()
@@ -112,10 +109,15 @@ void tst_UpdateInstaller::decisions()
     writeTree(installPath(), installed);
     const Manifest server = manifestOf("2.0", published);
     const Manifest local = manifestOf("1.0", installed);
-    // Leftovers of an earlier run are removed first, never handed over.
-    writeFile(UpdateInstaller::downloadAppDir() + "/stale.txt", "from an earlier run");
-    if (setup == FolderUnavailable)
-        QVERIFY(QFile::setPermissions(Platform::privateTempFolder(), QFile::Permissions(0x7777)));
+    // Files of an earlier run that this update does not fetch are removed first, never handed over; so is the
+    // cache of another build.
+    const QString cache = UpdateInstaller::cacheFolder("2.0");
+    writeFile(cache + "/stale.txt", "from an earlier run");
+    writeFile(UpdateInstaller::cacheFolder("1.5") + "/x", "another build's");
+    if (setup == CacheLink)
+        QVERIFY(QDir(cache).removeRecursively() && QFile::link(m_install->path(), cache));
+    if (setup == CacheOfAnotherUser && ::chown(QFile::encodeName(cache).constData(), 65534, 65534) != 0)
+        QSKIP("changing the owner needs root");
     // Nothing may be removed when there is no download folder, least of all the working folder.
     const QString workingFolder = QDir::currentPath();
     QVERIFY(QDir::setCurrent(m_install->path()));
@@ -151,7 +153,7 @@ void tst_UpdateInstaller::decisions()
     QDir::setCurrent(workingFolder);
 
     QCOMPARE(int(failure.code), int(expected.code));
-    QCOMPARE(failure.detail, expected.detail);
+    QCOMPARE(failure.detail, QString(expected.detail).replace("%1", cache));
     const bool downloads = setup == Plain || setup == ManifestDiskFull;
     QCOMPARE(fetched, downloads ? QStringList({"a.txt", "b/c.txt"}) : QStringList());
     QCOMPARE(sizes, downloads ? server.sizes() : decltype(sizes)());
@@ -163,12 +165,32 @@ void tst_UpdateInstaller::decisions()
     expectedTree.insert("liveupdate.json", savedManifest(server));
     QCOMPARE(handed, copyRan ? expectedTree : Files());
     QCOMPARE(othersMay, QFile::Permissions());
-    QVERIFY(!QFileInfo::exists(UpdateInstaller::downloadRoot()));
+    QCOMPARE(QFileInfo::exists(cache), failure.failed());
+    QVERIFY(!QFileInfo::exists(UpdateInstaller::cacheFolder("1.5")));
     QCOMPARE(readTree(installPath()), installed);
+}
+
+void tst_UpdateInstaller::installsPublishedBuild_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // of the dev service
+    QTest::addColumn<bool>("cutShort");         // an earlier run left a complete file and half of "Orvel"
+    QTest::addColumn<QString>("orvel");         // the requests for "Orvel" in the access log, a pattern
+
+    const QString plain = " 200 30000 .*\n";
+    QTest::newRow("fresh") << QStringList() << false << "^[^\n]*" + plain + "$";
+    QTest::newRow("cut short earlier: only what is missing")
+        << QStringList() << true << "^[^\n]* 206 20000 .* range=bytes=10000-\n$";
+    // Only "Orvel" is longer than 15000 bytes: its first download is cut, the one retry continues it.
+    QTest::newRow("download cut by the service: continued")
+        << QStringList{"--drop-after-bytes", "15000"} << false
+        << "^[^\n]* 200 30000 [^\n]*\n[^\n]* 206 \\d+ .* range=bytes=[1-9]\\d*-\n$";
 }
 
 void tst_UpdateInstaller::installsPublishedBuild()
 {
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, cutShort);
+    QFETCH(QString, orvel);
     const QString version = "2.0+b #1&x%41"; // needs encoding, as the names do
     Files build{{"Orvel", pattern(30000, 1)},
                 {"data/a b#c&d?e%41f+g=h.txt", pattern(7000, 3)},
@@ -177,12 +199,17 @@ void tst_UpdateInstaller::installsPublishedBuild()
                 {"data/.keep", ""}};
     writeTree(m_install->filePath("build"), build);
     DevServiceProcess service;
-    QVERIFY2(service.start(m_install->filePath("state"), {"--publish", version + "=" + m_install->filePath("build")}),
+    QVERIFY2(service.start(m_install->filePath("state"),
+                           QStringList{"--publish", version + "=" + m_install->filePath("build")} + arguments),
              qPrintable(service.failure()));
     QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
     ssl.addCaCertificates(service.caCertificatesPath());
     QSslConfiguration::setDefaultConfiguration(ssl);
-
+    const QString cache = UpdateInstaller::cacheFolder(version);
+    if (cutShort) {
+        writeFile(cache + "/Orvel", build.value("Orvel").left(10000));
+        writeFile(cache + "/data/a b#c&d?e%41f+g=h.txt", build.value("data/a b#c&d?e%41f+g=h.txt"));
+    }
     // As the launcher does: the check first (nothing installed yet), with the publisher's key, then the update. A
     // key that is not the publisher's verifies nothing.
     VersionCheck check(service.updateUrl());
@@ -203,7 +230,13 @@ void tst_UpdateInstaller::installsPublishedBuild()
     QVERIFY2(!failure.failed(), qPrintable(failure.detail));
     build.insert("liveupdate.json", savedManifest(check.serverManifest()));
     QCOMPARE(readTree(installPath()), build);
-    QVERIFY(!QFileInfo::exists(UpdateInstaller::downloadRoot()));
+    QVERIFY(!QFileInfo::exists(cache));
+    // The service logs a request once it has answered it: the last line may come a moment later.
+    const auto requests = [&service](const QString& file) {
+        return QString::fromUtf8(service.accessLog()).split('\n').filter("&file=/" + file).join('\n') + '\n';
+    };
+    QTRY_VERIFY2(QRegularExpression(orvel).match(requests("Orvel ")).hasMatch(), qPrintable(requests("Orvel ")));
+    QCOMPARE(requests("data/a%20b").count("&file="), cutShort ? 0 : 1);
 }
 
 QTEST_GUILESS_MAIN(tst_UpdateInstaller)

@@ -18,6 +18,27 @@ QString seconds(int milliseconds)
 {
     return QString::number(milliseconds / 1000.0) + QLatin1String(" s");
 }
+
+// Failures on the way that another attempt may not meet; an HTTP 5xx is one too.
+bool isTransient(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::UnknownNetworkError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::ProtocolFailure:
+        return true;
+    default:
+        return false;
+    }
+}
 } // namespace
 
 Downloader::Downloader(QObject* parent, const QStringList& relativePaths, const QString& baseUrl,
@@ -44,13 +65,9 @@ Downloader::Downloader(QObject* parent, const QStringList& relativePaths, const 
 
 Downloader::~Downloader()
 {
-    stopTimers();
     // The manager and the timers are children and go with this object; a file still open here belongs to a
-    // transfer that never finished.
-    if (m_file) {
-        m_file->remove();
-        delete m_file;
-    }
+    // transfer that never finished, and stays for the next run to continue.
+    endTransfer(false);
 }
 
 void Downloader::setTimings(const Timings& timings)
@@ -94,32 +111,111 @@ void Downloader::Download()
             fail(DownloadFailed, QStringLiteral("cannot create its folder"));
             break;
         }
-        auto* file = new QFile(localPath);
-        // Unbuffered: each chunk goes to disk as it arrives, without another copy in between.
-        if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-            const QString error = file->errorString();
-            delete file;
-            fail(DownloadFailed, QStringLiteral("cannot open: ") + error);
-            break;
-        }
-        m_file = file;
         m_expectedSize = m_expectedSizes.value(entry, -1);
-        m_receivedBytes = 0;
         m_hashing = m_expectedHashes.contains(entry);
-        if (m_hashing)
-            m_hasher->init();
         m_progressComplete = false;
-        m_dataReceived = false;
         m_requestCount = 0;
         m_request.setUrl(QUrl(m_baseUrl + ServiceUrls::encodePath(entry), QUrl::TolerantMode));
-        sendRequest();
-        m_responseTimer->start(m_timings.responseIntervalMs);
-
-        QEventLoop loop;
-        connect(this, &Downloader::exitloop, &loop, &QEventLoop::quit);
-        loop.exec();
+        for (int retry = 0;; ++retry) {
+            const Start start = startFile(localPath);
+            if (start != Start::Fetch)
+                break;
+            m_retryReason.clear();
+            m_dataReceived = false;
+            sendRequest();
+            m_responseTimer->start(m_timings.responseIntervalMs);
+            QEventLoop loop;
+            connect(this, &Downloader::exitloop, &loop, &QEventLoop::quit);
+            loop.exec();
+            if (m_retryReason.isEmpty() || m_cancelled)
+                break;
+            if (retry == maxRetries) {
+                fail(DownloadFailed, m_retryReason + QStringLiteral(" (after %1 retries)").arg(maxRetries));
+                break;
+            }
+            const int pauseMs = m_timings.retryPauseMs << retry;
+            qCDebug(lcUpdate).noquote() << "Retrying" << m_currentPath << "in" << pauseMs << "ms:" << m_retryReason;
+            if (!waitBeforeRetry(pauseMs))
+                break;
+        }
     }
     emit resultReady(m_failure);
+}
+
+Downloader::Start Downloader::startFile(const QString& localPath)
+{
+    auto* file = new QFile(localPath);
+    // Unbuffered: each chunk goes to disk as it arrives, without another copy in between. Not truncated: what an
+    // earlier run or attempt left is the start of the file.
+    if (!file->open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        const QString error = file->errorString();
+        delete file;
+        fail(DownloadFailed, QStringLiteral("cannot open: ") + error);
+        return Start::Failed;
+    }
+    m_file = file;
+    qint64 have = file->size();
+    // Without a size nothing tells a whole file from a part; longer than its size it is not the published file.
+    if (have > 0 && (m_expectedSize < 0 || have > m_expectedSize)) {
+        file->resize(0);
+        have = 0;
+    }
+    if (m_hashing) {
+        m_hasher->init();
+        if (have > 0 && !hashExisting(have)) {
+            file->resize(0);
+            m_hasher->init();
+            have = 0;
+        }
+    }
+    if (have == m_expectedSize) {
+        const bool bVerified =
+            !m_hashing || Sha256Hasher::matches(m_expectedHashes.value(m_currentPath), m_hasher->finalHex());
+        if (bVerified) {
+            delete m_file;
+            m_file = nullptr;
+            if (have > 0)
+                emit updateDownloadProgress(have, have);
+            return Start::Complete;
+        }
+        // The right size with other bytes: fetched again from its start.
+        file->resize(0);
+        m_hasher->init();
+        have = 0;
+    }
+    file->seek(have);
+    m_offset = have;
+    m_receivedBytes = have;
+    m_statusChecked = false;
+    m_discardBody = false;
+    // A null value removes the header.
+    m_request.setRawHeader("Range", have > 0 ? "bytes=" + QByteArray::number(have) + '-' : QByteArray());
+    return Start::Fetch;
+}
+
+bool Downloader::hashExisting(qint64 size)
+{
+    if (m_chunk.size() != readBufferSize)
+        m_chunk.resize(readBufferSize);
+    m_file->seek(0);
+    for (qint64 done = 0; done < size;) {
+        const qint64 read = m_file->read(m_chunk.data(), qMin<qint64>(m_chunk.size(), size - done));
+        if (read <= 0)
+            return false;
+        m_hasher->update(m_chunk.constData(), read);
+        done += read;
+    }
+    return true;
+}
+
+bool Downloader::waitBeforeRetry(int pauseMs)
+{
+    // A Cancel() meanwhile ends the wait.
+    QEventLoop loop;
+    QTimer::singleShot(pauseMs, &loop, &QEventLoop::quit);
+    connect(this, &Downloader::exitloop, &loop, &QEventLoop::quit);
+    loop.exec();
+    return !m_cancelled;
 }
 
 void Downloader::sendRequest()
@@ -138,6 +234,38 @@ void Downloader::fail(LauncherError code, const QString& reason)
     recordFailure(m_failure, {code, describe(reason)});
     qCDebug(lcUpdate).noquote() << "Download failed:" << m_failure.detail;
     Cancel();
+}
+
+void Downloader::failContent(LauncherError code, const QString& reason)
+{
+    endTransfer(true);
+    fail(code, reason);
+}
+
+void Downloader::retryLater(const QString& reason)
+{
+    qCDebug(lcUpdate).noquote() << "Download interrupted:" << describe(reason);
+    m_retryReason = reason;
+    endTransfer(false);
+    emit exitloop();
+}
+
+void Downloader::endTransfer(bool bRemove)
+{
+    stopTimers();
+    if (m_reply) {
+        m_reply->disconnect(this);
+        if (m_reply->isRunning())
+            m_reply->abort();
+        m_reply->deleteLater();
+        m_reply = nullptr;
+    }
+    if (m_file) {
+        if (bRemove || m_file->size() == 0)
+            m_file->remove();
+        delete m_file;
+        m_file = nullptr;
+    }
 }
 
 QString Downloader::describe(const QString& reason) const
@@ -170,7 +298,43 @@ void Downloader::onReadyRead()
 {
     noteTransferActivity();
     m_dataReceived = true;
+    if (!m_statusChecked && !checkStatus())
+        return;
     writeAvailable();
+}
+
+bool Downloader::checkStatus()
+{
+    m_statusChecked = true;
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status == 206 && m_offset > 0) {
+        const QByteArray range = m_reply->rawHeader("Content-Range");
+        const QByteArray asked = "bytes " + QByteArray::number(m_offset) + '-';
+        const QByteArray end = m_expectedSize < 0
+                                   ? QByteArray()
+                                   : QByteArray::number(m_expectedSize - 1) + '/' + QByteArray::number(m_expectedSize);
+        if (range.startsWith(asked) && range.mid(asked.size()) == end)
+            return true;
+        // Another part than the one asked for: the next attempt fetches the whole file.
+        m_file->resize(0);
+        retryLater(QStringLiteral("answered the range with \"%1\"").arg(QString::fromLatin1(range)));
+        return false;
+    }
+    if (status >= 200 && status < 300) {
+        if (m_offset > 0) {
+            // The whole file after all: it starts over.
+            m_file->resize(0);
+            m_file->seek(0);
+            m_offset = 0;
+            m_receivedBytes = 0;
+            if (m_hashing)
+                m_hasher->init();
+        }
+        return true;
+    }
+    // An error page is not the file; onDownloadFinished() reports the status.
+    m_discardBody = true;
+    return true;
 }
 
 bool Downloader::writeAvailable()
@@ -183,6 +347,8 @@ bool Downloader::writeAvailable()
         const qint64 read = m_reply->read(m_chunk.data(), m_chunk.size());
         if (read <= 0)
             return true;
+        if (m_discardBody)
+            continue;
         m_receivedBytes += read;
         m_windowBytes += read;
         // Whatever the body still holds, it is not the published file.
@@ -196,23 +362,27 @@ bool Downloader::writeAvailable()
             m_hasher->update(m_chunk.constData(), read);
     }
     // A short write (full disk) would leave a file that looks finished; fail the transfer instead.
-    fail(DownloadFailed, QStringLiteral("cannot write: ") + m_file->errorString());
+    failContent(DownloadFailed, QStringLiteral("cannot write: ") + m_file->errorString());
     return false;
 }
 
 void Downloader::failWrongSize()
 {
-    fail(DownloadFailed, QStringLiteral("expected %1 bytes, received %2").arg(m_expectedSize).arg(m_receivedBytes));
+    failContent(DownloadFailed,
+                QStringLiteral("expected %1 bytes, received %2").arg(m_expectedSize).arg(m_receivedBytes));
 }
 
 void Downloader::onDownloadProgress(qint64 _bytesReceived, qint64 _bytesTotal)
 {
     noteTransferActivity();
-    if (m_progressComplete || _bytesReceived == 0 || _bytesTotal == 0)
+    // Counted for the whole file, the part an earlier run or attempt fetched included; the last step comes from
+    // onDownloadFinished(), once the bytes are on disk.
+    if (m_progressComplete || m_discardBody || _bytesReceived == 0 || _bytesTotal == 0)
         return;
-    if (_bytesReceived == _bytesTotal)
-        m_progressComplete = true;
-    emit updateDownloadProgress(_bytesReceived, _bytesTotal);
+    const qint64 total = m_expectedSize >= 0 ? m_expectedSize : (_bytesTotal < 0 ? -1 : m_offset + _bytesTotal);
+    const qint64 received = m_offset + _bytesReceived;
+    if (received < total || total < 0)
+        emit updateDownloadProgress(received, total);
 }
 
 void Downloader::onDownloadFinished()
@@ -222,17 +392,30 @@ void Downloader::onDownloadFinished()
         emit exitloop();
         return;
     }
-    if (m_reply->error() != QNetworkReply::NoError) {
-        const QString status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toString();
-        if (status == QLatin1String("500"))
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (m_reply->error() != QNetworkReply::NoError || m_discardBody) {
+        const QNetworkReply::NetworkError error = m_reply->error();
+        if (status == 500)
             qCDebug(lcUpdate) << "file not found.";
-        qCDebug(lcUpdate).noquote() << m_reply->error() << ":" << m_reply->errorString();
+        qCDebug(lcUpdate).noquote() << error << ":" << m_reply->errorString();
         // The status of a followed redirect stays on the reply when the next hop fails: only an error status names
         // the fault.
-        fail(DownloadFailed, status.toInt() >= 400 ? QLatin1String("HTTP ") + status : m_reply->errorString());
+        const QString reason = status >= 400 ? QLatin1String("HTTP ") + QString::number(status)
+                                             : (error == QNetworkReply::NoError ? QStringLiteral("HTTP %1").arg(status)
+                                                                                : m_reply->errorString());
+        const bool bTransient = status >= 500 || (status < 400 && isTransient(error));
+        // What arrived before the connection broke is kept for the next attempt.
+        if (bTransient && m_statusChecked && !m_discardBody && !writeAvailable())
+            return;
+        if (bTransient)
+            retryLater(reason);
+        else
+            fail(DownloadFailed, reason);
         return;
     }
     // Whatever arrived after the last readyRead belongs to the file too.
+    if (!m_statusChecked && !checkStatus())
+        return;
     if (!writeAvailable())
         return;
     if (m_expectedSize >= 0 && m_receivedBytes != m_expectedSize) {
@@ -240,16 +423,21 @@ void Downloader::onDownloadFinished()
         return;
     }
     if (!m_file->flush()) {
-        fail(DownloadFailed, QStringLiteral("cannot write: ") + m_file->errorString());
+        failContent(DownloadFailed, QStringLiteral("cannot write: ") + m_file->errorString());
         return;
     }
     if (m_hashing) {
         const QString actual = m_hasher->finalHex();
         const QString expected = m_expectedHashes.value(m_currentPath);
         if (!Sha256Hasher::matches(expected, actual)) {
-            fail(UpdateNotVerified, QStringLiteral("SHA-256 %1, the manifest says \"%2\"").arg(actual, expected));
+            failContent(UpdateNotVerified,
+                        QStringLiteral("SHA-256 %1, the manifest says \"%2\"").arg(actual, expected));
             return;
         }
+    }
+    if (!m_progressComplete && m_receivedBytes > 0) {
+        m_progressComplete = true;
+        emit updateDownloadProgress(m_receivedBytes, m_receivedBytes);
     }
     m_file->close();
     delete m_file;
@@ -298,7 +486,7 @@ void Downloader::onTransferStalled()
         m_stallTimer->start(int(left));
         return;
     }
-    fail(DownloadFailed, QStringLiteral("no data for ") + seconds(m_timings.stallTimeoutMs));
+    retryLater(QStringLiteral("no data for ") + seconds(m_timings.stallTimeoutMs));
 }
 
 void Downloader::onSlowTransferCheck()
@@ -307,8 +495,8 @@ void Downloader::onSlowTransferCheck()
         m_windowBytes = 0;
         return;
     }
-    fail(DownloadFailed,
-         QStringLiteral("less than %1 bytes/s over ").arg(minBytesPerSecond) + seconds(m_timings.slowTransferWindowMs));
+    retryLater(QStringLiteral("less than %1 bytes/s over ").arg(minBytesPerSecond) +
+               seconds(m_timings.slowTransferWindowMs));
 }
 
 void Downloader::Cancel()
@@ -316,21 +504,8 @@ void Downloader::Cancel()
     if (m_cancelled)
         return;
     recordFailure(m_failure, {DownloadFailed, describe(QStringLiteral("cancelled"))});
-    stopTimers();
-    if (m_reply)
-        m_reply->disconnect(this);
-    if (m_file) {
-        if (m_file->isOpen())
-            m_file->remove();
-        delete m_file;
-        m_file = nullptr;
-    }
-    if (m_reply) {
-        if (m_reply->isRunning())
-            m_reply->abort();
-        m_reply->deleteLater();
-        m_reply = nullptr;
-    }
+    // What the file got so far stays for the next run to continue.
+    endTransfer(false);
     m_cancelled = true;
     emit exitloop();
 }

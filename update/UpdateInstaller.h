@@ -11,8 +11,10 @@
 #include "Manifest.h"
 
 // Turns a server manifest that differs from the installation into an installed update: downloads the changed files
-// into a fresh private download tree (each at its manifest size), saves the server manifest beside them, has the copy
-// manager install the tree over the installation folder, and removes the tree again.
+// into the build's folder of the user's download cache (each at its manifest size; what an earlier run left there is
+// kept or continued), saves the server manifest beside them, has the copy manager install the folder over the
+// installation folder, and removes the folder once that succeeded. Starting an update removes the cached folders of
+// other builds; a failed one keeps its own for the next run.
 class UpdateInstaller : public QObject
 {
     Q_OBJECT
@@ -41,15 +43,16 @@ public:
         QByteArray manifestSignature;
     };
 
-    // No failure when the copy manager installed the update. Otherwise DownloadDirFailed, the download's own failure
+    // No failure when the copy manager installed the update. Otherwise DownloadDirFailed (the cache folder cannot be
+    // made, or is a link or another user's, with the reason), the download's own failure
     // (DownloadFailed, NoResponse, SslError, or UpdateNotVerified when a file's content differs from its hash),
     // DownloadFailed when the manifest cannot be saved completely into the download tree, or CopyFilesFailed.
     Failure applyUpdate(const Inputs& inputs);
 
-    // The private temporary folder + "/OrvelDownload", and its "App" mirror of the installation folder.
-    // Empty when no private temporary folder can be had.
-    static QString downloadRoot();
-    static QString downloadAppDir();
+    // The user's cache location + "/downloads" (empty when there is none), and below it one folder per build, named
+    // after its version text (percent-encoded, never hidden): the build's mirror of the installation folder.
+    static QString cacheRoot();
+    static QString cacheFolder(const QString& version);
 
 signals:
     // Bytes still to fetch, given before the download starts (for the install bar's progress display).

@@ -17,6 +17,7 @@
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSet>
 #include <QUrl>
 #include <QtEndian>
 
@@ -286,6 +287,8 @@ struct DevService::Private
     QString artworkName;
     int boundPort = 0;
     std::mutex logMutex;
+    std::mutex dropMutex;
+    QSet<QString> droppedFiles; // "version/path" of the files whose first download was cut
 };
 
 bool DevService::Private::hasApiVersionHeader(const httplib::Request& req, httplib::Response& res) const
@@ -382,6 +385,7 @@ void DevService::Private::onDownload(const httplib::Request& req, httplib::Respo
     }
     // A partial download continues with "Range: bytes=N-".
     const qint64 size = source->size();
+    const bool bRange = !req.get_header_value("Range").empty();
     qint64 first = 0;
     qint64 last = size - 1;
     res.set_header("Accept-Ranges", "bytes");
@@ -399,15 +403,28 @@ void DevService::Private::onDownload(const httplib::Request& req, httplib::Respo
         res.status = 200;
         break;
     }
+    qint64 dropAt = -1;
+    if (options.dropAfterBytes >= 0 && !bRange && last - first + 1 > options.dropAfterBytes) {
+        std::lock_guard<std::mutex> lock(dropMutex);
+        if (!droppedFiles.contains(build->version + QLatin1Char('/') + path)) {
+            droppedFiles.insert(build->version + QLatin1Char('/') + path);
+            dropAt = options.dropAfterBytes;
+        }
+    }
     // Read piece by piece as the client takes it, so a large file never sits in memory.
     res.set_content_provider(static_cast<size_t>(last - first + 1), "application/octet-stream",
-                             [source, first](size_t offset, size_t length, httplib::DataSink& sink) {
+                             [source, first, dropAt](size_t offset, size_t length, httplib::DataSink& sink) {
                                  thread_local std::vector<char> buffer(kStreamChunk);
                                  const qint64 position = first + static_cast<qint64>(offset);
+                                 size_t want = std::min(length, kStreamChunk);
+                                 if (dropAt >= 0) { // returning false closes the connection
+                                     if (static_cast<qint64>(offset) >= dropAt)
+                                         return false;
+                                     want = std::min(want, static_cast<size_t>(dropAt - static_cast<qint64>(offset)));
+                                 }
                                  if (source->pos() != position && !source->seek(position))
                                      return false;
-                                 const qint64 got =
-                                     source->read(buffer.data(), static_cast<qint64>(std::min(length, kStreamChunk)));
+                                 const qint64 got = source->read(buffer.data(), static_cast<qint64>(want));
                                  return got > 0 && sink.write(buffer.data(), static_cast<size_t>(got));
                              });
 }
@@ -553,9 +570,12 @@ void DevService::Private::logRequest(const httplib::Request& req, const httplib:
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t_requestStart);
     const size_t bytes = res.content_provider_ ? res.content_length_ : res.body.size();
     const QByteArray time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toLatin1();
+    // A continued download shows which part it asked for.
+    const std::string range = req.has_header("Range") ? " range=" + req.get_header_value("Range") : std::string();
     std::lock_guard<std::mutex> lock(logMutex);
-    std::fprintf(stderr, "%s %s %s %s %d %zu %lld ms\n", time.constData(), req.remote_addr.c_str(), req.method.c_str(),
-                 req.target.c_str(), res.status, bytes, static_cast<long long>(elapsed.count()));
+    std::fprintf(stderr, "%s %s %s %s %d %zu %lld ms%s\n", time.constData(), req.remote_addr.c_str(),
+                 req.method.c_str(), req.target.c_str(), res.status, bytes, static_cast<long long>(elapsed.count()),
+                 range.c_str());
 }
 
 QString DevService::Private::origin() const

@@ -26,6 +26,9 @@ public:
         QString signKeyFile; // PEM private key that signs the manifests; empty: one made in the state folder
         qint64 tokenLifetimeSeconds = 7 * 24 * 60 * 60;
         int workerThreads = 64;
+        // A fault for tests: the first request without "Range" for each file longer than this is cut after this many
+        // bytes by closing the connection. -1: never.
+        qint64 dropAfterBytes = -1;
     };
 
     DevService(const Options& options, std::shared_ptr<const BuildCatalog> catalog);

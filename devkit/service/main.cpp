@@ -224,6 +224,12 @@ int main(int argc, char* argv[])
     const QCommandLineOption manifestOption(QStringLiteral("manifest"),
                                             QStringLiteral("Print the manifest of a folder as published and exit."),
                                             QStringLiteral("version=folder"));
+    const QCommandLineOption dropOption(
+        QStringLiteral("drop-after-bytes"),
+        QStringLiteral("A fault for tests of resumed downloads: the first request without Range for each file longer "
+                       "than N bytes is cut after N bytes by closing the connection; later ones are answered in full. "
+                       "The access log shows each request's Range header as range=VALUE."),
+        QStringLiteral("N"));
     QCommandLineOption lifetimeOption(QStringLiteral("token-lifetime"), QStringLiteral("Token lifetime in seconds."),
                                       QStringLiteral("seconds"), QString::number(7 * 24 * 60 * 60));
     lifetimeOption.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -233,7 +239,7 @@ int main(int argc, char* argv[])
     stdinOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({configOption, stateOption, hostOption, portOption, publicUrlOption, certificateOption, keyOption,
                        signKeyOption, publishOption, launcherOption, redirectOption, artworkOption, manifestOption,
-                       lifetimeOption, stdinOption});
+                       dropOption, lifetimeOption, stdinOption});
     parser.process(app);
 
     QString version;
@@ -282,8 +288,12 @@ int main(int argc, char* argv[])
     options.redirectDownloads = settings.value(redirectOption);
     options.artworkFile = settings.path(artworkOption);
     options.tokenLifetimeSeconds = parser.value(lifetimeOption).toLongLong(&bLifetimeOk);
-    if (!bPortOk || options.port < 0 || options.port > 65535 || !bLifetimeOk) {
-        fail(QStringLiteral("--port and --token-lifetime expect numbers"));
+    bool bDropOk = true;
+    if (parser.isSet(dropOption))
+        options.dropAfterBytes = parser.value(dropOption).toLongLong(&bDropOk);
+    if (!bPortOk || options.port < 0 || options.port > 65535 || !bLifetimeOk || !bDropOk ||
+        options.dropAfterBytes < -1) {
+        fail(QStringLiteral("--port, --token-lifetime and --drop-after-bytes expect numbers"));
         return 2;
     }
     if (options.tlsCertificate.isEmpty() != options.tlsKey.isEmpty()) {

@@ -88,6 +88,9 @@ bool TestHttpsServer::Private::waitFor(int ms, int fd)
 
 void TestHttpsServer::Private::handle(const httplib::Request& req, httplib::Response& res)
 {
+    // Ranges are the handlers' to answer: the library would cut the body (again) itself. The request is the server's
+    // own, not a constant object.
+    const_cast<httplib::Request&>(req).ranges.clear();
     TestRequest request;
     request.method = QByteArray::fromStdString(req.method);
     request.path = QByteArray::fromStdString(req.path);
@@ -112,6 +115,8 @@ void TestHttpsServer::Private::handle(const httplib::Request& req, httplib::Resp
     }
 
     res.status = reply.status;
+    for (const auto& header : reply.headers)
+        res.set_header(header.first.constData(), header.second.constData());
     if (!reply.redirectTo.isEmpty())
         res.set_redirect(reply.redirectTo.toStdString(),
                          reply.status >= 300 && reply.status < 400 ? reply.status : 302);

@@ -15,6 +15,7 @@ struct TestReply
     int status = 200;
     QByteArray body;
     QByteArray contentType = "application/octet-stream";
+    QList<QPair<QByteArray, QByteArray>> headers; // more response headers (name, value)
 
     // Answer a redirect (status 302 unless status is already a 3xx) with this Location.
     QByteArray redirectTo;
