@@ -28,12 +28,11 @@ QNetworkRequest userRequest(const QString& accountBaseUrl, const QString& path)
 }
 
 // A synchronous GET whose body counts only on "200".
-Fetched<QByteArray> fetch(QObject* parent, const QNetworkRequest& request, LauncherError code, bool keepWorker = false)
+Fetched<QByteArray> fetch(QObject* parent, const QNetworkRequest& request, LauncherError code)
 {
     auto* worker = new NetworkWorker(parent, false);
     worker->get(request);
-    if (!keepWorker)
-        worker->deleteLater(); // its request is over; no need to keep it until the owner goes
+    worker->deleteLater(); // its request is over; no need to keep it until the owner goes
     return {worker->isSuccess() ? worker->responseData() : QByteArray(), worker->lastFailure(code)};
 }
 
@@ -85,32 +84,6 @@ Fetched<QByteArray> fetchUserPhoto(QObject* parent, const QString& accountBaseUr
     Fetched<QByteArray> picture = fetch(parent, QNetworkRequest(photo.value), SignInFailed);
     if (picture.ok() && picture.value.isEmpty())
         picture.failure = unusable(SignInFailed, photo.value, QStringLiteral("empty picture"));
-    return picture;
-}
-
-Fetched<QUrl> artworkUrl(QObject* parent, const QString& accountBaseUrl)
-{
-    // Both artwork workers stay with the window until it goes.
-    const QNetworkRequest request(
-        serviceUrl(accountBaseUrl, QStringLiteral("api/Orvel/LauncherArtwork?api-version=2")));
-    const Fetched<QByteArray> answer = fetch(parent, request, NetworkUnstable, true);
-    if (!answer.ok())
-        return {QUrl(), answer.failure};
-    // The service answers a JSON string; quotes are dropped wherever they are.
-    const QUrl address(QString::fromUtf8(answer.value).remove(QLatin1Char('"')), QUrl::TolerantMode);
-    if (address.isEmpty())
-        return {QUrl(), unusable(NetworkUnstable, request.url(), QStringLiteral("no artwork address"))};
-    return {address, {}};
-}
-
-Fetched<QByteArray> fetchArtwork(QObject* parent, const QString& accountBaseUrl)
-{
-    const Fetched<QUrl> address = artworkUrl(parent, accountBaseUrl);
-    if (!address.ok())
-        return {QByteArray(), address.failure};
-    Fetched<QByteArray> picture = fetch(parent, QNetworkRequest(address.value), NetworkUnstable, true);
-    if (picture.ok() && picture.value.isEmpty())
-        picture.failure = unusable(NetworkUnstable, address.value, QStringLiteral("empty picture"));
     return picture;
 }
 

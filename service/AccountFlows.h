@@ -14,7 +14,7 @@
 // synchronous workers parented to `parent`, whose abortReply() cancels them. An empty accountBaseUrl means the
 // deployment's account service. A failure carries the request's address and what went wrong (HTTP status, TLS
 // errors, ...); SslError when the server's certificate was refused. None of them is shown to the user: a refused
-// stored token means signing in again, a missing photo or artwork leaves the built-in picture.
+// stored token means signing in again, a missing photo leaves the built-in picture.
 namespace Account {
 
 // Opens the stored "JWT", records it in AccountSession (also when empty) and asks "api/accounts/Users/Info" with
@@ -32,13 +32,5 @@ Fetched<QUrl> fetchUserPhotoUrl(QObject* parent, const QString& accountBaseUrl =
 // The picture bytes for the avatar widget's refreshAvatar: the photo address fetched without extra headers, not
 // empty when ok(). Fails (SignInFailed) without a photo address or when the picture cannot be fetched.
 Fetched<QByteArray> fetchUserPhoto(QObject* parent, const QString& accountBaseUrl = QString());
-
-// The launcher artwork's address ("api/Orvel/LauncherArtwork?api-version=2", plain request), with every double
-// quote removed; NetworkUnstable when the service gives none.
-Fetched<QUrl> artworkUrl(QObject* parent, const QString& accountBaseUrl = QString());
-
-// The artwork picture's bytes, not empty when ok() (they may still be no picture); fails like artworkUrl() when the
-// address or the picture cannot be fetched.
-Fetched<QByteArray> fetchArtwork(QObject* parent, const QString& accountBaseUrl = QString());
 
 } // namespace Account

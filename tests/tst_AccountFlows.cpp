@@ -148,73 +148,58 @@ void tst_AccountFlows::signInThenVerifyStoredToken()
     QCOMPARE(outcome.code, detail.isEmpty() ? NoError : SignInFailed);
     QCOMPARE(outcome.detail, detail.isEmpty() ? QString() : kBase + "api/accounts/Users/Info: " + detail);
     QCOMPARE(AccountSession::instance()->token(), token);
+    // The common header set of the account calls.
     const QList<TestRequest> sent = m_network.requests();
     QCOMPARE(sent.size(), 1);
-    QCOMPARE(sent[0].method + ' ' + sent[0].target, QByteArray("GET /api/accounts/Users/Info"));
-    QCOMPARE(sent[0].header("Content-Type"), QByteArray("application/json"));
-    QCOMPARE(sent[0].header("Authorization"), "Bearer " + token);
-    QCOMPARE(sent[0].header("api-version"), QByteArray("2.0"));
+    QCOMPARE(sent[0].method + ' ' + sent[0].target + ' ' + sent[0].header("Content-Type") + ' ' +
+                 sent[0].header("Authorization") + ' ' + sent[0].header("api-version"),
+             "GET /api/accounts/Users/Info application/json Bearer " + token + " 2.0");
 }
 
 void tst_AccountFlows::fetchPicture_data()
 {
-    QTest::addColumn<bool>("artwork"); // the launcher artwork, else the user's photo
     QTest::addColumn<QByteArray>("token");
-    QTest::addColumn<TestReply>("address"); // the user record, or the artwork address
+    QTest::addColumn<TestReply>("record");
     QTest::addColumn<TestReply>("picture");
-    QTest::addColumn<int>("requests");   // 1: the picture is not asked for
     QTest::addColumn<QString>("detail"); // empty: the picture's bytes are fetched
 
     const TestReply picture = TestReply::text(200, "picture bytes");
     const TestReply record = TestReply::json("{\"photo\":\"https://photos.test/p/42.png\"}");
-    const TestReply address = TestReply::json("\"https://cdn.test/a\"rt.png\""); // quotes are removed anywhere
-    TestReply closed;
-    closed.dropAfterBytes = 0;
     const QString user = kBase + "api/PCS/Users/42: ";
 
-    QTest::newRow("photo") << false << kToken << record << picture << 2 << QString();
-    QTest::newRow("photo, token without userId") << false << makeTestToken("{}") << record << picture << 2 << QString();
-    QTest::newRow("record without photo") << false << kToken << TestReply::json("{\"name\":\"Ana\"}") << picture << 1
-                                          << user + "no \"photo\" in the user record";
-    QTest::newRow("record refused") << false << kToken << TestReply::json(record.body, 404) << picture << 1
-                                    << user + "HTTP 404";
-    QTest::newRow("artwork") << true << kToken << address << picture << 2 << QString();
-    QTest::newRow("artwork service unreachable")
-        << true << kToken << closed << picture << 1 << kBase + "api/Orvel/LauncherArtwork: Connection closed";
-    // An empty picture would blank the background: the built-in one stays.
-    QTest::newRow("artwork picture empty")
-        << true << kToken << address << TestReply() << 2 << "https://cdn.test/art.png: empty picture";
-    QTest::newRow("artwork picture refused")
-        << true << kToken << address << TestReply::text(500, "down") << 2 << "https://cdn.test/art.png: HTTP 500";
+    QTest::newRow("photo") << kToken << record << picture << QString();
+    QTest::newRow("photo, token without userId") << makeTestToken("{}") << record << picture << QString();
+    QTest::newRow("record without photo")
+        << kToken << TestReply::json("{\"name\":\"Ana\"}") << picture << user + "no \"photo\" in the user record";
+    QTest::newRow("record refused") << kToken << TestReply::json(record.body, 404) << picture << user + "HTTP 404";
+    // An empty picture would blank the avatar: the built-in one stays.
+    QTest::newRow("picture empty") << kToken << record << TestReply() << "https://photos.test/p/42.png: empty picture";
+    QTest::newRow("picture refused") << kToken << record << TestReply::text(500, "down")
+                                     << "https://photos.test/p/42.png: HTTP 500";
 }
 
 void tst_AccountFlows::fetchPicture()
 {
-    QFETCH(bool, artwork);
     QFETCH(QByteArray, token);
-    QFETCH(TestReply, address);
+    QFETCH(TestReply, record);
     QFETCH(TestReply, picture);
-    QFETCH(int, requests);
     QFETCH(QString, detail);
 
     AccountSession::instance()->setToken(token);
-    const QString record = QString("/api/PCS/Users/") + (token == kToken ? "42" : "-1");
-    const QString second = artwork ? "/art.png" : "/p/42.png";
-    m_network.setRoute(artwork ? "/api/Orvel/LauncherArtwork" : record, address);
-    m_network.setRoute(second, picture);
-    const Fetched<QByteArray> fetched =
-        artwork ? Account::fetchArtwork(&m_owner, kBase) : Account::fetchUserPhoto(&m_owner, kBase);
+    const QString path = QString("/api/PCS/Users/") + (token == kToken ? "42" : "-1");
+    m_network.setRoute(path, record);
+    m_network.setRoute("/p/42.png", picture);
+    const Fetched<QByteArray> fetched = Account::fetchUserPhoto(&m_owner, kBase);
     QCOMPARE(fetched.failure.detail, detail);
     QCOMPARE(fetched.value, detail.isEmpty() ? QByteArray("picture bytes") : QByteArray());
 
-    // The record carries the common header set, the artwork address request and the picture none.
+    // The record carries the common header set (see signInThenVerifyStoredToken), the picture none.
     const QList<TestRequest> sent = m_network.requests();
-    QCOMPARE(sent.size(), requests);
-    QCOMPARE(sent[0].method + ' ' + sent[0].target,
-             "GET " + (artwork ? "/api/Orvel/LauncherArtwork?api-version=2" : record).toUtf8());
-    QCOMPARE(sent[0].header("Authorization"), artwork ? QByteArray() : "Bearer " + token);
-    if (requests == 2) {
-        QCOMPARE(sent[1].method + ' ' + sent[1].path, "GET " + second.toUtf8());
+    QCOMPARE(sent.size(), detail.startsWith(kBase) ? 1 : 2);
+    QCOMPARE(sent[0].method + ' ' + sent[0].target, "GET " + path.toUtf8());
+    QCOMPARE(sent[0].header("Authorization"), "Bearer " + token);
+    if (sent.size() == 2) {
+        QCOMPARE(sent[1].method + ' ' + sent[1].path, QByteArray("GET /p/42.png"));
         QVERIFY(sent[1].headers.isEmpty());
     }
 }
@@ -269,12 +254,14 @@ void tst_AccountFlows::instanceLoginAttemptThenNextAttempt()
     QCOMPARE(failure.count(), 1);
     const QList<TestRequest> polls = m_network.requests();
     QCOMPARE(polls.size(), code == SignInTimeout ? kLimit + 1 : login.pollCount());
+    const QByteArray pollSent = "POST /api/Accounts/Login/Instance 2.0 application/json {\n    \"client\": 0,\n"
+                                "    \"instanceId\": \"" +
+                                id + "\"\n}\n";
     for (const TestRequest& sent : polls) {
-        QCOMPARE(sent.method + ' ' + sent.target, QByteArray("POST /api/Accounts/Login/Instance"));
-        QCOMPARE(sent.body, "{\n    \"client\": 0,\n    \"instanceId\": \"" + id + "\"\n}\n");
-        QCOMPARE(sent.header("api-version"), QByteArray("2.0"));
-        QCOMPARE(sent.header("Content-Type"), QByteArray("application/json"));
         QCOMPARE(sent.header("Authorization"), QByteArray());
+        QCOMPARE(sent.method + ' ' + sent.target + ' ' + sent.header("api-version") + ' ' +
+                     sent.header("Content-Type") + ' ' + sent.body,
+                 pollSent);
     }
 
     // The next attempt's third poll answers at once with a quoted token for the poll's id; the two before it would

@@ -106,7 +106,8 @@ void tst_Profile::artworkStretchedOverTheBackground()
     QCOMPARE(form.lbBackground->size(), QSize(1000, 600));
 
     // Stretched, not letterboxed: each half of the picture covers half of the label, top to bottom.
-    LauncherArtwork::showArtwork(form.lbBackground, picture({200, 50}, {100, 0, 100, 50}));
+    LauncherArtwork::showImage(form.lbBackground,
+                               LauncherArtwork::decode(picture({200, 50}, {100, 0, 100, 50}), {1000, 600}));
     const QImage shown = form.lbBackground->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_RGB32);
     QCOMPARE(shown.size(), QSize(1000, 600));
     for (QPoint p : {QPoint(0, 0), QPoint(499, 300), QPoint(10, 599)})
@@ -115,7 +116,7 @@ void tst_Profile::artworkStretchedOverTheBackground()
         QCOMPARE(shown.pixel(p), qRgb(0, 255, 0));
 
     // Bytes that are no picture leave the label empty.
-    LauncherArtwork::showArtwork(form.lbBackground, "not a picture");
+    LauncherArtwork::showImage(form.lbBackground, LauncherArtwork::decode("not a picture", {1000, 600}));
     QVERIFY(form.lbBackground->pixmap(Qt::ReturnByValue).isNull());
 }
 

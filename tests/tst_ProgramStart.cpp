@@ -77,21 +77,19 @@ void tst_ProgramStart::play()
 
 void tst_ProgramStart::runCopyManager_data()
 {
-    QTest::addColumn<QByteArray>("exit"); // null: no program (never started, as after a declined elevation)
-    QTest::addColumn<bool>("success");
+    QTest::addColumn<QByteArray>("exit");    // null: no program (never started, as after a declined elevation)
     QTest::addColumn<QStringList>("logged"); // warnings, the copy manager's standard error first
 
-    QTest::newRow("exit 0: installed") << QByteArray("exit 0") << true << QStringList();
+    // An installing run (exit 0) is checked end to end, with the real copy manager.
     QTest::newRow("exit 1: partly installed, its reasons logged")
-        << QByteArray("echo 'cannot replace a/b' >&2; printf 'last line' >&2; exit 1") << false
+        << QByteArray("echo 'cannot replace a/b' >&2; printf 'last line' >&2; exit 1")
         << QStringList{"cannot replace a/b", "last line", "Copy manager exited with code 1"};
-    QTest::newRow("program missing") << QByteArray() << false << QStringList{"Copy manager not started"};
+    QTest::newRow("program missing") << QByteArray() << QStringList{"Copy manager not started"};
 }
 
 void tst_ProgramStart::runCopyManager()
 {
     QFETCH(QByteArray, exit);
-    QFETCH(bool, success);
     QFETCH(QStringList, logged);
     // Blanks in every path: each path must still arrive as one argument.
     QTemporaryDir dir;
@@ -109,7 +107,7 @@ void tst_ProgramStart::runCopyManager()
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
     ticker.start(20);
-    QCOMPARE(ProgramStart::runCopyManager(source, target, programDir), success);
+    QVERIFY(!ProgramStart::runCopyManager(source, target, programDir));
     QVERIFY2(exit.isNull() || ticks >= 3, qPrintable(QString::number(ticks)));
     QCOMPARE(recordedArguments(program), (exit.isNull() ? QStringList() : QStringList{"2", source, target}));
 }

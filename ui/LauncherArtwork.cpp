@@ -46,9 +46,4 @@ void showImage(QLabel* background, const QImage& image)
     background->setPixmap(image.isNull() ? QPixmap() : QPixmap::fromImage(image));
 }
 
-void showArtwork(QLabel* background, const QByteArray& picture)
-{
-    showImage(background, decode(picture, background->size()));
-}
-
 } // namespace LauncherArtwork
