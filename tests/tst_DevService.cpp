@@ -5,6 +5,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSslCertificate>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QUuid>
 #include <QtTest>
@@ -307,12 +308,15 @@ void tst_DevService::filesBeyond2GiBAndMissingFolders()
 void tst_DevService::operatorSettings()
 {
     // An operator's certificate, public address and file server from a configuration file with relative paths; the
-    // command line's --port 0 wins over the file's port.
+    // command line's --port 0 wins over the file's port, which is taken.
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::Any));
     TestCertificateAuthority authority("Operator CA");
     writeFile(m_dir.filePath("operator/tls.pem"), authority.serverCertificatePem());
     writeFile(m_dir.filePath("operator/tls.key"), authority.serverKeyPem());
     const QString config = m_dir.filePath("operator/devservice.ini");
-    const QByteArray settings = "port=1\npublic-url=https://updates.example.test:9443/\ntls-cert=tls.pem\n"
+    const QByteArray settings = "port=" + QByteArray::number(taken.serverPort()) +
+                                "\npublic-url=https://updates.example.test:9443/\ntls-cert=tls.pem\n"
                                 "tls-key=tls.key\nlauncher-version=2.0.40\n"
                                 "redirect-downloads=https://files.example.test/builds/\npublish=1.0=../builds/1.0";
     writeFile(config, settings + "\n");
