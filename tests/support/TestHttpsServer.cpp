@@ -168,18 +168,20 @@ TestHttpsServer::TestHttpsServer(Trust trust) : d(new Private)
 
 TestHttpsServer::~TestHttpsServer()
 {
-    stop();
+    if (!d->thread.joinable())
+        return;
+    d->stopping = true;
+    d->server->stop();
+    d->thread.join();
 }
 
 bool TestHttpsServer::start()
 {
-    if (d->thread.joinable())
-        return true;
     // httplib reads the certificate and its key from files, once, while it is made.
     QTemporaryDir files;
     const QString certificate = files.filePath(QStringLiteral("server.pem"));
     const QString key = files.filePath(QStringLiteral("server-key.pem"));
-    if (d->server || !writeFile(certificate, d->ca->serverCertificatePem()) || !writeFile(key, d->ca->serverKeyPem()))
+    if (!writeFile(certificate, d->ca->serverCertificatePem()) || !writeFile(key, d->ca->serverKeyPem()))
         return false;
     Private* p = d.get();
     d->server.reset(new Server(QFile::encodeName(certificate).constData(), QFile::encodeName(key).constData()));
@@ -198,19 +200,10 @@ bool TestHttpsServer::start()
     ::listen(d->server->listenSocket(), kListenBacklog);
     Server* server = d->server.get();
     d->thread = std::thread([server] { server->listen_after_bind(); });
-    // stop() only takes effect once the accept loop runs; wait for it so a quick stop cannot be lost.
+    // Stopping only takes effect once the accept loop runs; wait for it so a quick stop cannot be lost.
     while (!d->server->is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
-}
-
-void TestHttpsServer::stop()
-{
-    if (!d->thread.joinable())
-        return;
-    d->stopping = true;
-    d->server->stop();
-    d->thread.join();
 }
 
 QString TestHttpsServer::urlText(const QString& pathAndQuery) const

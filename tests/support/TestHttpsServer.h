@@ -18,8 +18,7 @@ namespace OrvelTest {
 //
 // Routes are matched on the decoded path without the query; unknown paths answer 404. Handlers run on the server's
 // threads, so anything they share with the test must be thread-safe (atomics, or the recorded requests below). Every
-// request is recorded before it is answered. stop() (and the destructor) returns quickly even while replies are delayed
-// or stalled.
+// request is recorded before it is answered. The destructor returns quickly even while replies are delayed or stalled.
 class TestHttpsServer
 {
 public:
@@ -31,9 +30,8 @@ public:
     TestHttpsServer(const TestHttpsServer&) = delete;
     TestHttpsServer& operator=(const TestHttpsServer&) = delete;
 
-    // Binds and starts serving; false when the server cannot run.
+    // Binds and starts serving, once; false when the server cannot run.
     bool start();
-    void stop();
 
     // "https://127.0.0.1:PORT/" followed by pathAndQuery (given without a leading "/").
     QString urlText(const QString& pathAndQuery = QString()) const;
