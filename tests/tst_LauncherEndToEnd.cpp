@@ -270,7 +270,9 @@ void tst_LauncherEndToEnd::updateSignInPlayThenVerify()
     Launcher signedIn;
     QVERIFY(start(signedIn));
     QVERIFY2(signedIn.exitsCleanly(30000) && signedIn.saw("application-started"), signedIn.err().constData());
-    QVERIFY2(!signedIn.saw("window-shown") && !signedIn.saw("error-dialog"), signedIn.err().constData());
+    // A window only when the checks answered after the deferred start (a slow build, e.g. with sanitizers).
+    const bool late = signedIn.err().contains("Checks not done yet");
+    QVERIFY2((late || !signedIn.saw("window-shown")) && !signedIn.saw("error-dialog"), signedIn.err().constData());
     QVERIFY(QTest::qWaitFor([&] { return fileBytes(path("launcher.out")).count(kSignedIn) == 2; }, 20000));
 
     // The log of these signed-in runs holds no token, no sealed token and no sign-in secret.
