@@ -182,6 +182,7 @@ void OrvelLauncher::continueFlow()
         return;
     }
     m_update = UpdateState::Running;
+    emitEvent("update-started");
     m_bUpdated = applyUpdate();
     m_update = UpdateState::Ended;
     // Before the deferred start the window is not there yet: the end is shown with it.
