@@ -106,7 +106,9 @@ void OrvelLauncher::onChecksFinished(const Failure& failure)
         }
     }
     m_checksDone = true;
-    if (m_startDue)
+    // A needed update starts now rather than at the deferred start, which then shows its progress.
+    const bool bUpdateNeeded = !m_failure.failed() && launcherLatest && !noUpdateAvailable;
+    if (m_startDue || bUpdateNeeded)
         continueFlow();
 }
 
@@ -133,6 +135,13 @@ void OrvelLauncher::startFlow()
     if (m_startDue)
         return;
     m_startDue = true;
+    if (m_update != UpdateState::None) {
+        // The update began before the window: the window shows it, and an update already over ends as it would have.
+        showUpdateWindow();
+        if (m_update == UpdateState::Ended)
+            finishUpdate(m_bUpdated);
+        return;
+    }
     if (m_checksDone) {
         continueFlow();
         return;
@@ -166,11 +175,32 @@ void OrvelLauncher::continueFlow()
         play();
         return;
     }
+    if (m_startDue)
+        showUpdateWindow();
+    if (noUpdateAvailable) {
+        finishUpdate(true);
+        return;
+    }
+    m_update = UpdateState::Running;
+    emitEvent("update-started");
+    m_bUpdated = applyUpdate();
+    m_update = UpdateState::Ended;
+    // Before the deferred start the window is not there yet: the end is shown with it.
+    if (m_startDue)
+        finishUpdate(m_bUpdated);
+}
+
+void OrvelLauncher::showUpdateWindow()
+{
     showWindow();
     // The photo only matters once the window is on screen.
     if (signedIn)
         profile->refreshAvatar();
-    if (noUpdateAvailable || applyUpdate()) {
+}
+
+void OrvelLauncher::finishUpdate(bool bUpdated)
+{
+    if (bUpdated) {
         showFace(signedIn ? InstallBar::PlayFace : InstallBar::SignInFace);
         emitEvent(noUpdateAvailable ? "up-to-date" : "update-installed");
     } else {

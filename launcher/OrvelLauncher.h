@@ -19,7 +19,8 @@ class VersionCheck;
 // start before the window is built, with startChecks(), and run without blocking; the window takes them over with
 // beginChecks() and then asks for a stored sign-in. The deferred start, startFlow(), shows the window and updates, or
 // starts the application at once. When the checks are not done by then, the window shows at once with a
-// "Connecting…" face and the flow goes on when they are. The first failure is recorded and shown by reportFailure()
+// "Connecting…" face and the flow goes on when they are. An update needed starts as soon as the checks have answered,
+// and the window shows its progress at the deferred start. The first failure is recorded and shown by reportFailure()
 // once the event loop has ended.
 class OrvelLauncher : public QWidget, public Ui::OrvelLauncher
 {
@@ -74,6 +75,9 @@ private:
     void onChecksFinished(const Failure& failure);
     void repairInstallation();
     void continueFlow();
+    void showUpdateWindow();
+    // Shows how the update ended: the sign-in or play face, or the failure and quit.
+    void finishUpdate(bool bUpdated);
     void loadArtwork();
     bool applyUpdate();
     void showWindow();
@@ -90,6 +94,11 @@ private:
     // The checks have answered (or failed); the start-up timer has fired.
     bool m_checksDone = false;
     bool m_startDue = false;
+    // An update needed when the checks answer starts at once, also before the deferred start; that start then only
+    // shows the window (and the end of an update that was over before it).
+    enum class UpdateState { None, Running, Ended };
+    UpdateState m_update = UpdateState::None;
+    bool m_bUpdated = false;
     // The built-in background or the service's artwork is in place.
     bool m_backgroundShown = false;
     bool m_repair = false;

@@ -220,7 +220,8 @@ orvel_wait_line() {
 }
 
 # orvel_wait_event LOG NAME [SECONDS]: waits until the launcher's error output LOG holds the event NAME
-# ("orvel.events: NAME": window-shown, update-installed, update-failed, signed-in, application-started, ...).
+# ("orvel.events: NAME": window-shown, update-started, update-installed, update-failed, signed-in,
+# application-started, ...).
 orvel_wait_event() {
     local seconds=${3:-20}
     for _ in $(seq $((seconds * 20))); do

@@ -38,6 +38,20 @@ QString pick(const char* variable, const QSettings& ini, const char* key, const 
     return QString::fromUtf8(compiledDefault);
 }
 
+// The system's roots. Where they are kept as one bundle beside one file each (Debian's /etc/ssl/certs, both written by
+// update-ca-certificates), Qt's own list parses every root twice; the bundle alone is the same roots at half the cost,
+// which the launcher's start waits for.
+QList<QSslCertificate> loadSystemRoots()
+{
+#ifdef Q_OS_LINUX
+    const QList<QSslCertificate> bundle =
+        QSslCertificate::fromPath(QStringLiteral("/etc/ssl/certs/ca-certificates.crt"), QSsl::Pem);
+    if (!bundle.isEmpty())
+        return bundle;
+#endif
+    return QSslConfiguration::systemCaCertificates();
+}
+
 std::future<QList<QSslCertificate>>& systemRootsLoading()
 {
     static std::future<QList<QSslCertificate>> loading;
@@ -105,8 +119,7 @@ bool DeploymentSettings::installCaCertificates() const
     // Setting the list explicitly ends Qt's on-demand loading of the system's roots: keep them in the list.
     QList<QSslCertificate> authorities = config.caCertificates();
     std::future<QList<QSslCertificate>>& loading = systemRootsLoading();
-    const QList<QSslCertificate> systemRoots =
-        loading.valid() ? loading.get() : QSslConfiguration::systemCaCertificates();
+    const QList<QSslCertificate> systemRoots = loading.valid() ? loading.get() : loadSystemRoots();
     for (const QSslCertificate& c : systemRoots + extra) {
         if (!authorities.contains(c))
             authorities.append(c);
@@ -135,5 +148,5 @@ void DeploymentSettings::preloadSystemCaCertificates() const
     std::future<QList<QSslCertificate>>& loading = systemRootsLoading();
     if (loading.valid() || m_caCertificatesPath.isEmpty())
         return;
-    loading = std::async(std::launch::async, [] { return QSslConfiguration::systemCaCertificates(); });
+    loading = std::async(std::launch::async, &loadSystemRoots);
 }

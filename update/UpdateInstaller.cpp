@@ -114,6 +114,7 @@ Failure UpdateInstaller::applyUpdate(const Inputs& inputs)
     Failure failure;
     if (!paths.isEmpty()) {
         emit totalBytes(total);
+        qCDebug(lcUpdate).noquote() << "Downloading" << paths.size() << "files," << total << "bytes, into" << appDir;
         const QString url = ServiceUrls::download(inputs.updateServiceUrl, inputs.installed, inputs.server);
         // With "sha256" every file is checked against its manifest hash as it arrives; otherwise hashes stay text.
         const bool verify = DeploymentSettings::current().hashAlgorithm() == QLatin1String("sha256");

@@ -134,6 +134,7 @@ void VersionCheck::finish(const Failure& failure)
 {
     m_finished = true;
     m_result = failure;
+    qCDebug(lcUpdate) << "Version checks answered in" << m_clock.elapsed() << "ms";
     emit finished(failure);
 }
 
