@@ -51,239 +51,233 @@ class tst_AccountFlows : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
+    void init()
+    {
+        AccountSession::release();
+        m_network.clearRequests();
+        NetworkWorker::setManagerFactory([this](QObject* parent) { return m_network.createManager(parent); });
+        // The service accepts exactly kToken.
+        m_network.setHandler("/api/accounts/Users/Info", [](const TestRequest& r) {
+            return TestReply::text(r.header("Authorization") == "Bearer " + kToken ? 200 : 401, "{}");
+        });
+    }
+
     void cleanup() { NetworkWorker::setManagerFactory({}); }
-    void sessionReadsClaims_data();
-    void sessionReadsClaims();
-    void signInThenVerifyStoredToken_data();
-    void signInThenVerifyStoredToken();
-    void fetchPicture_data();
-    void fetchPicture();
-    void instanceLoginAttemptThenNextAttempt_data();
-    void instanceLoginAttemptThenNextAttempt();
+
+    void sessionReadsClaims_data()
+    {
+        QTest::addColumn<QByteArray>("token");
+        QTest::addColumn<int>("userId");
+        QTest::addColumn<QString>("email");
+
+        // The first payload needs two padding characters, which tokens leave out; "~~~" and "???" encode to characters
+        // that differ between the two Base64 alphabets.
+        const QByteArray urlSafe = makeTestToken("{\"userId\":7,\"email\":\"~~~\?\?\?>>>\"}");
+        QTest::newRow("unpadded Base64url, userId as text")
+            << makeTestToken("{\"userId\":\"42\",\"email\":\"ana.b@example.org\"}") << 42 << "ana.b@example.org";
+        QTest::newRow("url-safe alphabet") << urlSafe << 7 << "~~~\?\?\?>>>";
+        QTest::newRow("two segments") << urlSafe.left(urlSafe.lastIndexOf('.')) << -1 << QString();
+        QTest::newRow("missing claims") << makeTestToken("{}") << -1 << QString();
+    }
+
+    void sessionReadsClaims()
+    {
+        QFETCH(QByteArray, token);
+        QFETCH(int, userId);
+        QFETCH(QString, email);
+
+        // A new token replaces every claim of the previous one.
+        AccountSession* session = AccountSession::instance();
+        session->setToken(makeTestToken("{\"userId\":99,\"email\":\"old@b.c\"}"));
+        session->setToken(token);
+        QCOMPARE(session->userId(), userId);
+        QCOMPARE(session->userIdText(), QString::number(userId));
+        QCOMPARE(session->email(), email);
+    }
+
+    void signInThenVerifyStoredToken_data()
+    {
+        QTest::addColumn<QByteArray>("token"); // taken over from a browser sign-in; empty: nothing stored
+        QTest::addColumn<QString>("detail");   // empty: accepted at the next start
+        QTest::newRow("token of a sign-in accepted") << kToken << QString();
+        QTest::newRow("nothing stored: Bearer and no token") << QByteArray() << "HTTP 401";
+    }
+
+    void signInThenVerifyStoredToken()
+    {
+        QFETCH(QByteArray, token);
+        QFETCH(QString, detail);
+
+        TempSettingsHome home;
+        QVERIFY(home.isValid());
+        if (!token.isEmpty()) {
+            AppSettings::setStoredToken(Verdant::CryptoUtil().encrypt(QByteArray("older"), SealingKey));
+            bool refreshed = false;
+            Account::onSuccessToInstanceLogin(token, [&refreshed, token] {
+                // The avatar refresh sees the new record, before the token is stored.
+                QCOMPARE(AccountSession::instance()->token(), token);
+                QCOMPARE(Verdant::CryptoUtil().decrypt(AppSettings::storedToken(), SealingKey), QByteArray("older"));
+                refreshed = true;
+            });
+            QVERIFY(refreshed);
+            // Sealed with the key text the design application opens it with.
+            QCOMPARE(Verdant::CryptoUtil().decrypt(AppSettings::storedToken(), "Qz7#Lp2!Vw9$Rk4&"), token);
+            // Readable by this user only, folder included: the key that opens the blob is in every copy of the program.
+            const QFileInfo file(QSettings("Orvel", "App").fileName());
+            QCOMPARE(file.permissions() & 0x0fff, QFile::ReadUser | QFile::WriteUser);
+            QCOMPARE(QFileInfo(file.absolutePath()).permissions() & 0x0fff,
+                     QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
+            AccountSession::release();
+        }
+
+        const Failure outcome = Account::verifyStoredToken(&m_owner, kBase);
+        QCOMPARE(outcome.code, detail.isEmpty() ? NoError : SignInFailed);
+        QCOMPARE(outcome.detail, detail.isEmpty() ? QString() : kBase + "api/accounts/Users/Info: " + detail);
+        QCOMPARE(AccountSession::instance()->token(), token);
+        // The common header set of the account calls.
+        const QList<TestRequest> sent = m_network.requests();
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(sent[0].method + ' ' + sent[0].target + ' ' + sent[0].header("Content-Type") + ' ' +
+                     sent[0].header("Authorization") + ' ' + sent[0].header("api-version"),
+                 "GET /api/accounts/Users/Info application/json Bearer " + token + " 2.0");
+    }
+
+    void fetchPicture_data()
+    {
+        QTest::addColumn<QByteArray>("token");
+        QTest::addColumn<TestReply>("record");
+        QTest::addColumn<TestReply>("picture");
+        QTest::addColumn<QString>("detail"); // empty: the picture's bytes are fetched
+
+        const TestReply picture = TestReply::text(200, "picture bytes");
+        const TestReply record = TestReply::json("{\"photo\":\"https://photos.test/p/42.png\"}");
+        const QString user = kBase + "api/PCS/Users/42: ";
+
+        QTest::newRow("photo") << kToken << record << picture << QString();
+        QTest::newRow("photo, token without userId") << makeTestToken("{}") << record << picture << QString();
+        QTest::newRow("record without photo")
+            << kToken << TestReply::json("{\"name\":\"Ana\"}") << picture << user + "no \"photo\" in the user record";
+        QTest::newRow("record refused") << kToken << TestReply::json(record.body, 404) << picture << user + "HTTP 404";
+        // An empty picture would blank the avatar: the built-in one stays.
+        QTest::newRow("picture empty") << kToken << record << TestReply()
+                                       << "https://photos.test/p/42.png: empty picture";
+        QTest::newRow("picture refused") << kToken << record << TestReply::text(500, "down")
+                                         << "https://photos.test/p/42.png: HTTP 500";
+    }
+
+    void fetchPicture()
+    {
+        QFETCH(QByteArray, token);
+        QFETCH(TestReply, record);
+        QFETCH(TestReply, picture);
+        QFETCH(QString, detail);
+
+        AccountSession::instance()->setToken(token);
+        const QString path = QString("/api/PCS/Users/") + (token == kToken ? "42" : "-1");
+        m_network.setRoute(path, record);
+        m_network.setRoute("/p/42.png", picture);
+        const Fetched<QByteArray> fetched = Account::fetchUserPhoto(&m_owner, kBase);
+        QCOMPARE(fetched.failure.detail, detail);
+        QCOMPARE(fetched.value, detail.isEmpty() ? QByteArray("picture bytes") : QByteArray());
+
+        // The record carries the common header set (see signInThenVerifyStoredToken), the picture none.
+        const QList<TestRequest> sent = m_network.requests();
+        QCOMPARE(sent.size(), detail.startsWith(kBase) ? 1 : 2);
+        QCOMPARE(sent[0].method + ' ' + sent[0].target, "GET " + path.toUtf8());
+        QCOMPARE(sent[0].header("Authorization"), "Bearer " + token);
+        if (sent.size() == 2) {
+            QCOMPARE(sent[1].method + ' ' + sent[1].path, QByteArray("GET /p/42.png"));
+            QVERIFY(sent[1].headers.isEmpty());
+        }
+    }
+
+    void instanceLoginAttemptThenNextAttempt_data()
+    {
+        QTest::addColumn<TestReply>("poll");
+        QTest::addColumn<bool>("startAgain"); // while polling: the same page again, no second timer
+        QTest::addColumn<LauncherError>("code");
+        QTest::addColumn<QString>("detail");
+
+        const QString address = kBase + "api/Accounts/Login/Instance: ";
+        TestReply closed;
+        closed.dropAfterBytes = 0;
+        // After a token of another sign-in the next attempt keeps the id; after a time-out it invents a new one.
+        QTest::newRow("token of another id") << TestReply::text(200, tokenFor("someone-elses-instance")) << false
+                                             << SignInFailed << "instanceId in the token: \"someone-elses-instance\"";
+        QTest::newRow("refused until the limit")
+            << TestReply::text(401, "not yet") << false << SignInTimeout << address + "HTTP 401";
+        QTest::newRow("connection closed, started again while polling")
+            << closed << true << SignInTimeout << address + "Connection closed";
+    }
+
+    void instanceLoginAttemptThenNextAttempt()
+    {
+        QFETCH(TestReply, poll);
+        QFETCH(bool, startAgain);
+        QFETCH(LauncherError, code);
+        QFETCH(QString, detail);
+
+        m_network.setRoute("/api/Accounts/Login/Instance", poll);
+        BrowserStandIn browser;
+        InstanceLogin login(nullptr, kBase, kIntervalMs, kLimit);
+        QSignalSpy success(&login, &InstanceLogin::success);
+        QSignalSpy failure(&login, &InstanceLogin::failure);
+        login.startLogin();
+        if (startAgain) {
+            QTRY_VERIFY(login.pollCount() >= 1);
+            login.startLogin();
+            QCOMPARE(browser.opened.at(1), browser.opened.at(0));
+        }
+        const QByteArray id = login.instanceId().toUtf8();
+        QVERIFY(QRegularExpression("^[A-Za-z0-9]{32}$").match(id).hasMatch());
+        const QByteArray page =
+            kBase.toUtf8() + "Account/Login?InstanceId=" + id + "&client=0&returnUrl=/account/signedin";
+        QCOMPARE(browser.opened.at(0).toEncoded(), page);
+
+        // One attempt, one outcome; a time-out after limit + 1 polls names what the polls met.
+        QTRY_COMPARE(failure.count(), 1);
+        QCOMPARE(failure.at(0).at(0).value<Failure>().code, code);
+        QCOMPARE(failure.at(0).at(0).value<Failure>().detail, detail);
+        QTest::qWait(6 * kIntervalMs);
+        QCOMPARE(failure.count(), 1);
+        const QList<TestRequest> polls = m_network.requests();
+        QCOMPARE(polls.size(), code == SignInTimeout ? kLimit + 1 : login.pollCount());
+        const QByteArray pollSent = "POST /api/Accounts/Login/Instance 2.0 application/json {\n    \"client\": 0,\n"
+                                    "    \"instanceId\": \"" +
+                                    id + "\"\n}\n";
+        for (const TestRequest& sent : polls) {
+            QCOMPARE(sent.header("Authorization"), QByteArray());
+            QCOMPARE(sent.method + ' ' + sent.target + ' ' + sent.header("api-version") + ' ' +
+                         sent.header("Content-Type") + ' ' + sent.body,
+                     pollSent);
+        }
+
+        // The next attempt's third poll answers at once with a quoted token for the poll's id; the two before it would
+        // answer the same later on, but are cancelled.
+        int sent = 0;
+        m_network.setHandler("/api/Accounts/Login/Instance", [&sent](const TestRequest& r) {
+            TestReply reply =
+                TestReply::text(200, "\"" + tokenFor(r.body.mid(r.body.indexOf("\": \"") + 4, 32)) + "\"");
+            reply.delayMs = ++sent < 3 ? 10 * kIntervalMs : 0;
+            return reply;
+        });
+        QTest::ignoreMessage(QtDebugMsg, "successToInstanceLogin");
+        login.startLogin();
+        QCOMPARE(login.instanceId() == id, code == SignInFailed);
+        QCOMPARE(browser.opened.last().toEncoded() == page, code == SignInFailed);
+        QTRY_COMPARE(success.count(), 1);
+        QCOMPARE(success.at(0).at(0).toByteArray(), tokenFor(login.instanceId().toUtf8()));
+        QCOMPARE(login.pollCount(), 3);
+        QTest::qWait(15 * kIntervalMs);
+        QCOMPARE(login.pollCount(), 3);
+        QCOMPARE(success.count(), 1);
+        QCOMPARE(failure.count(), 1);
+    }
 
 private:
     InProcessNetwork m_network;
     WorkerOwner m_owner;
 };
-
-void tst_AccountFlows::init()
-{
-    AccountSession::release();
-    m_network.clearRequests();
-    NetworkWorker::setManagerFactory([this](QObject* parent) { return m_network.createManager(parent); });
-    // The service accepts exactly kToken.
-    m_network.setHandler("/api/accounts/Users/Info", [](const TestRequest& r) {
-        return TestReply::text(r.header("Authorization") == "Bearer " + kToken ? 200 : 401, "{}");
-    });
-}
-
-void tst_AccountFlows::sessionReadsClaims_data()
-{
-    QTest::addColumn<QByteArray>("token");
-    QTest::addColumn<int>("userId");
-    QTest::addColumn<QString>("email");
-
-    // The first payload needs two padding characters, which tokens leave out; "~~~" and "???" encode to characters
-    // that differ between the two Base64 alphabets.
-    const QByteArray urlSafe = makeTestToken("{\"userId\":7,\"email\":\"~~~\?\?\?>>>\"}");
-    QTest::newRow("unpadded Base64url, userId as text")
-        << makeTestToken("{\"userId\":\"42\",\"email\":\"ana.b@example.org\"}") << 42 << "ana.b@example.org";
-    QTest::newRow("url-safe alphabet") << urlSafe << 7 << "~~~\?\?\?>>>";
-    QTest::newRow("two segments") << urlSafe.left(urlSafe.lastIndexOf('.')) << -1 << QString();
-    QTest::newRow("missing claims") << makeTestToken("{}") << -1 << QString();
-}
-
-void tst_AccountFlows::sessionReadsClaims()
-{
-    QFETCH(QByteArray, token);
-    QFETCH(int, userId);
-    QFETCH(QString, email);
-
-    // A new token replaces every claim of the previous one.
-    AccountSession* session = AccountSession::instance();
-    session->setToken(makeTestToken("{\"userId\":99,\"email\":\"old@b.c\"}"));
-    session->setToken(token);
-    QCOMPARE(session->userId(), userId);
-    QCOMPARE(session->userIdText(), QString::number(userId));
-    QCOMPARE(session->email(), email);
-}
-
-void tst_AccountFlows::signInThenVerifyStoredToken_data()
-{
-    QTest::addColumn<QByteArray>("token"); // taken over from a browser sign-in; empty: nothing stored
-    QTest::addColumn<QString>("detail");   // empty: accepted at the next start
-    QTest::newRow("token of a sign-in accepted") << kToken << QString();
-    QTest::newRow("nothing stored: Bearer and no token") << QByteArray() << "HTTP 401";
-}
-
-void tst_AccountFlows::signInThenVerifyStoredToken()
-{
-    QFETCH(QByteArray, token);
-    QFETCH(QString, detail);
-
-    TempSettingsHome home;
-    QVERIFY(home.isValid());
-    if (!token.isEmpty()) {
-        AppSettings::setStoredToken(Verdant::CryptoUtil().encrypt(QByteArray("older"), SealingKey));
-        bool refreshed = false;
-        Account::onSuccessToInstanceLogin(token, [&refreshed, token] {
-            // The avatar refresh sees the new record, before the token is stored.
-            QCOMPARE(AccountSession::instance()->token(), token);
-            QCOMPARE(Verdant::CryptoUtil().decrypt(AppSettings::storedToken(), SealingKey), QByteArray("older"));
-            refreshed = true;
-        });
-        QVERIFY(refreshed);
-        // Sealed with the key text the design application opens it with.
-        QCOMPARE(Verdant::CryptoUtil().decrypt(AppSettings::storedToken(), "Qz7#Lp2!Vw9$Rk4&"), token);
-        // Readable by this user only, folder included: the key that opens the blob is in every copy of the program.
-        const QFileInfo file(QSettings("Orvel", "App").fileName());
-        QCOMPARE(file.permissions() & 0x0fff, QFile::ReadUser | QFile::WriteUser);
-        QCOMPARE(QFileInfo(file.absolutePath()).permissions() & 0x0fff,
-                 QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
-        AccountSession::release();
-    }
-
-    const Failure outcome = Account::verifyStoredToken(&m_owner, kBase);
-    QCOMPARE(outcome.code, detail.isEmpty() ? NoError : SignInFailed);
-    QCOMPARE(outcome.detail, detail.isEmpty() ? QString() : kBase + "api/accounts/Users/Info: " + detail);
-    QCOMPARE(AccountSession::instance()->token(), token);
-    // The common header set of the account calls.
-    const QList<TestRequest> sent = m_network.requests();
-    QCOMPARE(sent.size(), 1);
-    QCOMPARE(sent[0].method + ' ' + sent[0].target + ' ' + sent[0].header("Content-Type") + ' ' +
-                 sent[0].header("Authorization") + ' ' + sent[0].header("api-version"),
-             "GET /api/accounts/Users/Info application/json Bearer " + token + " 2.0");
-}
-
-void tst_AccountFlows::fetchPicture_data()
-{
-    QTest::addColumn<QByteArray>("token");
-    QTest::addColumn<TestReply>("record");
-    QTest::addColumn<TestReply>("picture");
-    QTest::addColumn<QString>("detail"); // empty: the picture's bytes are fetched
-
-    const TestReply picture = TestReply::text(200, "picture bytes");
-    const TestReply record = TestReply::json("{\"photo\":\"https://photos.test/p/42.png\"}");
-    const QString user = kBase + "api/PCS/Users/42: ";
-
-    QTest::newRow("photo") << kToken << record << picture << QString();
-    QTest::newRow("photo, token without userId") << makeTestToken("{}") << record << picture << QString();
-    QTest::newRow("record without photo")
-        << kToken << TestReply::json("{\"name\":\"Ana\"}") << picture << user + "no \"photo\" in the user record";
-    QTest::newRow("record refused") << kToken << TestReply::json(record.body, 404) << picture << user + "HTTP 404";
-    // An empty picture would blank the avatar: the built-in one stays.
-    QTest::newRow("picture empty") << kToken << record << TestReply() << "https://photos.test/p/42.png: empty picture";
-    QTest::newRow("picture refused") << kToken << record << TestReply::text(500, "down")
-                                     << "https://photos.test/p/42.png: HTTP 500";
-}
-
-void tst_AccountFlows::fetchPicture()
-{
-    QFETCH(QByteArray, token);
-    QFETCH(TestReply, record);
-    QFETCH(TestReply, picture);
-    QFETCH(QString, detail);
-
-    AccountSession::instance()->setToken(token);
-    const QString path = QString("/api/PCS/Users/") + (token == kToken ? "42" : "-1");
-    m_network.setRoute(path, record);
-    m_network.setRoute("/p/42.png", picture);
-    const Fetched<QByteArray> fetched = Account::fetchUserPhoto(&m_owner, kBase);
-    QCOMPARE(fetched.failure.detail, detail);
-    QCOMPARE(fetched.value, detail.isEmpty() ? QByteArray("picture bytes") : QByteArray());
-
-    // The record carries the common header set (see signInThenVerifyStoredToken), the picture none.
-    const QList<TestRequest> sent = m_network.requests();
-    QCOMPARE(sent.size(), detail.startsWith(kBase) ? 1 : 2);
-    QCOMPARE(sent[0].method + ' ' + sent[0].target, "GET " + path.toUtf8());
-    QCOMPARE(sent[0].header("Authorization"), "Bearer " + token);
-    if (sent.size() == 2) {
-        QCOMPARE(sent[1].method + ' ' + sent[1].path, QByteArray("GET /p/42.png"));
-        QVERIFY(sent[1].headers.isEmpty());
-    }
-}
-
-void tst_AccountFlows::instanceLoginAttemptThenNextAttempt_data()
-{
-    QTest::addColumn<TestReply>("poll");
-    QTest::addColumn<bool>("startAgain"); // while polling: the same page again, no second timer
-    QTest::addColumn<LauncherError>("code");
-    QTest::addColumn<QString>("detail");
-
-    const QString address = kBase + "api/Accounts/Login/Instance: ";
-    TestReply closed;
-    closed.dropAfterBytes = 0;
-    // After a token of another sign-in the next attempt keeps the id; after a time-out it invents a new one.
-    QTest::newRow("token of another id") << TestReply::text(200, tokenFor("someone-elses-instance")) << false
-                                         << SignInFailed << "instanceId in the token: \"someone-elses-instance\"";
-    QTest::newRow("refused until the limit")
-        << TestReply::text(401, "not yet") << false << SignInTimeout << address + "HTTP 401";
-    QTest::newRow("connection closed, started again while polling")
-        << closed << true << SignInTimeout << address + "Connection closed";
-}
-
-void tst_AccountFlows::instanceLoginAttemptThenNextAttempt()
-{
-    QFETCH(TestReply, poll);
-    QFETCH(bool, startAgain);
-    QFETCH(LauncherError, code);
-    QFETCH(QString, detail);
-
-    m_network.setRoute("/api/Accounts/Login/Instance", poll);
-    BrowserStandIn browser;
-    InstanceLogin login(nullptr, kBase, kIntervalMs, kLimit);
-    QSignalSpy success(&login, &InstanceLogin::success);
-    QSignalSpy failure(&login, &InstanceLogin::failure);
-    login.startLogin();
-    if (startAgain) {
-        QTRY_VERIFY(login.pollCount() >= 1);
-        login.startLogin();
-        QCOMPARE(browser.opened.at(1), browser.opened.at(0));
-    }
-    const QByteArray id = login.instanceId().toUtf8();
-    QVERIFY(QRegularExpression("^[A-Za-z0-9]{32}$").match(id).hasMatch());
-    const QByteArray page = kBase.toUtf8() + "Account/Login?InstanceId=" + id + "&client=0&returnUrl=/account/signedin";
-    QCOMPARE(browser.opened.at(0).toEncoded(), page);
-
-    // One attempt, one outcome; a time-out after limit + 1 polls names what the polls met.
-    QTRY_COMPARE(failure.count(), 1);
-    QCOMPARE(failure.at(0).at(0).value<Failure>().code, code);
-    QCOMPARE(failure.at(0).at(0).value<Failure>().detail, detail);
-    QTest::qWait(6 * kIntervalMs);
-    QCOMPARE(failure.count(), 1);
-    const QList<TestRequest> polls = m_network.requests();
-    QCOMPARE(polls.size(), code == SignInTimeout ? kLimit + 1 : login.pollCount());
-    const QByteArray pollSent = "POST /api/Accounts/Login/Instance 2.0 application/json {\n    \"client\": 0,\n"
-                                "    \"instanceId\": \"" +
-                                id + "\"\n}\n";
-    for (const TestRequest& sent : polls) {
-        QCOMPARE(sent.header("Authorization"), QByteArray());
-        QCOMPARE(sent.method + ' ' + sent.target + ' ' + sent.header("api-version") + ' ' +
-                     sent.header("Content-Type") + ' ' + sent.body,
-                 pollSent);
-    }
-
-    // The next attempt's third poll answers at once with a quoted token for the poll's id; the two before it would
-    // answer the same later on, but are cancelled.
-    int sent = 0;
-    m_network.setHandler("/api/Accounts/Login/Instance", [&sent](const TestRequest& r) {
-        TestReply reply = TestReply::text(200, "\"" + tokenFor(r.body.mid(r.body.indexOf("\": \"") + 4, 32)) + "\"");
-        reply.delayMs = ++sent < 3 ? 10 * kIntervalMs : 0;
-        return reply;
-    });
-    QTest::ignoreMessage(QtDebugMsg, "successToInstanceLogin");
-    login.startLogin();
-    QCOMPARE(login.instanceId() == id, code == SignInFailed);
-    QCOMPARE(browser.opened.last().toEncoded() == page, code == SignInFailed);
-    QTRY_COMPARE(success.count(), 1);
-    QCOMPARE(success.at(0).at(0).toByteArray(), tokenFor(login.instanceId().toUtf8()));
-    QCOMPARE(login.pollCount(), 3);
-    QTest::qWait(15 * kIntervalMs);
-    QCOMPARE(login.pollCount(), 3);
-    QCOMPARE(success.count(), 1);
-    QCOMPARE(failure.count(), 1);
-}
 
 QTEST_MAIN(tst_AccountFlows)
 #include "tst_AccountFlows.moc"

@@ -59,12 +59,167 @@ class tst_LauncherEndToEnd : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void updateSignInPlayThenVerify();
-    void endsWithoutInstalling_data();
-    void endsWithoutInstalling();
+    void initTestCase()
+    {
+        QVERIFY2(!QStandardPaths::findExecutable("xdotool").isEmpty(), "xdotool is missing (scripts/setup)");
+        QVERIFY2(m_display.start(), qPrintable(m_display.error()));
+        QVERIFY(m_silent.listen(QHostAddress::LocalHost));
+        m_silentUrl = QString("https://127.0.0.1:%1/").arg(m_silent.serverPort());
+        for (const char* name : {"QT_SCALE_FACTOR", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME",
+                                 "QT_MESSAGE_PATTERN", "QT_LOGGING_RULES"})
+            qunsetenv(name);
+        const QByteArray browser = ORVEL_SOURCE_DIR "/tests/e2e/browser";
+        qputenv("PATH", browser + ":" + qgetenv("PATH"));
+        qputenv("BROWSER", browser + "/xdg-open");
+        qputenv("ORVEL_BROWSER_EMAIL", "e2e@example.com");
+        qputenv("DISPLAY", m_display.name().toUtf8());
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        QCOMPARE(QProcess::execute(ORVEL_SOURCE_DIR "/devkit/make-builds", {"--bin", kBin, m_root.filePath("builds")}),
+                 0);
+    }
+
+    void init() { QVERIFY(endPrograms()); }
+
+    void cleanup()
+    {
+        if (QTest::currentTestFailed() && m_service)
+            qInfo().noquote() << "service log:\n" << m_service->accessLog().right(4000);
+        endPrograms();
+        m_service.reset();
+        m_session.reset();
+    }
+
+    void updateSignInPlayThenVerify()
+    {
+        QVERIFY(prepare("1.0"));
+        // "Stay signed in" (nothing stored yet): the token the sign-in stores outlives this run.
+        QSettings(path("config/Orvel/App.conf"), QSettings::IniFormat).setValue("StaySignedIn", true);
+        Launcher launcher;
+        QVERIFY(start(launcher, 20000)); // the application stays until the test has started a launcher beside it
+        const QString window = waitForWindow("OrvelLauncher", launcher);
+        QVERIFY2(!window.isEmpty(), launcher.err().constData());
+        Launcher second;
+        QVERIFY2(start(second, 1500, true), "a second launcher did not end at once beside the first");
+        QVERIFY2(launcher.waitFor("window-raised", 5000), "the second start did not raise the first window");
+
+        // The update runs with the window shown; the installation is then the published 1.2, byte for byte.
+        QVERIFY2(launcher.waitFor("update-installed", 60000), launcher.err().constData());
+        QVERIFY(launcher.saw("window-shown") &&
+                launcher.err().indexOf("window-shown") < launcher.err().indexOf("update-installed"));
+        // Begun as soon as the checks answered, before the deferred start, which then only showed the window: one run.
+        QCOMPARE(launcher.err().count("orvel.events: update-started\n"), 1);
+        QCOMPARE(installedVersion(), QString("1.2"));
+        QVERIFY(sameFiles(path("install/App"), path("builds/1.2")));
+
+        // Sign In opens the browser, which signs in through the service's form; Play starts the application with the
+        // sealed token, and the launcher ends.
+        click(window, kSignInButton);
+        QVERIFY2(launcher.waitFor("signed-in", 30000), launcher.err().constData());
+        click(window, kPlayButton);
+        QVERIFY2(launcher.exitsCleanly(30000) && launcher.saw("application-started"), launcher.err().constData());
+        QVERIFY(QTest::qWaitFor([&] { return fileBytes(path("launcher.out")).count(kSignedIn) == 1; }, 20000));
+        QVERIFY2(start(second, 1500, true), "a launcher did not end at once beside the application");
+
+        // Signed in, "Stay signed in" and current: the next start plays at once, without a window.
+        QVERIFY(endPrograms());
+        Launcher signedIn;
+        QVERIFY(start(signedIn));
+        QVERIFY2(signedIn.exitsCleanly(30000) && signedIn.saw("application-started"), signedIn.err().constData());
+        // A window only when the checks answered after the deferred start (a slow build, e.g. with sanitizers).
+        const bool late = signedIn.err().contains("Checks not done yet");
+        QVERIFY2((late || !signedIn.saw("window-shown")) && !signedIn.saw("error-dialog"), signedIn.err().constData());
+        QVERIFY(QTest::qWaitFor([&] { return fileBytes(path("launcher.out")).count(kSignedIn) == 2; }, 20000));
+
+        // The log of these signed-in runs holds no token, no sealed token and no sign-in secret.
+        const QByteArray log = fileBytes(path("home/.local/state/orvel/launcher.log"));
+        const QByteArray sealed =
+            QSettings(path("config/Orvel/App.conf"), QSettings::IniFormat).value("JWT").toByteArray();
+        const QByteArray instanceId = fileBytes(path("browser.log")).split('=').value(1).left(32);
+        QVERIFY(log.contains("signed-in") && !sealed.isEmpty() && instanceId.size() == 32);
+        for (const QByteArray& secret : {sealed.toBase64(QByteArray::Base64UrlEncoding), sealed.toBase64(), instanceId})
+            QVERIFY2(!log.contains(secret), secret.constData());
+        QVERIFY2(!QRegularExpression("eyJ[\\w-]+\\.eyJ").match(QString::fromUtf8(log)).hasMatch(), log.constData());
+
+        // --verify installs again a file that has other bytes of the same size.
+        QFile changed(path("install/App/version.txt"));
+        QVERIFY(changed.open(QIODevice::ReadWrite) && changed.write("X") == 1);
+        changed.close();
+        QVERIFY(endPrograms() && !sameFiles(path("install/App"), path("builds/1.2")));
+        Launcher verify;
+        QVERIFY(start(verify, 1500, false, {"--verify"}));
+        QVERIFY2(verify.waitFor("update-installed", 60000), verify.err().constData());
+        QVERIFY(sameFiles(path("install/App"), path("builds/1.2")));
+    }
+
+    void endsWithoutInstalling_data()
+    {
+        QTest::addColumn<QString>("installed");
+        QTest::addColumn<QString>(
+            "service"); // "silent": accepts connections, never answers; "untrusted": its certificate
+        QTest::addColumn<QStringList>("serviceArguments");
+        QTest::addColumn<QString>("window"); // what the user closes: the launcher during its download, or a dialog
+        QTest::addColumn<int>("dialogMs");   // the dialog at the latest, from the start
+        QTest::addColumn<QString>("dialog"); // the error dialog's log line; empty: none
+        // Downloads redirected to a server that accepts connections and never answers stay in flight.
+        QTest::newRow("quit during the download cancels it")
+            << "1.0" << QString() << QStringList{"--redirect-downloads", m_silentUrl} << "OrvelLauncher" << 30000
+            << QString();
+        QTest::newRow("newer launcher: notice, then the connect page")
+            << "1.2" << QString() << QStringList{"--launcher-version", "2.1.0"} << "MiniModal" << 30000 << QString();
+        // Published, then grown: its download no longer has the manifest's size.
+        QTest::newRow("damaged download: error dialog") << "1.0" << QString() << QStringList() << "MiniModal" << 30000
+                                                        << "Error dialog, code 7 : Failed to update Orvel.";
+        // The checks give up after 60 s; Orvel is installed, so the dialog offers to start it.
+        QTest::newRow("silent service: connecting, then offline start")
+            << "1.2" << QString("silent") << QStringList() << "MiniModal" << 65000 << "Error dialog, code 4 :";
+        QTest::newRow("untrusted certificate: error 12 at once")
+            << "1.2" << QString("untrusted") << QStringList() << "MiniModal" << 5000 << "Error dialog, code 12 :";
+    }
+
+    void endsWithoutInstalling()
+    {
+        QFETCH(QString, installed);
+        QFETCH(QString, service);
+        QFETCH(QStringList, serviceArguments);
+        QFETCH(QString, window);
+        QFETCH(int, dialogMs);
+        QFETCH(QString, dialog);
+        QVERIFY(prepare(installed, serviceArguments));
+        for (const char* key : {"ORVEL_UPDATE_SERVICE_URL", "ORVEL_ACCOUNT_SERVICE_URL"})
+            qputenv(key, service == "silent" ? m_silentUrl.toUtf8() : qgetenv(key));
+        qputenv("ORVEL_CA_CERTIFICATES", service == "untrusted" ? "" : qgetenv("ORVEL_CA_CERTIFICATES"));
+        QFile damaged(path("builds/1.2/version.txt"));
+        QVERIFY(!dialog.contains("code 7") || (damaged.open(QIODevice::Append) && damaged.write("damaged") > 0));
+        damaged.close();
+        QElapsedTimer clock;
+        clock.start();
+        Launcher launcher;
+        QVERIFY(start(launcher));
+        // The window comes within 1.5 s, also when the service does not answer or is not trusted.
+        const QString main = waitForWindow("OrvelLauncher", launcher);
+        QVERIFY2(!main.isEmpty() && (service.isEmpty() || clock.elapsed() < 1500),
+                 qPrintable(QString::number(clock.elapsed())));
+        const QString shown = window == "OrvelLauncher" ? main : waitForWindow(window, launcher, dialogMs);
+        QVERIFY2(!shown.isEmpty() && clock.elapsed() < dialogMs, launcher.err().constData());
+        if (window == "OrvelLauncher") {
+            QVERIFY(QTest::qWaitFor([&] { return m_silent.hasPendingConnections(); }, 20000));
+            click(shown, kQuitButton);
+        } else {
+            QCOMPARE(launcher.state(), QProcess::Running);          // the dialog waits for the user
+            QCOMPARE(fileBytes(path("browser.log")), QByteArray()); // the connect page only once the notice is closed
+            clickOk(shown, dialog.contains("code 4") ? 40 : 0);     // "Start Orvel" sits right of OK
+        }
+        QVERIFY2(launcher.exitsCleanly(20000), launcher.err().constData());
+        QCOMPARE(launcher.saw("update-failed"), installed == "1.0");
+        QCOMPARE(launcher.saw("error-dialog"), !dialog.isEmpty());
+        QVERIFY2(launcher.err().contains(dialog.toUtf8()), launcher.err().constData());
+        QCOMPARE(launcher.saw("application-started"), dialog.contains("code 4"));
+        const QByteArray connect = "open " + m_service->value("ORVEL_CONNECT_URL").toUtf8() + "\n";
+        QTRY_COMPARE(fileBytes(path("browser.log")),
+                     serviceArguments.contains("--launcher-version") ? connect : QByteArray());
+        QCOMPARE(installedVersion(), installed);
+        QVERIFY(sameFiles(path("install/App"), m_root.filePath("builds/" + installed)));
+    }
 
 private:
     // One user's machine with `installed` in its install folder, and a service publishing copies of the builds.
@@ -86,38 +241,6 @@ private:
     QString m_silentUrl; // of m_silent
     int m_launchers = 0;
 };
-
-void tst_LauncherEndToEnd::initTestCase()
-{
-    QVERIFY2(!QStandardPaths::findExecutable("xdotool").isEmpty(), "xdotool is missing (scripts/setup)");
-    QVERIFY2(m_display.start(), qPrintable(m_display.error()));
-    QVERIFY(m_silent.listen(QHostAddress::LocalHost));
-    m_silentUrl = QString("https://127.0.0.1:%1/").arg(m_silent.serverPort());
-    for (const char* name : {"QT_SCALE_FACTOR", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME",
-                             "QT_MESSAGE_PATTERN", "QT_LOGGING_RULES"})
-        qunsetenv(name);
-    const QByteArray browser = ORVEL_SOURCE_DIR "/tests/e2e/browser";
-    qputenv("PATH", browser + ":" + qgetenv("PATH"));
-    qputenv("BROWSER", browser + "/xdg-open");
-    qputenv("ORVEL_BROWSER_EMAIL", "e2e@example.com");
-    qputenv("DISPLAY", m_display.name().toUtf8());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    QCOMPARE(QProcess::execute(ORVEL_SOURCE_DIR "/devkit/make-builds", {"--bin", kBin, m_root.filePath("builds")}), 0);
-}
-
-void tst_LauncherEndToEnd::init()
-{
-    QVERIFY(endPrograms());
-}
-
-void tst_LauncherEndToEnd::cleanup()
-{
-    if (QTest::currentTestFailed() && m_service)
-        qInfo().noquote() << "service log:\n" << m_service->accessLog().right(4000);
-    endPrograms();
-    m_service.reset();
-    m_session.reset();
-}
 
 // The launcher refuses to start beside a running launcher or application, so each case waits until the programs
 // started before it (the launcher, the application, the copy manager) have ended, and the launchers and applications
@@ -234,136 +357,6 @@ void tst_LauncherEndToEnd::clickOk(const QString& dialog, int rightOfCentre)
          QString::fromLatin1(m_display.run("xdotool", {"getwindowgeometry", "--shell", dialog})).split('\n'))
         geometry.insert(line.section('=', 0, 0), line.section('=', 1).toInt());
     click(dialog, QPoint(geometry.value("WIDTH") / 2 + rightOfCentre, geometry.value("HEIGHT") - 36));
-}
-
-void tst_LauncherEndToEnd::updateSignInPlayThenVerify()
-{
-    QVERIFY(prepare("1.0"));
-    // "Stay signed in" (nothing stored yet): the token the sign-in stores outlives this run.
-    QSettings(path("config/Orvel/App.conf"), QSettings::IniFormat).setValue("StaySignedIn", true);
-    Launcher launcher;
-    QVERIFY(start(launcher, 20000)); // the application stays until the test has started a launcher beside it
-    const QString window = waitForWindow("OrvelLauncher", launcher);
-    QVERIFY2(!window.isEmpty(), launcher.err().constData());
-    Launcher second;
-    QVERIFY2(start(second, 1500, true), "a second launcher did not end at once beside the first");
-    QVERIFY2(launcher.waitFor("window-raised", 5000), "the second start did not raise the first window");
-
-    // The update runs with the window shown; the installation is then the published 1.2, byte for byte.
-    QVERIFY2(launcher.waitFor("update-installed", 60000), launcher.err().constData());
-    QVERIFY(launcher.saw("window-shown") &&
-            launcher.err().indexOf("window-shown") < launcher.err().indexOf("update-installed"));
-    // Begun as soon as the checks answered, before the deferred start, which then only showed the window: one run.
-    QCOMPARE(launcher.err().count("orvel.events: update-started\n"), 1);
-    QCOMPARE(installedVersion(), QString("1.2"));
-    QVERIFY(sameFiles(path("install/App"), path("builds/1.2")));
-
-    // Sign In opens the browser, which signs in through the service's form; Play starts the application with the
-    // sealed token, and the launcher ends.
-    click(window, kSignInButton);
-    QVERIFY2(launcher.waitFor("signed-in", 30000), launcher.err().constData());
-    click(window, kPlayButton);
-    QVERIFY2(launcher.exitsCleanly(30000) && launcher.saw("application-started"), launcher.err().constData());
-    QVERIFY(QTest::qWaitFor([&] { return fileBytes(path("launcher.out")).count(kSignedIn) == 1; }, 20000));
-    QVERIFY2(start(second, 1500, true), "a launcher did not end at once beside the application");
-
-    // Signed in, "Stay signed in" and current: the next start plays at once, without a window.
-    QVERIFY(endPrograms());
-    Launcher signedIn;
-    QVERIFY(start(signedIn));
-    QVERIFY2(signedIn.exitsCleanly(30000) && signedIn.saw("application-started"), signedIn.err().constData());
-    // A window only when the checks answered after the deferred start (a slow build, e.g. with sanitizers).
-    const bool late = signedIn.err().contains("Checks not done yet");
-    QVERIFY2((late || !signedIn.saw("window-shown")) && !signedIn.saw("error-dialog"), signedIn.err().constData());
-    QVERIFY(QTest::qWaitFor([&] { return fileBytes(path("launcher.out")).count(kSignedIn) == 2; }, 20000));
-
-    // The log of these signed-in runs holds no token, no sealed token and no sign-in secret.
-    const QByteArray log = fileBytes(path("home/.local/state/orvel/launcher.log"));
-    const QByteArray sealed = QSettings(path("config/Orvel/App.conf"), QSettings::IniFormat).value("JWT").toByteArray();
-    const QByteArray instanceId = fileBytes(path("browser.log")).split('=').value(1).left(32);
-    QVERIFY(log.contains("signed-in") && !sealed.isEmpty() && instanceId.size() == 32);
-    for (const QByteArray& secret : {sealed.toBase64(QByteArray::Base64UrlEncoding), sealed.toBase64(), instanceId})
-        QVERIFY2(!log.contains(secret), secret.constData());
-    QVERIFY2(!QRegularExpression("eyJ[\\w-]+\\.eyJ").match(QString::fromUtf8(log)).hasMatch(), log.constData());
-
-    // --verify installs again a file that has other bytes of the same size.
-    QFile changed(path("install/App/version.txt"));
-    QVERIFY(changed.open(QIODevice::ReadWrite) && changed.write("X") == 1);
-    changed.close();
-    QVERIFY(endPrograms() && !sameFiles(path("install/App"), path("builds/1.2")));
-    Launcher verify;
-    QVERIFY(start(verify, 1500, false, {"--verify"}));
-    QVERIFY2(verify.waitFor("update-installed", 60000), verify.err().constData());
-    QVERIFY(sameFiles(path("install/App"), path("builds/1.2")));
-}
-
-void tst_LauncherEndToEnd::endsWithoutInstalling_data()
-{
-    QTest::addColumn<QString>("installed");
-    QTest::addColumn<QString>("service"); // "silent": accepts connections, never answers; "untrusted": its certificate
-    QTest::addColumn<QStringList>("serviceArguments");
-    QTest::addColumn<QString>("window"); // what the user closes: the launcher during its download, or a dialog
-    QTest::addColumn<int>("dialogMs");   // the dialog at the latest, from the start
-    QTest::addColumn<QString>("dialog"); // the error dialog's log line; empty: none
-    // Downloads redirected to a server that accepts connections and never answers stay in flight.
-    QTest::newRow("quit during the download cancels it")
-        << "1.0" << QString() << QStringList{"--redirect-downloads", m_silentUrl} << "OrvelLauncher" << 30000
-        << QString();
-    QTest::newRow("newer launcher: notice, then the connect page")
-        << "1.2" << QString() << QStringList{"--launcher-version", "2.1.0"} << "MiniModal" << 30000 << QString();
-    // Published, then grown: its download no longer has the manifest's size.
-    QTest::newRow("damaged download: error dialog") << "1.0" << QString() << QStringList() << "MiniModal" << 30000
-                                                    << "Error dialog, code 7 : Failed to update Orvel.";
-    // The checks give up after 60 s; Orvel is installed, so the dialog offers to start it.
-    QTest::newRow("silent service: connecting, then offline start")
-        << "1.2" << QString("silent") << QStringList() << "MiniModal" << 65000 << "Error dialog, code 4 :";
-    QTest::newRow("untrusted certificate: error 12 at once")
-        << "1.2" << QString("untrusted") << QStringList() << "MiniModal" << 5000 << "Error dialog, code 12 :";
-}
-
-void tst_LauncherEndToEnd::endsWithoutInstalling()
-{
-    QFETCH(QString, installed);
-    QFETCH(QString, service);
-    QFETCH(QStringList, serviceArguments);
-    QFETCH(QString, window);
-    QFETCH(int, dialogMs);
-    QFETCH(QString, dialog);
-    QVERIFY(prepare(installed, serviceArguments));
-    for (const char* key : {"ORVEL_UPDATE_SERVICE_URL", "ORVEL_ACCOUNT_SERVICE_URL"})
-        qputenv(key, service == "silent" ? m_silentUrl.toUtf8() : qgetenv(key));
-    qputenv("ORVEL_CA_CERTIFICATES", service == "untrusted" ? "" : qgetenv("ORVEL_CA_CERTIFICATES"));
-    QFile damaged(path("builds/1.2/version.txt"));
-    QVERIFY(!dialog.contains("code 7") || (damaged.open(QIODevice::Append) && damaged.write("damaged") > 0));
-    damaged.close();
-    QElapsedTimer clock;
-    clock.start();
-    Launcher launcher;
-    QVERIFY(start(launcher));
-    // The window comes within 1.5 s, also when the service does not answer or is not trusted.
-    const QString main = waitForWindow("OrvelLauncher", launcher);
-    QVERIFY2(!main.isEmpty() && (service.isEmpty() || clock.elapsed() < 1500),
-             qPrintable(QString::number(clock.elapsed())));
-    const QString shown = window == "OrvelLauncher" ? main : waitForWindow(window, launcher, dialogMs);
-    QVERIFY2(!shown.isEmpty() && clock.elapsed() < dialogMs, launcher.err().constData());
-    if (window == "OrvelLauncher") {
-        QVERIFY(QTest::qWaitFor([&] { return m_silent.hasPendingConnections(); }, 20000));
-        click(shown, kQuitButton);
-    } else {
-        QCOMPARE(launcher.state(), QProcess::Running);          // the dialog waits for the user
-        QCOMPARE(fileBytes(path("browser.log")), QByteArray()); // the connect page only once the notice is closed
-        clickOk(shown, dialog.contains("code 4") ? 40 : 0);     // "Start Orvel" sits right of OK
-    }
-    QVERIFY2(launcher.exitsCleanly(20000), launcher.err().constData());
-    QCOMPARE(launcher.saw("update-failed"), installed == "1.0");
-    QCOMPARE(launcher.saw("error-dialog"), !dialog.isEmpty());
-    QVERIFY2(launcher.err().contains(dialog.toUtf8()), launcher.err().constData());
-    QCOMPARE(launcher.saw("application-started"), dialog.contains("code 4"));
-    const QByteArray connect = "open " + m_service->value("ORVEL_CONNECT_URL").toUtf8() + "\n";
-    QTRY_COMPARE(fileBytes(path("browser.log")),
-                 serviceArguments.contains("--launcher-version") ? connect : QByteArray());
-    QCOMPARE(installedVersion(), installed);
-    QVERIFY(sameFiles(path("install/App"), m_root.filePath("builds/" + installed)));
 }
 
 QTEST_GUILESS_MAIN(tst_LauncherEndToEnd)

@@ -30,87 +30,82 @@ class tst_ProgramStart : public QObject
     Q_OBJECT
 
 private slots:
-    void play_data();
-    void play();
-    void runCopyManager_data();
-    void runCopyManager();
+    void play_data()
+    {
+        QTest::addColumn<int>("mode"); // of the application's file; 0: missing
+        QTest::addColumn<QVariant>("jwt");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("environment"); // ORVEL_TOKEN as the program saw it
+
+        // The token stays off the command line, which every local user can read.
+        QTest::newRow("missing") << 0 << QVariant() << int(AppNotFound) << QStringList() << QByteArray("<missing>");
+        QTest::newRow("cannot start") << 0600 << QVariant() << int(AppStartFailed) << QStringList()
+                                      << QByteArray("<missing>");
+        QTest::newRow("no JWT: empty token")
+            << 0700 << QVariant() << int(NoError) << QStringList{"1", "/token"} << QByteArray("");
+        QTest::newRow("url-safe alphabet, padding kept") << 0700 << QVariant(QByteArray("\xfb\xff", 2)) << int(NoError)
+                                                         << QStringList{"1", "/token"} << QByteArray("-_8=");
+    }
+
+    void play()
+    {
+        QFETCH(int, mode);
+        QFETCH(QVariant, jwt);
+        QFETCH(int, error);
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, environment);
+        OrvelTest::TempSettingsHome home;
+        qputenv("ORVEL_TOKEN", "from the launcher's own environment");
+        if (jwt.isValid())
+            writeAppSetting("JWT", jwt);
+        QTemporaryDir install;
+        const QString program = install.filePath(Platform::executableName("Orvel"));
+        if (mode)
+            writeProgram(program, "exit 0", mode);
+
+        QCOMPARE(int(ProgramStart::play(install.path())), error);
+        QTRY_COMPARE(recordedArguments(program), arguments);
+        QTRY_COMPARE(UpdateTest::readFile(program + ".env"), environment);
+    }
+
+    void runCopyManager_data()
+    {
+        QTest::addColumn<QByteArray>("exit");    // null: no program (never started, as after a declined elevation)
+        QTest::addColumn<QStringList>("logged"); // warnings, the copy manager's standard error first
+
+        // An installing run (exit 0) is checked end to end, with the real copy manager.
+        QTest::newRow("exit 1: partly installed, its reasons logged")
+            << QByteArray("echo 'cannot replace a/b' >&2; printf 'last line' >&2; exit 1")
+            << QStringList{"cannot replace a/b", "last line", "Copy manager exited with code 1"};
+        QTest::newRow("program missing") << QByteArray() << QStringList{"Copy manager not started"};
+    }
+
+    void runCopyManager()
+    {
+        QFETCH(QByteArray, exit);
+        QFETCH(QStringList, logged);
+        // Blanks in every path: each path must still arrive as one argument.
+        QTemporaryDir dir;
+        const QString programDir = dir.filePath("launcher folder");
+        const QString program = programDir + '/' + Platform::executableName("OrvelFileCopyManager");
+        const QString source = dir.filePath("temp dir/OrvelDownload/App");
+        const QString target = dir.filePath("Program Files/Orvel/App");
+        if (!exit.isNull())
+            writeProgram(program, "sleep 0.2; " + exit);
+
+        // Waited for in a local event loop while a timer goes on firing.
+        for (const QString& line : logged)
+            QTest::ignoreMessage(QtWarningMsg, qPrintable(line));
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+        ticker.start(20);
+        QVERIFY(!ProgramStart::runCopyManager(source, target, programDir));
+        QVERIFY2(exit.isNull() || ticks >= 3, qPrintable(QString::number(ticks)));
+        QCOMPARE(recordedArguments(program), (exit.isNull() ? QStringList() : QStringList{"2", source, target}));
+    }
 };
-
-void tst_ProgramStart::play_data()
-{
-    QTest::addColumn<int>("mode"); // of the application's file; 0: missing
-    QTest::addColumn<QVariant>("jwt");
-    QTest::addColumn<int>("error");
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QByteArray>("environment"); // ORVEL_TOKEN as the program saw it
-
-    // The token stays off the command line, which every local user can read.
-    QTest::newRow("missing") << 0 << QVariant() << int(AppNotFound) << QStringList() << QByteArray("<missing>");
-    QTest::newRow("cannot start") << 0600 << QVariant() << int(AppStartFailed) << QStringList()
-                                  << QByteArray("<missing>");
-    QTest::newRow("no JWT: empty token") << 0700 << QVariant() << int(NoError) << QStringList{"1", "/token"}
-                                         << QByteArray("");
-    QTest::newRow("url-safe alphabet, padding kept") << 0700 << QVariant(QByteArray("\xfb\xff", 2)) << int(NoError)
-                                                     << QStringList{"1", "/token"} << QByteArray("-_8=");
-}
-
-void tst_ProgramStart::play()
-{
-    QFETCH(int, mode);
-    QFETCH(QVariant, jwt);
-    QFETCH(int, error);
-    QFETCH(QStringList, arguments);
-    QFETCH(QByteArray, environment);
-    OrvelTest::TempSettingsHome home;
-    qputenv("ORVEL_TOKEN", "from the launcher's own environment");
-    if (jwt.isValid())
-        writeAppSetting("JWT", jwt);
-    QTemporaryDir install;
-    const QString program = install.filePath(Platform::executableName("Orvel"));
-    if (mode)
-        writeProgram(program, "exit 0", mode);
-
-    QCOMPARE(int(ProgramStart::play(install.path())), error);
-    QTRY_COMPARE(recordedArguments(program), arguments);
-    QTRY_COMPARE(UpdateTest::readFile(program + ".env"), environment);
-}
-
-void tst_ProgramStart::runCopyManager_data()
-{
-    QTest::addColumn<QByteArray>("exit");    // null: no program (never started, as after a declined elevation)
-    QTest::addColumn<QStringList>("logged"); // warnings, the copy manager's standard error first
-
-    // An installing run (exit 0) is checked end to end, with the real copy manager.
-    QTest::newRow("exit 1: partly installed, its reasons logged")
-        << QByteArray("echo 'cannot replace a/b' >&2; printf 'last line' >&2; exit 1")
-        << QStringList{"cannot replace a/b", "last line", "Copy manager exited with code 1"};
-    QTest::newRow("program missing") << QByteArray() << QStringList{"Copy manager not started"};
-}
-
-void tst_ProgramStart::runCopyManager()
-{
-    QFETCH(QByteArray, exit);
-    QFETCH(QStringList, logged);
-    // Blanks in every path: each path must still arrive as one argument.
-    QTemporaryDir dir;
-    const QString programDir = dir.filePath("launcher folder");
-    const QString program = programDir + '/' + Platform::executableName("OrvelFileCopyManager");
-    const QString source = dir.filePath("temp dir/OrvelDownload/App");
-    const QString target = dir.filePath("Program Files/Orvel/App");
-    if (!exit.isNull())
-        writeProgram(program, "sleep 0.2; " + exit);
-
-    // Waited for in a local event loop while a timer goes on firing.
-    for (const QString& line : logged)
-        QTest::ignoreMessage(QtWarningMsg, qPrintable(line));
-    int ticks = 0;
-    QTimer ticker;
-    connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
-    ticker.start(20);
-    QVERIFY(!ProgramStart::runCopyManager(source, target, programDir));
-    QVERIFY2(exit.isNull() || ticks >= 3, qPrintable(QString::number(ticks)));
-    QCOMPARE(recordedArguments(program), (exit.isNull() ? QStringList() : QStringList{"2", source, target}));
-}
 
 QTEST_GUILESS_MAIN(tst_ProgramStart)
 #include "tst_ProgramStart.moc"

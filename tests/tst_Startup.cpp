@@ -17,145 +17,140 @@ class tst_Startup : public QObject
 
 private slots:
     void initTestCase() { QVERIFY2(m_display.start(), qPrintable(m_display.error())); }
-    void displayMeasured_data();
-    void displayMeasured();
-    void displayUnknown();
-    void applyScalePreference_data();
-    void applyScalePreference();
-    void fonts();
+
+    void displayMeasured_data()
+    {
+        QTest::addColumn<QString>("resources");
+        QTest::addColumn<QSize>("logical");
+
+        QTest::newRow("no desktop scale") << QString() << QSize(1600, 900);
+        QTest::newRow("144 dpi is 150%, rounded, among other resources")
+            << QStringLiteral("Xcursor.size: 48\nXft.dpi:\t144") << QSize(1067, 600);
+        QTest::newRow("nonsense dpi is ignored") << QStringLiteral("Xft.dpi: lots") << QSize(1600, 900);
+    }
+
+    void displayMeasured()
+    {
+        QFETCH(QString, resources);
+        QFETCH(QSize, logical);
+
+        // Replaces the earlier row's resources; a failed load shows as the earlier row's size.
+        m_display.run("xrdb", {"-nocpp", "-load", "-"}, resources.toUtf8() + '\n');
+        qputenv("DISPLAY", m_display.name().toLatin1());
+        const Platform::DisplayMetrics metrics = Platform::primaryDisplayMetrics();
+        QVERIFY(metrics.known);
+        QCOMPARE(metrics.physical, QSize(1600, 900));
+        QCOMPARE(metrics.logical, logical);
+    }
+
+    void displayUnknown()
+    {
+        qunsetenv("DISPLAY");
+        QVERIFY(!Platform::primaryDisplayMetrics().known);
+        qputenv("DISPLAY", ":4711"); // a display nobody serves
+        QVERIFY(!Platform::primaryDisplayMetrics().known);
+    }
+
+    void applyScalePreference_data()
+    {
+        QTest::addColumn<QSize>("logical"); // invalid: the display could not be measured
+        QTest::addColumn<QSize>("mode");
+        QTest::addColumn<QVariant>("useAutomaticScale"); // invalid: absent, and so for the next three
+        QTest::addColumn<QVariant>("resolutionScale");
+        QTest::addColumn<QVariant>("highResolution");  // stored "isHighResolutionMonitor"
+        QTest::addColumn<QVariant>("scaleFactor");     // stored "ScaleFactor"
+        QTest::addColumn<QByteArray>("qtScaleFactor"); // null: unset
+        const QVariant no(false);
+        const QVariant none;
+        const auto row = [&](const char* name, QSize logical, QSize mode, QVariant automatic, QVariant resolution,
+                             QVariant high, QVariant factor, const char* variable) {
+            QTest::newRow(name) << logical << mode << automatic << resolution << high << factor << QByteArray(variable);
+        };
+
+        // Results worked out by hand for common desktops.
+        row("1920x1080 at 125% keeps the system's scaling", {1536, 864}, {1920, 1080}, no, none, 0, 0.8, "1.000000");
+        row("2560x1440 at 100% with ResolutionScale 1.2", {2560, 1440}, {2560, 1440}, no, 1.2f, 1, 1.0, "1.200000");
+        row("absent preference means automatic: only flags the display", {3840, 2160}, {3840, 2160}, none, none, 1,
+            none, nullptr);
+        // The 1980-pixel boundary: strictly wider is high resolution.
+        row("1980 wide is not high resolution", {1980, 1080}, {1980, 1080}, no, none, 0, 1.015625, "1.000000");
+        row("1981 wide is high resolution", {1981, 1080}, {1981, 1080}, no, none, 1, 0.76191406, "1.000000");
+        // The 2560-pixel boundary: up to it the measured ratio decides, beyond it the stored factor.
+        row("2560 wide takes the measured ratio", {2048, 1440}, {2560, 1440}, no, none, 1, 0.9, "0.800000");
+        row("2561 wide takes the stored factor", {2048, 1440}, {2561, 1440}, no, none, 1, 0.9, "0.900000");
+        row("a stored factor that would overflow the mode resets to 1", {2600, 200}, {2600, 1600}, no, none, 1,
+            0.5772569, "1.000000");
+        row("the 125% exception ends above 1980 wide", {1920, 1080}, {2400, 1350}, no, none, 1, 0.75, "0.800000");
+        // The user's extra factor.
+        row("ResolutionScale that would overflow the mode is dropped", {1920, 1080}, {1920, 1080}, no, 0.5f, 0, 1.0,
+            "1.000000");
+        row("negative ResolutionScale leaves the variable unset", {1920, 1080}, {1920, 1080}, no, -1.0f, 0, 1.0,
+            nullptr);
+        // Nothing to decide: nothing stored, nothing set.
+        row("zero-height display", {1920, 0}, {1920, 1080}, no, none, none, none, nullptr);
+        row("display not measured", QSize(), {1920, 1080}, no, none, none, none, nullptr);
+    }
+
+    void applyScalePreference()
+    {
+        QFETCH(QSize, logical);
+        QFETCH(QSize, mode);
+        QFETCH(QVariant, useAutomaticScale);
+        QFETCH(QVariant, resolutionScale);
+        QFETCH(QVariant, highResolution);
+        QFETCH(QVariant, scaleFactor);
+        QFETCH(QByteArray, qtScaleFactor);
+
+        qunsetenv("QT_SCALE_FACTOR");
+        QSettings store(m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + ".ini"), QSettings::IniFormat);
+        if (useAutomaticScale.isValid())
+            store.setValue("useAutomaticScale", useAutomaticScale);
+        if (resolutionScale.isValid())
+            store.setValue("ResolutionScale", resolutionScale);
+        Platform::DisplayMetrics metrics;
+        metrics.known = logical.isValid();
+        metrics.logical = logical.isValid() ? logical : QSize(1280, 720);
+        metrics.physical = mode;
+        DisplayScale().applyScalePreference(metrics, store);
+
+        QCOMPARE(store.contains("isHighResolutionMonitor"), highResolution.isValid());
+        QCOMPARE(store.value("isHighResolutionMonitor").toFloat(), highResolution.toFloat());
+        QCOMPARE(store.contains("ScaleFactor"), scaleFactor.isValid());
+        QCOMPARE(store.value("ScaleFactor").toFloat(), scaleFactor.toFloat());
+        QCOMPARE(qgetenv("QT_SCALE_FACTOR"), qtScaleFactor);
+    }
+
+    void fonts()
+    {
+        QTemporaryDir program;
+        const QDir dir(program.path());
+        const auto expectRegistered = [&program](int expected) {
+            QApplication::setFont(QFont(QStringLiteral("Serif")));
+            QCOMPARE(Startup::loadApplicationFonts(program.path()), expected);
+            // The family is asked for even when nothing was registered.
+            QCOMPARE(QApplication::font().family(), QStringLiteral("Noto Sans"));
+            QCOMPARE(QApplication::font("QPushButton").family(), QStringLiteral("Noto Sans"));
+        };
+        expectRegistered(0); // no Font folder
+
+        // Two fonts; a damaged one, other files, folders and fonts outside Font/ are skipped.
+        QVERIFY(dir.mkpath("Font/sub.ttf"));
+        for (const QString name : {"Font/NotoSans-Regular.ttf", "Font/NotoSans-Bold.ttf", "NotoSans-Italic.ttf",
+                                   "Font/NotoSans-Italic.otf"}) {
+            const QString font = QFileInfo(name).completeBaseName() + ".ttf";
+            QVERIFY(QFile::copy(ORVEL_BIN_DIR "/Font/" + font, dir.filePath(name)));
+        }
+        for (const QString name : {"Font/broken.ttf", "Font/readme.txt"}) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a font") > 0);
+        }
+        expectRegistered(2);
+    }
 
 private:
     VirtualDisplay m_display{QStringLiteral("1600x900x24")};
     QTemporaryDir m_dir;
 };
-
-void tst_Startup::displayMeasured_data()
-{
-    QTest::addColumn<QString>("resources");
-    QTest::addColumn<QSize>("logical");
-
-    QTest::newRow("no desktop scale") << QString() << QSize(1600, 900);
-    QTest::newRow("144 dpi is 150%, rounded, among other resources")
-        << QStringLiteral("Xcursor.size: 48\nXft.dpi:\t144") << QSize(1067, 600);
-    QTest::newRow("nonsense dpi is ignored") << QStringLiteral("Xft.dpi: lots") << QSize(1600, 900);
-}
-
-void tst_Startup::displayMeasured()
-{
-    QFETCH(QString, resources);
-    QFETCH(QSize, logical);
-
-    // Replaces the earlier row's resources; a failed load shows as the earlier row's size.
-    m_display.run("xrdb", {"-nocpp", "-load", "-"}, resources.toUtf8() + '\n');
-    qputenv("DISPLAY", m_display.name().toLatin1());
-    const Platform::DisplayMetrics metrics = Platform::primaryDisplayMetrics();
-    QVERIFY(metrics.known);
-    QCOMPARE(metrics.physical, QSize(1600, 900));
-    QCOMPARE(metrics.logical, logical);
-}
-
-void tst_Startup::displayUnknown()
-{
-    qunsetenv("DISPLAY");
-    QVERIFY(!Platform::primaryDisplayMetrics().known);
-    qputenv("DISPLAY", ":4711"); // a display nobody serves
-    QVERIFY(!Platform::primaryDisplayMetrics().known);
-}
-
-void tst_Startup::applyScalePreference_data()
-{
-    QTest::addColumn<QSize>("logical"); // invalid: the display could not be measured
-    QTest::addColumn<QSize>("mode");
-    QTest::addColumn<QVariant>("useAutomaticScale"); // invalid: absent, and so for the next three
-    QTest::addColumn<QVariant>("resolutionScale");
-    QTest::addColumn<QVariant>("highResolution");  // stored "isHighResolutionMonitor"
-    QTest::addColumn<QVariant>("scaleFactor");     // stored "ScaleFactor"
-    QTest::addColumn<QByteArray>("qtScaleFactor"); // null: unset
-    const QVariant no(false);
-    const QVariant none;
-    const auto row = [&](const char* name, QSize logical, QSize mode, QVariant automatic, QVariant resolution,
-                         QVariant high, QVariant factor, const char* variable) {
-        QTest::newRow(name) << logical << mode << automatic << resolution << high << factor << QByteArray(variable);
-    };
-
-    // Results worked out by hand for common desktops.
-    row("1920x1080 at 125% keeps the system's scaling", {1536, 864}, {1920, 1080}, no, none, 0, 0.8, "1.000000");
-    row("2560x1440 at 100% with ResolutionScale 1.2", {2560, 1440}, {2560, 1440}, no, 1.2f, 1, 1.0, "1.200000");
-    row("absent preference means automatic: only flags the display", {3840, 2160}, {3840, 2160}, none, none, 1, none,
-        nullptr);
-    // The 1980-pixel boundary: strictly wider is high resolution.
-    row("1980 wide is not high resolution", {1980, 1080}, {1980, 1080}, no, none, 0, 1.015625, "1.000000");
-    row("1981 wide is high resolution", {1981, 1080}, {1981, 1080}, no, none, 1, 0.76191406, "1.000000");
-    // The 2560-pixel boundary: up to it the measured ratio decides, beyond it the stored factor.
-    row("2560 wide takes the measured ratio", {2048, 1440}, {2560, 1440}, no, none, 1, 0.9, "0.800000");
-    row("2561 wide takes the stored factor", {2048, 1440}, {2561, 1440}, no, none, 1, 0.9, "0.900000");
-    row("a stored factor that would overflow the mode resets to 1", {2600, 200}, {2600, 1600}, no, none, 1, 0.5772569,
-        "1.000000");
-    row("the 125% exception ends above 1980 wide", {1920, 1080}, {2400, 1350}, no, none, 1, 0.75, "0.800000");
-    // The user's extra factor.
-    row("ResolutionScale that would overflow the mode is dropped", {1920, 1080}, {1920, 1080}, no, 0.5f, 0, 1.0,
-        "1.000000");
-    row("negative ResolutionScale leaves the variable unset", {1920, 1080}, {1920, 1080}, no, -1.0f, 0, 1.0, nullptr);
-    // Nothing to decide: nothing stored, nothing set.
-    row("zero-height display", {1920, 0}, {1920, 1080}, no, none, none, none, nullptr);
-    row("display not measured", QSize(), {1920, 1080}, no, none, none, none, nullptr);
-}
-
-void tst_Startup::applyScalePreference()
-{
-    QFETCH(QSize, logical);
-    QFETCH(QSize, mode);
-    QFETCH(QVariant, useAutomaticScale);
-    QFETCH(QVariant, resolutionScale);
-    QFETCH(QVariant, highResolution);
-    QFETCH(QVariant, scaleFactor);
-    QFETCH(QByteArray, qtScaleFactor);
-
-    qunsetenv("QT_SCALE_FACTOR");
-    QSettings store(m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + ".ini"), QSettings::IniFormat);
-    if (useAutomaticScale.isValid())
-        store.setValue("useAutomaticScale", useAutomaticScale);
-    if (resolutionScale.isValid())
-        store.setValue("ResolutionScale", resolutionScale);
-    Platform::DisplayMetrics metrics;
-    metrics.known = logical.isValid();
-    metrics.logical = logical.isValid() ? logical : QSize(1280, 720);
-    metrics.physical = mode;
-    DisplayScale().applyScalePreference(metrics, store);
-
-    QCOMPARE(store.contains("isHighResolutionMonitor"), highResolution.isValid());
-    QCOMPARE(store.value("isHighResolutionMonitor").toFloat(), highResolution.toFloat());
-    QCOMPARE(store.contains("ScaleFactor"), scaleFactor.isValid());
-    QCOMPARE(store.value("ScaleFactor").toFloat(), scaleFactor.toFloat());
-    QCOMPARE(qgetenv("QT_SCALE_FACTOR"), qtScaleFactor);
-}
-
-void tst_Startup::fonts()
-{
-    QTemporaryDir program;
-    const QDir dir(program.path());
-    const auto expectRegistered = [&program](int expected) {
-        QApplication::setFont(QFont(QStringLiteral("Serif")));
-        QCOMPARE(Startup::loadApplicationFonts(program.path()), expected);
-        // The family is asked for even when nothing was registered.
-        QCOMPARE(QApplication::font().family(), QStringLiteral("Noto Sans"));
-        QCOMPARE(QApplication::font("QPushButton").family(), QStringLiteral("Noto Sans"));
-    };
-    expectRegistered(0); // no Font folder
-
-    // Two fonts; a damaged one, other files, folders and fonts outside Font/ are skipped.
-    QVERIFY(dir.mkpath("Font/sub.ttf"));
-    for (const QString name :
-         {"Font/NotoSans-Regular.ttf", "Font/NotoSans-Bold.ttf", "NotoSans-Italic.ttf", "Font/NotoSans-Italic.otf"}) {
-        const QString font = QFileInfo(name).completeBaseName() + ".ttf";
-        QVERIFY(QFile::copy(ORVEL_BIN_DIR "/Font/" + font, dir.filePath(name)));
-    }
-    for (const QString name : {"Font/broken.ttf", "Font/readme.txt"}) {
-        QFile file(dir.filePath(name));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a font") > 0);
-    }
-    expectRegistered(2);
-}
 
 QTEST_MAIN(tst_Startup)
 #include "tst_Startup.moc"
