@@ -1,4 +1,4 @@
-#include <memory>
+#include <optional>
 
 #include <QtTest>
 
@@ -44,19 +44,13 @@ class tst_UpdateInstaller : public QObject
 private slots:
     void init()
     {
-        m_home.reset(new TempSettingsHome);
-        QVERIFY(m_home->isValid());
+        // The old home goes first: it puts back the variables it found.
+        m_home.emplace();
         // Read once, before the first update: every file is checked against its SHA-256 (the dev service publishes
         // them).
         qputenv("ORVEL_HASH_ALGORITHM", "sha256");
         QVERIFY(UpdateInstaller::cacheRoot().startsWith(qEnvironmentVariable("XDG_CACHE_HOME") + "/"));
-        m_install.reset(new QTemporaryDir);
-    }
-
-    void cleanup()
-    {
-        m_install.reset();
-        m_home.reset();
+        m_install.emplace();
     }
 
     // What the installer decides from its two steps, in process: what is fetched, what the copy is handed, what
@@ -187,9 +181,7 @@ private slots:
         QVERIFY2(service.start(m_install->filePath("state"),
                                QStringList{"--publish", version + "=" + m_install->filePath("build")} + arguments),
                  qPrintable(service.failure()));
-        QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
-        ssl.addCaCertificates(service.caCertificatesPath());
-        QSslConfiguration::setDefaultConfiguration(ssl);
+        QSslConfiguration::setDefaultConfiguration(service.sslConfiguration());
         const QString cache = UpdateInstaller::cacheFolder(version);
         if (cutShort) {
             writeFile(cache + "/Orvel", build.value("Orvel").left(10000));
@@ -229,8 +221,8 @@ private slots:
 private:
     QString installPath() const { return m_install->path() + "/App"; }
 
-    std::unique_ptr<TempSettingsHome> m_home;
-    std::unique_ptr<QTemporaryDir> m_install;
+    std::optional<TempSettingsHome> m_home;
+    std::optional<QTemporaryDir> m_install;
 };
 
 QTEST_GUILESS_MAIN(tst_UpdateInstaller)
