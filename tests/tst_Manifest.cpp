@@ -48,11 +48,10 @@ private slots:
             << ChangeCase{{"a.bin"}, 3, kLocal, {{"a.bin", "1234"}, {"dir/b.bin", "1234567"}}};
         QTest::newRow("hash differing in case only") << ChangeCase{
             {"a.bin"}, 3, R"({"fileList": [{"path": "a.bin", "hash": "aa"}, {"path": "dir/b.bin", "hash": "bb"}]})"};
-        QTest::newRow("duplicate local path: last hash compared")
-            << ChangeCase{{"a.bin"},
-                          3,
-                          R"({"fileList": [{"path": "a.bin", "hash": "AA"}, {"path": "a.bin", "hash": "old"}, )"
-                          R"({"path": "dir/b.bin", "hash": "bb"}]})"};
+        const QByteArray duplicate =
+            R"({"fileList": [{"path": "a.bin", "hash": "AA"}, {"path": "a.bin", "hash": "old"}, )"
+            R"({"path": "dir/b.bin", "hash": "bb"}]})";
+        QTest::newRow("duplicate local path: last hash compared") << ChangeCase{{"a.bin"}, 3, duplicate};
         QTest::newRow("missing fileList: nothing listed, total unchanged")
             << ChangeCase{{}, 1234, {}, kFiles, R"({"totalFileSize": 1234})"};
     }

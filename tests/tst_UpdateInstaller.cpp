@@ -17,15 +17,14 @@ using namespace OrvelTest;
 using namespace UpdateTest;
 
 namespace {
-// The manifest the update service publishes for a build.
+// The manifest the update service publishes for a build; what is left to fetch is taken from its "totalFileSize".
 Manifest manifestOf(const QString& version, const Files& files)
 {
-    QJsonArray list;
-    for (auto it = files.cbegin(); it != files.cend(); ++it)
-        list.append(
-            QJsonObject{{"path", it.key()}, {"size", it.value().size()}, {"hash", QString::number(qHash(*it))}});
+    QJsonObject document = UpdateTest::manifestOf(files);
+    document.insert("version", version);
+    document.insert("totalFileSize", 1000);
     QString refusal;
-    return *Manifest::parse({{"version", version}, {"totalFileSize", 1000}, {"fileList", list}}, &refusal);
+    return *Manifest::parse(document, &refusal);
 }
 
 QByteArray savedManifest(const Manifest& manifest)
