@@ -258,8 +258,7 @@ private slots:
         else if (change == "group-writable")
             QCOMPARE(::chmod(QFile::encodeName(m_source).constData(), 0775), 0);
         // Unsigned rows run with more rights than their caller: as root, the tree belongs to nobody and the run works
-        // for nobody, as under pkexec; otherwise the run is told it works for this user, which puts it under the same
-        // rules.
+        // for nobody, as under pkexec; otherwise the run is told it works for this user, under the same rules.
         if (!sign && root)
             QCOMPARE(QProcess::execute("chown", {"-hR", "65534:65534", m_source}), 0);
         if (!sign)

@@ -45,8 +45,7 @@ private slots:
     {
         // The old home goes first: it puts back the variables it found.
         m_home.emplace();
-        // Read once, before the first update: every file is checked against its SHA-256 (the dev service publishes
-        // them).
+        // Read once, before the first update: every file is checked against the SHA-256 the dev service publishes.
         qputenv("ORVEL_HASH_ALGORITHM", "sha256");
         QVERIFY(UpdateInstaller::cacheRoot().startsWith(qEnvironmentVariable("XDG_CACHE_HOME") + "/"));
         m_install.emplace();
