@@ -36,13 +36,17 @@ QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-Files readTree(const QString& root)
+Files readTree(const QString& root, QDir::Filters filters)
 {
     Files files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
+    filters |= QDir::Hidden | QDir::NoDotAndDotDot;
+    for (QDirIterator it(root, filters, QDirIterator::Subdirectories); it.hasNext();) {
         const QString path = it.next();
-        files.insert(QDir(root).relativeFilePath(path), readFile(path));
+        const QString relative = QDir(root).relativeFilePath(path);
+        if (!it.fileInfo().isDir())
+            files.insert(relative, readFile(path));
+        else if (QDir(path).isEmpty(filters))
+            files.insert(relative + '/', QByteArray());
     }
     return files;
 }

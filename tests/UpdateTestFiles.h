@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QJsonObject>
 #include <QMap>
 #include <QString>
@@ -18,8 +19,8 @@ void writeFile(const QString& path, const QByteArray& content, int mode = 0644);
 void writeTree(const QString& root, const Files& files);
 // The file's bytes, or "<missing>".
 QByteArray readFile(const QString& path);
-// Every file below root (hidden ones too) by relative path.
-Files readTree(const QString& root);
+// Every file below root (hidden ones too) by relative path; with QDir::AllEntries also every empty folder as "name/".
+Files readTree(const QString& root, QDir::Filters filters = QDir::Files);
 // "fileList" (path, size and SHA-256 of each file) and "totalFileSize" of a manifest, as the update service lists them.
 QJsonObject manifestOf(const Files& files);
 // What the openssl tool printed, or "<failed>".

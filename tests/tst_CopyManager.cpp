@@ -14,9 +14,6 @@ namespace {
 
 const QString kProgram = QStringLiteral(ORVEL_BIN_DIR "/OrvelFileCopyManager");
 
-// Relative path -> content; empty folders end in "/".
-using Tree = Files;
-
 struct stat statOf(const QString& path)
 {
     struct stat info = {};
@@ -25,26 +22,14 @@ struct stat statOf(const QString& path)
 }
 
 // Every file, hidden ones included, so that stray copies and temporary files show up too; empty folders as "name/".
-Tree snapshot(const QString& root)
+Files snapshot(const QString& root)
 {
-    Tree tree;
-    const auto all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
-    for (QDirIterator it(root, all, QDirIterator::Subdirectories); it.hasNext();) {
-        const QString path = it.next();
-        const QString relative = QDir(root).relativeFilePath(path);
-        if (!it.fileInfo().isDir())
-            tree.insert(relative, readFile(path));
-        else if (QDir(path).isEmpty(all))
-            tree.insert(relative + '/', QByteArray());
-    }
-    return tree;
+    return readTree(root, QDir::AllEntries | QDir::System);
 }
 
 const QByteArray kElf = QByteArray::fromHex("7f454c46020101") + QByteArray(200, '\0');
 
 } // namespace
-
-Q_DECLARE_METATYPE(Tree)
 
 class tst_CopyManager : public QObject
 {
@@ -55,7 +40,6 @@ private slots:
     {
         QVERIFY2(QFileInfo::exists(kProgram), qPrintable(kProgram));
         m_dir.reset(new QTemporaryDir);
-        QVERIFY(m_dir->isValid());
         // Blanks in both folders: each path must stay one argument.
         m_source = m_dir->filePath("download tree/App");
         m_destination = m_dir->filePath("install dir/App");
@@ -65,37 +49,38 @@ private slots:
     void runs_data()
     {
         QTest::addColumn<QStringList>("arguments"); // "@S", "@D": the source and destination folders
-        QTest::addColumn<Tree>("source");
-        QTest::addColumn<Tree>("installed"); // the destination before the run; empty: there is none
+        QTest::addColumn<Files>("source");
+        QTest::addColumn<Files>("installed"); // the destination before the run; empty: there is none
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<Tree>("expected"); // the destination after the run
+        QTest::addColumn<Files>("expected"); // the destination after the run
 
         // Unusable arguments: exit(-1) as the system reports it, and nothing is touched.
-        const Tree next{{"file.txt", "new"}}, current{{"file.txt", "old"}};
+        const Files next{{"file.txt", "new"}}, current{{"file.txt", "old"}};
         QTest::newRow("one argument") << QStringList{"@S"} << next << current << 255 << current;
         QTest::newRow("empty source") << QStringList{QString(), "@D"} << next << current << 255 << current;
         QTest::newRow("source is a file") << QStringList{"@S/file.txt", "@D"} << next << current << 255 << current;
         QTest::newRow("empty destination") << QStringList{"@S", QString()} << next << current << 255 << current;
 
         // The destination and every folder below are created; reserved names are left out.
-        const Tree tree{
+        const Files tree{
             {"visible.txt", "v"}, {".config/inside.txt", "h"}, {"sub/.keep", "k"}, {"a/b/c/d/ünïcode name.txt", "u"}};
-        Tree withReserved = tree;
+        Files withReserved = tree;
         withReserved.insert("sub/.orvel-copy.x1", "reserved");
         withReserved.insert(".orvel-manifest", "reserved");
-        QTest::newRow("nested and dot-named folders") << QStringList{"@S", "@D"} << withReserved << Tree{} << 0 << tree;
-        Tree inside = tree;
+        QTest::newRow("nested and dot-named folders")
+            << QStringList{"@S", "@D"} << withReserved << Files{} << 0 << tree;
+        Files inside = tree;
         inside.insert("old.txt", "kept");
         QTest::newRow("destination inside source")
-            << QStringList{"@S", "@S/a/installed"} << tree << Tree{{"old.txt", "kept"}} << 0 << inside;
+            << QStringList{"@S", "@S/a/installed"} << tree << Files{{"old.txt", "kept"}} << 0 << inside;
 
         // One target cannot be replaced: it stays as it is, the others are installed, the old manifest is kept.
         const auto blocked = [](const char* name, const QString& sourceFile, const QString& blocker) {
-            const Tree installed{{blocker, "blocking"}, {"liveupdate.json", "{\"old\": true}"}};
-            Tree expected = installed;
+            const Files installed{{blocker, "blocking"}, {"liveupdate.json", "{\"old\": true}"}};
+            Files expected = installed;
             expected.insert("other.txt", "new other");
             QTest::newRow(name) << QStringList{"@S", "@D"}
-                                << Tree{{sourceFile, "new"}, {"other.txt", "new other"}, {"liveupdate.json", "{}"}}
+                                << Files{{sourceFile, "new"}, {"other.txt", "new other"}, {"liveupdate.json", "{}"}}
                                 << installed << 1 << expected;
         };
         blocked("folder in place of a file", "program.bin", "program.bin/keep.txt");
@@ -106,10 +91,10 @@ private slots:
     void runs()
     {
         QFETCH(QStringList, arguments);
-        QFETCH(Tree, source);
-        QFETCH(Tree, installed);
+        QFETCH(Files, source);
+        QFETCH(Files, installed);
         QFETCH(int, exitCode);
-        QFETCH(Tree, expected);
+        QFETCH(Files, expected);
         for (QString& argument : arguments)
             argument.replace("@S", m_source).replace("@D", m_destination);
         const QString destination = arguments.value(1).isEmpty() ? m_destination : arguments[1];
@@ -120,7 +105,7 @@ private slots:
                 QSKIP("root may write read-only files; the other rows cover an unreplaceable target for root");
             writeFile(m_destination + "/readonly.txt", "blocking", 0444);
         }
-        const Tree sourceBefore = snapshot(m_source);
+        const Files sourceBefore = snapshot(m_source);
 
         QCOMPARE(QProcess::execute(kProgram, arguments), exitCode);
         QCOMPARE(snapshot(destination), expected); // no leftovers either
@@ -171,7 +156,7 @@ private slots:
         writeFile(m_destination + "/level 1/user data/settings.ini", "not part of the update");
         writeFile(m_destination + "/level 2/.orvel-copy.AbC123", "left by an earlier run");
         QVERIFY(QDir().mkpath(m_destination + "/.orvel-copy.folder")); // not a file: not ours to remove
-        const Tree sourceBefore = snapshot(m_source);
+        const Files sourceBefore = snapshot(m_source);
 
         // Killed once a temporary file of this run exists.
         QProcess helper;
@@ -187,7 +172,7 @@ private slots:
         QVERIFY(helper.waitForFinished(10000));
 
         QCOMPARE(QProcess::execute(kProgram, {m_source, m_destination}), 0);
-        Tree expected = sourceBefore;
+        Files expected = sourceBefore;
         expected.insert("level 1/user data/settings.ini", "not part of the update");
         expected.insert(".orvel-copy.folder/", QByteArray());
         QVERIFY(snapshot(m_destination) == expected); // QCOMPARE would print megabytes
@@ -236,10 +221,8 @@ private slots:
         const QString outside = m_dir->filePath("outside");
         writeFile(outside + "/secret", "root only", 0600);
         writeFile(m_destination + "/keep.txt", "kept");
-        const Tree files{{"a.txt", "alpha"}, {"sub/b.bin", pattern(5000, 7)}};
-        QJsonObject manifest = manifestOf(files);
-        manifest.insert("version", "1.1");
-        const QByteArray body = QJsonDocument(manifest).toJson();
+        const Files files{{"a.txt", "alpha"}, {"sub/b.bin", pattern(5000, 7)}};
+        const QByteArray body = QJsonDocument(manifestOf(files)).toJson();
         writeTree(m_source, files);
         writeFile(m_source + "/liveupdate.json", body);
         CopyOptions options;
@@ -275,8 +258,7 @@ private slots:
         else if (change == "group-writable")
             QCOMPARE(::chmod(QFile::encodeName(m_source).constData(), 0775), 0);
         // Unsigned rows run with more rights than their caller: as root, the tree belongs to nobody and the run works
-        // for nobody, as under pkexec; otherwise the run is told it works for this user, which puts it under the same
-        // rules.
+        // for nobody, as under pkexec; otherwise the run is told it works for this user, under the same rules.
         if (!sign && root)
             QCOMPARE(QProcess::execute("chown", {"-hR", "65534:65534", m_source}), 0);
         if (!sign)
@@ -287,7 +269,7 @@ private slots:
             if (change == "late fifo" && (::unlink(late) != 0 || ::mkfifo(late, 0644) != 0))
                 qFatal("cannot swap in the FIFO");
         };
-        const Tree outsideBefore = snapshot(outside);
+        const Files outsideBefore = snapshot(outside);
         const ino_t movedInode = statOf(late).st_ino;
 
         bool installedAll = true;

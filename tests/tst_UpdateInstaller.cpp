@@ -1,4 +1,4 @@
-#include <memory>
+#include <optional>
 
 #include <QtTest>
 
@@ -17,15 +17,14 @@ using namespace OrvelTest;
 using namespace UpdateTest;
 
 namespace {
-// The manifest the update service publishes for a build.
+// The manifest the update service publishes for a build; what is left to fetch is taken from its "totalFileSize".
 Manifest manifestOf(const QString& version, const Files& files)
 {
-    QJsonArray list;
-    for (auto it = files.cbegin(); it != files.cend(); ++it)
-        list.append(
-            QJsonObject{{"path", it.key()}, {"size", it.value().size()}, {"hash", QString::number(qHash(*it))}});
+    QJsonObject document = UpdateTest::manifestOf(files);
+    document.insert("version", version);
+    document.insert("totalFileSize", 1000);
     QString refusal;
-    return *Manifest::parse({{"version", version}, {"totalFileSize", 1000}, {"fileList", list}}, &refusal);
+    return *Manifest::parse(document, &refusal);
 }
 
 QByteArray savedManifest(const Manifest& manifest)
@@ -44,19 +43,12 @@ class tst_UpdateInstaller : public QObject
 private slots:
     void init()
     {
-        m_home.reset(new TempSettingsHome);
-        QVERIFY(m_home->isValid());
-        // Read once, before the first update: every file is checked against its SHA-256 (the dev service publishes
-        // them).
+        // The old home goes first: it puts back the variables it found.
+        m_home.emplace();
+        // Read once, before the first update: every file is checked against the SHA-256 the dev service publishes.
         qputenv("ORVEL_HASH_ALGORITHM", "sha256");
         QVERIFY(UpdateInstaller::cacheRoot().startsWith(qEnvironmentVariable("XDG_CACHE_HOME") + "/"));
-        m_install.reset(new QTemporaryDir);
-    }
-
-    void cleanup()
-    {
-        m_install.reset();
-        m_home.reset();
+        m_install.emplace();
     }
 
     // What the installer decides from its two steps, in process: what is fetched, what the copy is handed, what
@@ -187,9 +179,7 @@ private slots:
         QVERIFY2(service.start(m_install->filePath("state"),
                                QStringList{"--publish", version + "=" + m_install->filePath("build")} + arguments),
                  qPrintable(service.failure()));
-        QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
-        ssl.addCaCertificates(service.caCertificatesPath());
-        QSslConfiguration::setDefaultConfiguration(ssl);
+        QSslConfiguration::setDefaultConfiguration(service.sslConfiguration());
         const QString cache = UpdateInstaller::cacheFolder(version);
         if (cutShort) {
             writeFile(cache + "/Orvel", build.value("Orvel").left(10000));
@@ -229,8 +219,8 @@ private slots:
 private:
     QString installPath() const { return m_install->path() + "/App"; }
 
-    std::unique_ptr<TempSettingsHome> m_home;
-    std::unique_ptr<QTemporaryDir> m_install;
+    std::optional<TempSettingsHome> m_home;
+    std::optional<QTemporaryDir> m_install;
 };
 
 QTEST_GUILESS_MAIN(tst_UpdateInstaller)
