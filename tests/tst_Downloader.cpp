@@ -3,13 +3,43 @@
 
 #include <QtTest>
 
+#include "DownloadBatch.h"
 #include "Downloader.h"
 #include "TestHttpsServer.h"
 #include "UpdateTestFiles.h"
 
 using namespace OrvelTest;
 using namespace UpdateTest;
-Q_DECLARE_METATYPE(TestReply)
+
+// A list whose middle entry fails; `requests` of that entry, -1: Qt may repeat a redirected first request.
+struct FailureCase
+{
+    QString failing; // the entry between "first" and "last"
+    TestReply reply; // what the failing entry is served
+    QString detail;  // a pattern
+    int requests = 1;
+    LauncherError error = DownloadFailed;
+};
+Q_DECLARE_METATYPE(FailureCase)
+
+// One file "f", with what an earlier run left of it in the folder.
+struct ResumeCase
+{
+    QByteArray there; // null: nothing
+    int requests = 1;
+    QString range{};  // the last request's Range header, a pattern
+    QString server{}; // how the server answers: "200" ignores Range, "drop", "503" and "late" the first time
+};
+Q_DECLARE_METATYPE(ResumeCase)
+
+// A batch of `paths` files on `threads` threads, and the batch's failure detail (empty: none).
+struct BatchCase
+{
+    int paths;
+    int threads;
+    QString failure{};
+};
+Q_DECLARE_METATYPE(BatchCase)
 
 namespace {
 QString sha256(const QByteArray& data)
@@ -23,6 +53,18 @@ Failure download(Downloader& downloader)
     QSignalSpy results(&downloader, &Downloader::resultReady);
     downloader.Download();
     return results.size() == 1 ? results.first().first().value<Failure>() : Failure{NoError, "reported twice"};
+}
+
+// Download threads and the network threads of their managers, as the kernel sees them: a thread left running
+// after a batch shows here. (The test server's own threads have other names.)
+int threadCount()
+{
+    int count = 0;
+    for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QByteArray name = readFile("/proc/self/task/" + task + "/comm").trimmed();
+        count += name == "Downloader" || name.startsWith("Qt HTTP");
+    }
+    return count;
 }
 } // namespace
 
@@ -49,91 +91,79 @@ private slots:
 
     void failureStops_data()
     {
-        QTest::addColumn<QString>("failing"); // the entry between "first" and "last"
-        QTest::addColumn<TestReply>("reply"); // what the failing entry is served
-        QTest::addColumn<int>("error");
-        QTest::addColumn<QString>("detail"); // a pattern
-        QTest::addColumn<int>("requests");   // of the failing entry; -1: Qt may repeat a redirected first request
+        QTest::addColumn<FailureCase>("c");
 
-        const int failed = DownloadFailed;
         TestReply stall = TestReply::text(200, pattern(500000, 9));
         stall.stallAfterBytes = 100000;
         TestReply trickle = TestReply::text(200, pattern(4000, 11)); // 20 bytes every 50 ms: 400 bytes/s
         trickle.chunkSize = 20;
         trickle.chunkPauseMs = 50;
         const TestReply ok = TestReply::text(200, "12345");
-        QTest::newRow("404: not retried")
-            << "a" << TestReply::text(404, "error page") << failed << "^a: HTTP 404$" << 1;
+        const QString retried = " \\(after 3 retries\\)$";
+        QTest::newRow("404: not retried") << FailureCase{"a", TestReply::text(404, "error page"), "^a: HTTP 404$"};
         QTest::newRow("503: retried 3 times")
-            << "a" << TestReply::text(503, "busy") << failed << "^a: HTTP 503 \\(after 3 retries\\)$" << 4;
-        QTest::newRow("stall after data")
-            << "a" << stall << failed << "^a: no data for 0.7 s \\(after 3 retries\\)$" << 4;
+            << FailureCase{"a", TestReply::text(503, "busy"), "^a: HTTP 503" + retried, 4};
+        QTest::newRow("stall after data") << FailureCase{"a", stall, "^a: no data for 0.7 s" + retried, 4};
         QTest::newRow("slower than 1 KiB/s")
-            << "a" << trickle << failed << "^a: less than 1024 bytes/s over 0.6 s \\(after 3 retries\\)$" << 4;
+            << FailureCase{"a", trickle, "^a: less than 1024 bytes/s over 0.6 s" + retried, 4};
         // Fails at its first bytes, although the body is far longer.
         QTest::newRow("longer than its size")
-            << "1000" << stall << failed << "^1000: expected 1000 bytes, received \\d+$" << 1;
-        QTest::newRow("shorter than its size") << "6" << ok << failed << "^6: expected 6 bytes, received 5$" << 1;
+            << FailureCase{"1000", stall, "^1000: expected 1000 bytes, received \\d+$"};
+        QTest::newRow("shorter than its size") << FailureCase{"6", ok, "^6: expected 6 bytes, received 5$"};
         QTest::newRow("size beyond 32 bits")
-            << "2^31" << ok << failed << "^2\\^31: expected 2147483649 bytes, received 5$" << 1;
+            << FailureCase{"2^31", ok, "^2\\^31: expected 2147483649 bytes, received 5$"};
         // Right size, other bytes; and a hash that is not 64 hex digits fails although nothing could match it.
         QTest::newRow("bytes differ from the hash")
-            << "other" << ok << int(UpdateNotVerified) << "^other: SHA-256 [0-9a-f]{64}, the manifest says" << 1;
+            << FailureCase{"other", ok, "^other: SHA-256 [0-9a-f]{64}, the manifest says", 1, UpdateNotVerified};
         QTest::newRow("hash not 64 hex digits")
-            << "short" << ok << int(UpdateNotVerified) << "^short: SHA-256 .+\"abc\"$" << 1;
+            << FailureCase{"short", ok, "^short: SHA-256 .+\"abc\"$", 1, UpdateNotVerified};
         QTest::newRow("no data ever: 10 requests")
-            << "a" << TestReply::never() << int(NoResponse) << "^a: no data after 10 requests$" << 10;
-        QTest::newRow("cancelled while waiting")
-            << "cancel" << TestReply::never() << failed << "^cancel: cancelled$" << 1;
+            << FailureCase{"a", TestReply::never(), "^a: no data after 10 requests$", 10, NoResponse};
+        QTest::newRow("cancelled while waiting") << FailureCase{"cancel", TestReply::never(), "^cancel: cancelled$"};
         // The redirect leads to a server whose certificate nobody trusts (no retry), or to a port nobody listens on.
-        QTest::newRow("untrusted certificate") << "a" << TestReply::redirect(m_untrusted.urlText("x").toUtf8())
-                                               << int(SslError) << "^a: .*certificate" << -1;
-        QTest::newRow("closed port") << "a" << TestReply::redirect("https://127.0.0.1:1/x") << failed
-                                     << "^a: Connection refused \\(after 3 retries\\)$" << -1;
+        QTest::newRow("untrusted certificate") << FailureCase{
+            "a", TestReply::redirect(m_untrusted.urlText("x").toUtf8()), "^a: .*certificate", -1, SslError};
+        QTest::newRow("closed port") << FailureCase{"a", TestReply::redirect("https://127.0.0.1:1/x"),
+                                                    "^a: Connection refused" + retried, -1};
         // A file stands where the entry's folder would go.
-        QTest::newRow("unwritable target")
-            << "blocker/a" << ok << failed << "^blocker/a: cannot create its folder$" << 0;
-        QTest::newRow("disk full") << "full" << ok << failed << "^full: cannot write: .+" << 1;
-        QTest::newRow("empty entry") << "" << ok << failed << "^empty file path$" << 0;
+        QTest::newRow("unwritable target") << FailureCase{"blocker/a", ok, "^blocker/a: cannot create its folder$", 0};
+        QTest::newRow("disk full") << FailureCase{"full", ok, "^full: cannot write: .+"};
+        QTest::newRow("empty entry") << FailureCase{"", ok, "^empty file path$", 0};
     }
 
     void failureStops()
     {
-        QFETCH(QString, failing);
-        QFETCH(TestReply, reply);
-        QFETCH(int, error);
-        QFETCH(QString, detail);
-        QFETCH(int, requests);
+        QFETCH(FailureCase, c);
         m_server.setRoute("/files/first", TestReply::redirect(m_server.urlText("elsewhere/first").toUtf8()));
         m_server.setRoute("/elsewhere/first", TestReply::text(200, "first"));
-        m_server.setRoute("/files/" + failing, reply);
+        m_server.setRoute("/files/" + c.failing, c.reply);
         m_server.setRoute("/files/last", TestReply::text(200, "last"));
         writeFile(dir() + "blocker", QByteArray());
         QVERIFY(QFile::link("/dev/full", dir() + "full"));
 
-        Downloader downloader(nullptr, {"first", failing, "last"}, m_server.urlText("files/"), dir());
+        Downloader downloader(nullptr, {"first", c.failing, "last"}, m_server.urlText("files/"), dir());
         downloader.setTimings({600, 700, 600, 20});
         downloader.setExpectedSizes({{"first", 5}, {"1000", 1000}, {"6", 6}, {"2^31", (1LL << 31) + 1}, {"other", 5}});
         // "first" arrives in every row: its hash in upper case matches.
         downloader.setExpectedHashes(
             {{"first", sha256("first").toUpper()}, {"other", sha256("54321")}, {"short", "abc"}});
-        if (failing == "cancel") {
+        if (c.failing == "cancel") {
             m_server.setHandler("/files/cancel", [&downloader](const TestRequest&) {
                 QMetaObject::invokeMethod(&downloader, &Downloader::Cancel, Qt::QueuedConnection);
                 return TestReply::never();
             });
         }
         const Failure failure = download(downloader);
-        QCOMPARE(int(failure.code), error);
-        QVERIFY2(QRegularExpression(detail).match(failure.detail).hasMatch(), qPrintable(failure.detail));
+        QCOMPARE(failure.code, c.error);
+        QVERIFY2(QRegularExpression(c.detail).match(failure.detail).hasMatch(), qPrintable(failure.detail));
         QCOMPARE(readFile(dir() + "first"), QByteArray("first"));
         // A transfer given up after its retries keeps what it got for a later run; any other failure leaves nothing.
-        const QByteArray left = readFile(dir() + failing);
-        QVERIFY(left == "<missing>" || (failure.detail.endsWith("retries)") && reply.body.startsWith(left)));
+        const QByteArray left = readFile(dir() + c.failing);
+        QVERIFY(left == "<missing>" || (failure.detail.endsWith("retries)") && c.reply.body.startsWith(left)));
         QVERIFY(!QFile::exists(dir() + "last"));
         // The tenth request may still be on its way to the server when the downloader gives up.
-        if (requests >= 0)
-            QTRY_COMPARE(m_server.requestCount("/files/" + failing), requests);
+        if (c.requests >= 0)
+            QTRY_COMPARE(m_server.requestCount("/files/" + c.failing), c.requests);
         QCOMPARE(m_server.requestCount("/files/last"), 0);
     }
 
@@ -142,34 +172,28 @@ private slots:
 
     void continuesFromWhatIsThere_data()
     {
-        QTest::addColumn<QByteArray>("there"); // in the folder before the download
-        QTest::addColumn<QString>("server");   // how the server answers
-        QTest::addColumn<int>("requests");
-        QTest::addColumn<QString>("range"); // the last request's Range header, a pattern
+        QTest::addColumn<ResumeCase>("c");
 
         const QByteArray body = pattern(300000, 5);
-        QTest::newRow("complete: kept, not fetched") << body << "" << 0 << "";
-        QTest::newRow("right size, other bytes: fetched whole") << pattern(300000, 6) << "" << 1 << "^$";
-        QTest::newRow("longer than its size: fetched whole") << body + "x"
-                                                             << "" << 1 << "^$";
-        QTest::newRow("partial: only the rest fetched") << body.left(100000) << "" << 1 << "^bytes=100000-$";
-        QTest::newRow("partial, range not served: starts over") << body.left(100000) << "200" << 1 << "^bytes=100000-$";
-        QTest::newRow("dropped halfway: the retry continues") << QByteArray() << "drop" << 2 << "^bytes=[1-9][0-9]*-$";
-        QTest::newRow("503 once: the retry fetches it") << QByteArray() << "503" << 2 << "^$";
-        QTest::newRow("first data after 4 s: asked again") << QByteArray() << "late" << 2 << "^$";
+        QTest::newRow("complete: kept, not fetched") << ResumeCase{body, 0};
+        QTest::newRow("right size, other bytes: fetched whole") << ResumeCase{pattern(300000, 6), 1, "^$"};
+        QTest::newRow("longer than its size: fetched whole") << ResumeCase{body + "x", 1, "^$"};
+        QTest::newRow("partial: only the rest fetched") << ResumeCase{body.left(100000), 1, "^bytes=100000-$"};
+        QTest::newRow("partial, range not served: starts over")
+            << ResumeCase{body.left(100000), 1, "^bytes=100000-$", "200"};
+        QTest::newRow("dropped halfway: the retry continues") << ResumeCase{{}, 2, "^bytes=[1-9][0-9]*-$", "drop"};
+        QTest::newRow("503 once: the retry fetches it") << ResumeCase{{}, 2, "^$", "503"};
+        QTest::newRow("first data after 4 s: asked again") << ResumeCase{{}, 2, "^$", "late"};
     }
 
     void continuesFromWhatIsThere()
     {
-        QFETCH(QByteArray, there);
-        QFETCH(QString, server);
-        QFETCH(int, requests);
-        QFETCH(QString, range);
+        QFETCH(ResumeCase, c);
         const QByteArray body = pattern(300000, 5);
-        if (!there.isNull())
-            writeFile(dir() + "f", there);
+        if (!c.there.isNull())
+            writeFile(dir() + "f", c.there);
         auto answered = std::make_shared<std::atomic<int>>(0);
-        m_server.setHandler("/files/f", [body, server, answered](const TestRequest& request) {
+        m_server.setHandler("/files/f", [body, server = c.server, answered](const TestRequest& request) {
             const bool first = answered->fetch_add(1) == 0;
             if (server == "503" && first)
                 return TestReply::text(503, "busy");
@@ -197,14 +221,80 @@ private slots:
         QCOMPARE(download(downloader).code, NoError);
         QCOMPARE(readFile(dir() + "f"), body);
         QCOMPARE(completed, qint64(body.size()));
-        QCOMPARE(m_server.requestCount("/files/f"), requests);
-        if (requests > 0)
-            QVERIFY(QRegularExpression(range).match(m_server.requests("/files/f").last().header("Range")).hasMatch());
+        QCOMPARE(m_server.requestCount("/files/f"), c.requests);
+        if (c.requests > 0)
+            QVERIFY(QRegularExpression(c.range).match(m_server.requests("/files/f").last().header("Range")).hasMatch());
         // A Cancel after Download() returned changes nothing.
         QSignalSpy results(&downloader, &Downloader::resultReady);
         downloader.Cancel();
         QCOMPARE(readFile(dir() + "f"), body);
         QCOMPARE(results.count(), 0);
+    }
+
+    // Every path arrives on at most 16 threads, or the first failure (a downloader's, or the user's cancel) is the
+    // batch's and the others abandon their files. No download thread outlives the batch.
+
+    void downloadInParallel_data()
+    {
+        QTest::addColumn<BatchCase>("c");
+
+        QTest::newRow("1 path, 1 thread") << BatchCase{1, 1};
+        QTest::newRow("17 paths, 16 threads") << BatchCase{17, 16};
+        QTest::newRow("no path: nothing started") << BatchCase{0, 0};
+        // The others stall after their first bytes: without the cancel the batch would wait for their 30 s guard.
+        QTest::newRow("one file answers 404") << BatchCase{20, 16, "f3: HTTP 404"};
+        QTest::newRow("cancelled by the user") << BatchCase{20, 16, "cancelled by the user"};
+    }
+
+    void downloadInParallel()
+    {
+        QFETCH(BatchCase, c);
+        QStringList list;
+        Files bodies;
+        qint64 totalBytes = 0;
+        for (int i = 0; i < c.paths; ++i) {
+            list << QStringLiteral("f%1").arg(i) + (i % 3 ? QStringLiteral("/file %1.bin").arg(i) : QString());
+            bodies.insert(list.last(), pattern(1000 + i * 7919, i));
+            totalBytes += 1000 + i * 7919;
+        }
+        TestReply stall = TestReply::text(200, pattern(400000, 1));
+        stall.stallAfterBytes = 50000;
+        m_server.setHandler("/orvel/patch/download", [bodies, failure = c.failure, stall](const TestRequest& request) {
+            const QString file = request.query().queryItemValue("file", QUrl::FullyDecoded).mid(1);
+            if (failure.isEmpty())
+                return TestReply::text(200, bodies.value(file));
+            return file == "f3" && failure.contains("404") ? TestReply::text(404, "gone") : stall;
+        });
+        if (c.failure.contains("user"))
+            QTimer::singleShot(500, &m_batch, [this] { m_batch.cancelByUser(); });
+        // Every file reports its final step exactly once, so the finished steps add up to the bytes fetched.
+        qint64 completed = 0;
+        connect(&m_batch, &DownloadBatch::updateDownloadProgress, this,
+                [&completed](qint64 received, qint64 total) { completed += received == total ? total : 0; });
+        if (c.threads)
+            QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("use thread count: %1").arg(c.threads)));
+        const int baselineThreads = threadCount();
+        QElapsedTimer clock;
+        clock.start();
+
+        const Failure result = m_batch.downloadInParallel(
+            list, m_server.urlText("orvel/patch/download?version=2.0&os=255&file=/"), dir() + "App");
+        m_batch.disconnect(this);
+        QCOMPARE(result.code, c.failure.isEmpty() ? NoError : DownloadFailed);
+        QCOMPARE(result.detail, c.failure);
+        QVERIFY(clock.elapsed() < 20000);
+        QVERIFY(!m_batch.isRunning());
+        // A finished QThread's system thread may take a moment to vanish.
+        QTRY_COMPARE(threadCount(), baselineThreads);
+        // Cancelled downloaders keep what they got for a later run: beginnings of the served bodies only.
+        const Files left = readTree(dir() + "App");
+        QVERIFY(c.failure.isEmpty() ? left == bodies
+                                    : std::all_of(left.cbegin(), left.cend(),
+                                                  [&](const QByteArray& part) { return stall.body.startsWith(part); }));
+        if (c.failure.isEmpty()) {
+            QCOMPARE(completed, totalBytes);
+            QCOMPARE(m_server.requestCount(), c.paths);
+        }
     }
 
 private:
@@ -213,6 +303,7 @@ private:
     TestHttpsServer m_server;
     TestHttpsServer m_untrusted{TestHttpsServer::Trust::Untrusted};
     std::unique_ptr<QTemporaryDir> m_target;
+    DownloadBatch m_batch;
 };
 
 QTEST_GUILESS_MAIN(tst_Downloader)

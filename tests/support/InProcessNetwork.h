@@ -6,8 +6,7 @@
 #include <QList>
 #include <QString>
 
-#include "TestReply.h"
-#include "TestRequest.h"
+#include "TestHttpsServer.h"
 
 class QNetworkAccessManager;
 class QObject;

@@ -54,6 +54,45 @@ bool writeFile(const QString& path, const QByteArray& content)
 
 } // namespace
 
+QByteArray TestRequest::header(const QByteArray& name) const
+{
+    for (const auto& h : headers) {
+        if (h.first.compare(name, Qt::CaseInsensitive) == 0)
+            return h.second;
+    }
+    return {};
+}
+
+QUrlQuery TestRequest::query() const
+{
+    const int mark = target.indexOf('?');
+    return mark < 0 ? QUrlQuery() : QUrlQuery(QString::fromUtf8(target.mid(mark + 1)));
+}
+
+TestReply TestReply::text(int status, const QByteArray& body, const QByteArray& contentType)
+{
+    return TestReply{status, body, contentType};
+}
+
+TestReply TestReply::json(const QByteArray& body, int status)
+{
+    return text(status, body, "application/json");
+}
+
+TestReply TestReply::redirect(const QByteArray& location)
+{
+    TestReply reply;
+    reply.redirectTo = location;
+    return reply;
+}
+
+TestReply TestReply::never()
+{
+    TestReply reply;
+    reply.delayMs = Forever;
+    return reply;
+}
+
 struct TestHttpsServer::Private
 {
     std::unique_ptr<TestCertificateAuthority> ownCa;
