@@ -1,6 +1,5 @@
-# Service client: request worker (on loopback HTTPS), account calls and browser sign-in (answered in-process),
-# deployment settings.
-orvel_add_test(tst_NetworkWorker LIBS orvel_service orvel_testsupport)
+# Service client: account calls and browser sign-in (answered in-process), deployment settings. The request worker
+# is tested on loopback HTTPS with the downloads (tst_HttpsTransport).
 
 # Token sealing and the folder utility.
 orvel_add_test(tst_CryptoUtil LIBS orvel_service)

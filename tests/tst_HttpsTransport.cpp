@@ -1,3 +1,4 @@
+// The request worker, single downloads and parallel batches against real HTTPS servers on loopback.
 #include <atomic>
 #include <memory>
 
@@ -5,11 +6,28 @@
 
 #include "DownloadBatch.h"
 #include "Downloader.h"
+#include "NetworkWorker.h"
 #include "TestHttpsServer.h"
 #include "UpdateTestFiles.h"
+#include "WorkerOwner.h"
 
 using namespace OrvelTest;
 using namespace UpdateTest;
+
+// How a synchronous wait ends.
+enum class Ends { Answered, OwnerAborts, TimesOut, OwnerDeleted };
+
+// One synchronous request of a reused worker, and what the worker holds when the wait ends.
+struct WaitCase
+{
+    QUrl url;
+    QString status;
+    QByteArray body;
+    QString detail{}; // after the address
+    LauncherError code = VersionCheckFailed;
+    Ends ends = Ends::Answered;
+};
+Q_DECLARE_METATYPE(WaitCase)
 
 // A list whose middle entry fails; `requests` of that entry, -1: Qt may repeat a redirected first request.
 struct FailureCase
@@ -68,13 +86,22 @@ int threadCount()
 }
 } // namespace
 
-class tst_Downloader : public QObject
+class tst_HttpsTransport : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase()
     {
+        m_server.setRoute("/json", TestReply::json("{\"v\":\"2.0\"}"));
+        m_server.setRoute("/created", TestReply::text(201, "created body"));
+        m_server.setRoute("/bad", TestReply::text(400, "bad request"));
+        m_server.setRoute("/broken", TestReply::text(500, "internal"));
+        m_server.setRoute("/moved", TestReply::redirect("/json"));
+        TestReply headersOnly = TestReply::json("{\"v\":\"2.0\"}");
+        headersOnly.stallAfterBytes = 0;
+        m_server.setRoute("/headers-only", headersOnly);
+        m_server.setRoute("/never", TestReply::never());
         QVERIFY(m_server.start());
         QVERIFY(m_untrusted.start());
     }
@@ -297,6 +324,104 @@ private slots:
         }
     }
 
+    // The request worker: a synchronous wait ends with the answer, the owner's abort, the time limit, or the owner's
+    // end; an asynchronous worker gives each reply one outcome.
+
+    void synchronousOutcome_data()
+    {
+        QTest::addColumn<WaitCase>("c");
+
+        // Rows without an answer keep the body of the worker's earlier 200, but not its status.
+        const QByteArray earlier = "{\"v\":\"2.0\"}";
+        QTest::newRow("200 with JSON") << WaitCase{m_server.url("json"), "200", earlier, {}, NoError};
+        QTest::newRow("201 with a body") << WaitCase{m_server.url("created"), "201", "created body", "HTTP 201"};
+        // Error answers keep their status and body.
+        QTest::newRow("500") << WaitCase{m_server.url("broken"), "500", "internal", "HTTP 500"};
+        // Redirects are not followed.
+        QTest::newRow("redirect") << WaitCase{m_server.url("moved"), "302", {}, "HTTP 302"};
+        QTest::newRow("closed port") << WaitCase{QUrl("https://127.0.0.1:1/"), {}, earlier, "Connection refused"};
+        // The handshake is refused, so the request never reaches the server.
+        QTest::newRow("untrusted certificate")
+            << WaitCase{m_untrusted.url("json"),
+                        {},
+                        earlier,
+                        "The root certificate of the certificate chain is self-signed, and untrusted",
+                        SslError};
+        // A 200 whose body never comes does not count.
+        QTest::newRow("owner's abortReply after the headers") << WaitCase{
+            m_server.url("headers-only"), {}, earlier, "Operation canceled", VersionCheckFailed, Ends::OwnerAborts};
+        QTest::newRow("silent server, transfer timeout")
+            << WaitCase{m_server.url("never"), {}, earlier, "Operation canceled", VersionCheckFailed, Ends::TimesOut};
+        QTest::newRow("owner deleted during the wait")
+            << WaitCase{m_server.url("never"), {}, {}, {}, NoError, Ends::OwnerDeleted};
+    }
+
+    void synchronousOutcome()
+    {
+        QFETCH(WaitCase, c);
+
+        // The worker is reused, so every row also checks that nothing of the earlier answer leaks into the outcome.
+        // Every worker's requests get a time limit, shortened here.
+        NetworkWorker::setDefaultTransferTimeout(c.ends == Ends::TimesOut ? 600
+                                                                          : NetworkWorker::DefaultTransferTimeoutMs);
+        auto* owner = new WorkerOwner;
+        QPointer<NetworkWorker> worker = new NetworkWorker(owner, false);
+        NetworkWorker::setDefaultTransferTimeout(NetworkWorker::DefaultTransferTimeoutMs);
+        worker->get(QNetworkRequest(m_server.url("json")));
+        const int earlierRequests = m_server.requestCount("/json");
+        QSignalSpy success(worker, &NetworkWorker::success);
+        QSignalSpy failure(worker, &NetworkWorker::failure);
+        if (c.code != NoError && !c.status.isEmpty())
+            QTest::ignoreMessage(QtDebugMsg, qPrintable("error log: " + QString::fromUtf8(c.body)));
+        // Without the owner's abort the wait ends by itself, at the latest when the shortened time limit runs out.
+        QTimer::singleShot(c.ends == Ends::OwnerAborts ? 300 : 8000, owner, &WorkerOwner::abortReply);
+        QTimer watchdog; // for a wait that outlives its owner
+        connect(&watchdog, &QTimer::timeout, [] { qFatal("The synchronous wait did not return"); });
+        watchdog.start(10000);
+        if (c.ends == Ends::OwnerDeleted)
+            QTimer::singleShot(100, [owner] { delete owner; });
+        QElapsedTimer clock;
+        clock.start();
+        worker->get(QNetworkRequest(c.url));
+        QVERIFY(clock.elapsed() < 6000);
+        if (c.ends == Ends::OwnerDeleted) {
+            // The call came back without touching the dead worker.
+            QVERIFY(!worker);
+            return;
+        }
+
+        // Everything is settled when the call returns.
+        QCOMPARE(worker->isSuccess(), c.code == NoError);
+        QCOMPARE(worker->statusCode(), c.status);
+        QCOMPARE(worker->responseData(), c.body);
+        QCOMPARE(success.count(), c.code == NoError ? 1 : 0);
+        QCOMPARE(failure.count(), c.code == NoError ? 0 : 1);
+        const Failure outcome = worker->lastFailure(VersionCheckFailed);
+        QCOMPARE(outcome.code, c.code);
+        QCOMPARE(outcome.detail, c.detail.isEmpty() ? QString() : c.url.toString(QUrl::RemoveQuery) + ": " + c.detail);
+        QCOMPARE(m_untrusted.requestCount(), 0);
+        QCOMPARE(m_server.requestCount("/json"), earlierRequests + (c.url == m_server.url("json") ? 1 : 0));
+        delete owner;
+    }
+
+    void asynchronousOneOutcomePerReply()
+    {
+        WorkerOwner owner;
+        auto* worker = new NetworkWorker(&owner, true);
+        QSignalSpy success(worker, &NetworkWorker::success);
+        QSignalSpy failure(worker, &NetworkWorker::failure);
+        QTest::ignoreMessage(QtDebugMsg, "error log: bad request");
+        worker->get(QNetworkRequest(m_server.url("json")));
+        worker->get(QNetworkRequest(m_server.url("bad")));
+        worker->post(QNetworkRequest(m_server.url("json")), "x");
+        QCOMPARE(success.count() + failure.count(), 0);
+        // The 400 fails twice: once as the reply's error, once when the reply is handled.
+        QTRY_COMPARE_WITH_TIMEOUT(success.count() + failure.count(), 4, 20000);
+        QTest::qWait(100);
+        QCOMPARE(success.count(), 2);
+        QCOMPARE(failure.count(), 2);
+    }
+
 private:
     QString dir() const { return m_target->path() + QLatin1Char('/'); }
 
@@ -306,5 +431,5 @@ private:
     DownloadBatch m_batch;
 };
 
-QTEST_GUILESS_MAIN(tst_Downloader)
-#include "tst_Downloader.moc"
+QTEST_GUILESS_MAIN(tst_HttpsTransport)
+#include "tst_HttpsTransport.moc"
