@@ -25,6 +25,18 @@
 using namespace OrvelTest;
 Q_DECLARE_METATYPE(TestReply)
 
+// The user's record and photo as the services answer them, what fetching the photo fails with (empty: its bytes are
+// fetched), and whether the avatar widget then shows it.
+struct PhotoCase
+{
+    QByteArray token;
+    TestReply record;
+    TestReply picture;
+    QString detail{};
+    bool shown = false;
+};
+Q_DECLARE_METATYPE(PhotoCase)
+
 namespace {
 const QString kBase = "https://account.test/";
 const QByteArray kToken = makeTestToken("{\"userId\":\"42\",\"email\":\"ana@example.org\"}");
@@ -167,83 +179,61 @@ private slots:
                  "GET /api/accounts/Users/Info application/json Bearer " + token + " 2.0");
     }
 
+    // Runs with QT_SCALE_FACTOR=2 (see tests/service.cmake): the avatar must be drawn at the screen's double
+    // resolution.
     void fetchPicture_data()
     {
-        QTest::addColumn<QByteArray>("token");
-        QTest::addColumn<TestReply>("record");
-        QTest::addColumn<TestReply>("picture");
-        QTest::addColumn<QString>("detail"); // empty: the picture's bytes are fetched
+        QTest::addColumn<PhotoCase>("c");
 
-        const TestReply picture = TestReply::text(200, "picture bytes");
         const TestReply record = TestReply::json("{\"photo\":\"https://photos.test/p/42.png\"}");
+        const TestReply wide = TestReply::text(200, picture({300, 200}, {50, 0, 200, 200}), "image/png");
+        const TestReply tall = TestReply::text(200, picture({200, 300}, {0, 50, 200, 200}), "image/png");
         const QString user = kBase + "api/PCS/Users/42: ";
 
-        QTest::newRow("photo") << kToken << record << picture << QString();
-        QTest::newRow("photo, token without userId") << makeTestToken("{}") << record << picture << QString();
+        // Only the central square of the photo is used.
+        QTest::newRow("wide photo shown") << PhotoCase{kToken, record, wide, {}, true};
+        QTest::newRow("tall photo shown") << PhotoCase{kToken, record, tall, {}, true};
+        QTest::newRow("photo not a picture") << PhotoCase{kToken, record, TestReply::text(200, "<html>")};
+        QTest::newRow("photo, token without userId") << PhotoCase{makeTestToken("{}"), record, wide, {}, true};
         QTest::newRow("record without photo")
-            << kToken << TestReply::json("{\"name\":\"Ana\"}") << picture << user + "no \"photo\" in the user record";
-        QTest::newRow("record refused") << kToken << TestReply::json(record.body, 404) << picture << user + "HTTP 404";
+            << PhotoCase{kToken, TestReply::json("{\"name\":\"Ana\"}"), wide, user + "no \"photo\" in the user record"};
+        QTest::newRow("record refused") << PhotoCase{kToken, TestReply::json(record.body, 404), wide,
+                                                     user + "HTTP 404"};
         // An empty picture would blank the avatar: the built-in one stays.
-        QTest::newRow("picture empty") << kToken << record << TestReply()
-                                       << "https://photos.test/p/42.png: empty picture";
-        QTest::newRow("picture refused") << kToken << record << TestReply::text(500, "down")
-                                         << "https://photos.test/p/42.png: HTTP 500";
+        QTest::newRow("picture empty") << PhotoCase{kToken, record, TestReply(),
+                                                    "https://photos.test/p/42.png: empty picture"};
+        QTest::newRow("picture refused") << PhotoCase{kToken, record, TestReply::text(500, "down"),
+                                                      "https://photos.test/p/42.png: HTTP 500"};
     }
 
     void fetchPicture()
     {
-        QFETCH(QByteArray, token);
-        QFETCH(TestReply, record);
-        QFETCH(TestReply, picture);
-        QFETCH(QString, detail);
+        QFETCH(PhotoCase, c);
 
-        AccountSession::instance()->setToken(token);
-        const QString path = QString("/api/PCS/Users/") + (token == kToken ? "42" : "-1");
-        m_network.setRoute(path, record);
-        m_network.setRoute("/p/42.png", picture);
+        AccountSession::instance()->setToken(c.token);
+        const QString path = QString("/api/PCS/Users/") + (c.token == kToken ? "42" : "-1");
+        m_network.setRoute(path, c.record);
+        m_network.setRoute("/p/42.png", c.picture);
         const Fetched<QByteArray> fetched = Account::fetchUserPhoto(&m_owner, kBase);
-        QCOMPARE(fetched.failure.detail, detail);
-        QCOMPARE(fetched.value, detail.isEmpty() ? QByteArray("picture bytes") : QByteArray());
+        QCOMPARE(fetched.failure.detail, c.detail);
+        QCOMPARE(fetched.value, c.detail.isEmpty() ? c.picture.body : QByteArray());
 
         // The record carries the common header set (see signInThenVerifyStoredToken), the picture none.
         const QList<TestRequest> sent = m_network.requests();
-        QCOMPARE(sent.size(), detail.startsWith(kBase) ? 1 : 2);
+        QCOMPARE(sent.size(), c.detail.startsWith(kBase) ? 1 : 2);
         QCOMPARE(sent[0].method + ' ' + sent[0].target, "GET " + path.toUtf8());
-        QCOMPARE(sent[0].header("Authorization"), "Bearer " + token);
+        QCOMPARE(sent[0].header("Authorization"), "Bearer " + c.token);
         if (sent.size() == 2) {
             QCOMPARE(sent[1].method + ' ' + sent[1].path, QByteArray("GET /p/42.png"));
             QVERIFY(sent[1].headers.isEmpty());
         }
-    }
 
-    // Runs with QT_SCALE_FACTOR=2 (see tests/service.cmake): the avatar must be drawn at the screen's double
-    // resolution.
-    void refreshAvatar_data()
-    {
-        QTest::addColumn<QByteArray>("photo");
-        QTest::addColumn<bool>("shown");
-
-        // Only the central square of the photo is used.
-        QTest::newRow("wide photo shown") << picture({300, 200}, {50, 0, 200, 200}) << true;
-        QTest::newRow("tall photo shown") << picture({200, 300}, {0, 50, 200, 200}) << true;
-        QTest::newRow("photo not a picture") << QByteArray("<html>") << false;
-    }
-
-    void refreshAvatar()
-    {
-        QFETCH(QByteArray, photo);
-        QFETCH(bool, shown);
-
-        m_network.setRoute("/api/PCS/Users/42", TestReply::json("{\"photo\":\"https://photos.test/p/42.png\"}"));
-        m_network.setRoute("/p/42.png", TestReply::text(200, photo, "image/png"));
-        AccountSession::instance()->setToken(kToken);
-
+        // The avatar widget shows the same photo; without one it keeps what it shows.
         Profile profile;
         const QImage before = shownPixmap(profile).toImage();
         profile.refreshAvatar(kBase);
-        QCOMPARE(m_network.requests().size(), 2);
         const QPixmap after = shownPixmap(profile);
-        if (shown) {
+        if (c.shown) {
             // 120 x 120 at twice the resolution; round: corners transparent, the middle of each side opaque.
             QCOMPARE(after.size(), QSize(240, 240));
             QCOMPARE(after.devicePixelRatio(), 2.0);
