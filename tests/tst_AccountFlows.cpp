@@ -18,7 +18,6 @@
 #include "Profile.h"
 #include "SealingKey.h"
 #include "TempSettingsHome.h"
-#include "TestToken.h"
 #include "UiResources.h"
 #include "WorkerOwner.h"
 

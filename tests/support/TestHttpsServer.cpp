@@ -13,7 +13,11 @@
 #include <httplib.h>
 #include <openssl/ssl.h>
 
+#include <QEventLoop>
 #include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QTemporaryDir>
 
 #include "TestCertificateAuthority.h"
@@ -93,6 +97,39 @@ TestReply TestReply::never()
     return reply;
 }
 
+QByteArray makeTestToken(const QByteArray& payloadJson)
+{
+    const auto encoding = QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals;
+    return QByteArray("{\"alg\":\"HS256\",\"typ\":\"JWT\"}").toBase64(encoding) + '.' + payloadJson.toBase64(encoding) +
+           '.' + QByteArray("test-signature").toBase64(encoding);
+}
+
+FetchResult httpsFetch(const QSslConfiguration& ssl, const QByteArray& method, const QUrl& url,
+                       const HeaderList& headers, const QByteArray& body)
+{
+    QNetworkAccessManager manager;
+    QNetworkRequest request(url);
+    request.setSslConfiguration(ssl);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setTransferTimeout(30000);
+    for (const auto& header : headers)
+        request.setRawHeader(header.first, header.second);
+    QNetworkReply* reply = manager.sendCustomRequest(request, method, body);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (!reply->isFinished())
+        loop.exec();
+
+    FetchResult result;
+    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    result.body = reply->readAll();
+    result.location = reply->rawHeader("Location");
+    for (const QNetworkReply::RawHeaderPair& header : reply->rawHeaderPairs())
+        result.headers.insert(header.first.toLower(), header.second);
+    reply->deleteLater();
+    return result;
+}
+
 struct TestHttpsServer::Private
 {
     std::unique_ptr<TestCertificateAuthority> ownCa;
@@ -130,11 +167,11 @@ void TestHttpsServer::Private::handle(const httplib::Request& req, httplib::Resp
     // Ranges are the handlers' to answer: the library would cut the body (again) itself. The request is the server's
     // own, not a constant object.
     const_cast<httplib::Request&>(req).ranges.clear();
-    TestRequest request;
-    request.method = QByteArray::fromStdString(req.method);
-    request.path = QByteArray::fromStdString(req.path);
-    request.target = QByteArray::fromStdString(req.target);
-    request.body = QByteArray::fromStdString(req.body);
+    TestRequest request{QByteArray::fromStdString(req.method),
+                        QByteArray::fromStdString(req.path),
+                        QByteArray::fromStdString(req.target),
+                        {},
+                        QByteArray::fromStdString(req.body)};
     for (const auto& h : req.headers)
         request.headers.append({QByteArray::fromStdString(h.first), QByteArray::fromStdString(h.second)});
     Handler handler;

@@ -4,13 +4,17 @@
 #include <memory>
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QPair>
+#include <QSslConfiguration>
 #include <QString>
 #include <QUrl>
 #include <QUrlQuery>
 
 namespace OrvelTest {
+
+using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 
 // One request as the test server received it.
 struct TestRequest
@@ -18,7 +22,7 @@ struct TestRequest
     QByteArray method;
     QByteArray path;   // decoded path, without the query
     QByteArray target; // path and query exactly as sent
-    QList<QPair<QByteArray, QByteArray>> headers;
+    HeaderList headers;
     QByteArray body;
 
     // Value of the first header of that name (case-insensitive); empty when absent.
@@ -34,7 +38,7 @@ struct TestReply
     int status = 200;
     QByteArray body;
     QByteArray contentType = "application/octet-stream";
-    QList<QPair<QByteArray, QByteArray>> headers{}; // more response headers (name, value)
+    HeaderList headers{}; // more response headers (name, value)
 
     // Answer a redirect (status 302 unless status is already a 3xx) with this Location.
     QByteArray redirectTo{};
@@ -54,6 +58,23 @@ struct TestReply
     static TestReply redirect(const QByteArray& location);
     static TestReply never(); // accepts the request and never answers
 };
+
+// A compact JWT (header.payload.signature) whose payload is the given JSON text, Base64url without padding, as an
+// account service hands them out. The signature is a placeholder: nobody verifies it.
+QByteArray makeTestToken(const QByteArray& payloadJson);
+
+struct FetchResult
+{
+    int status = 0; // 0: no HTTP answer
+    QByteArray body;
+    QByteArray location;
+    QHash<QByteArray, QByteArray> headers; // every response header, by its name in lower case
+};
+
+// One request through a QNetworkAccessManager of its own, waited for in a local event loop (30 s at most).
+// Redirects are not followed, so tests see them. `ssl` decides which certificate authorities are trusted.
+FetchResult httpsFetch(const QSslConfiguration& ssl, const QByteArray& method, const QUrl& url,
+                       const HeaderList& headers = {}, const QByteArray& body = {});
 
 // An HTTPS server on 127.0.0.1 with an ephemeral port for tests. Its certificate is issued by a throwaway CA:
 // by default the process-wide trusted one (added to QSslConfiguration::defaultConfiguration(), so clients verify
