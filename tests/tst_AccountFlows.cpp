@@ -24,18 +24,6 @@
 using namespace OrvelTest;
 Q_DECLARE_METATYPE(TestReply)
 
-// The user's record and photo as the services answer them, what fetching the photo fails with (empty: its bytes are
-// fetched), and whether the avatar widget then shows it.
-struct PhotoCase
-{
-    QByteArray token;
-    TestReply record;
-    TestReply picture;
-    QString detail{};
-    bool shown = false;
-};
-Q_DECLARE_METATYPE(PhotoCase)
-
 namespace {
 const QString kBase = "https://account.test/";
 const QByteArray kToken = makeTestToken("{\"userId\":\"42\",\"email\":\"ana@example.org\"}");
@@ -127,7 +115,6 @@ private slots:
         session->setToken(makeTestToken("{\"userId\":99,\"email\":\"old@b.c\"}"));
         session->setToken(token);
         QCOMPARE(session->userId(), userId);
-        QCOMPARE(session->userIdText(), QString::number(userId));
         QCOMPARE(session->email(), email);
     }
 
@@ -182,7 +169,11 @@ private slots:
     // resolution.
     void fetchPicture_data()
     {
-        QTest::addColumn<PhotoCase>("c");
+        QTest::addColumn<QByteArray>("token");
+        QTest::addColumn<TestReply>("record");
+        QTest::addColumn<TestReply>("picture");
+        QTest::addColumn<QString>("detail"); // empty: the picture's bytes are fetched
+        QTest::addColumn<bool>("shown");     // by the avatar widget
 
         const TestReply record = TestReply::json("{\"photo\":\"https://photos.test/p/42.png\"}");
         const TestReply wide = TestReply::text(200, picture({300, 200}, {50, 0, 200, 200}), "image/png");
@@ -190,38 +181,43 @@ private slots:
         const QString user = kBase + "api/PCS/Users/42: ";
 
         // Only the central square of the photo is used.
-        QTest::newRow("wide photo shown") << PhotoCase{kToken, record, wide, {}, true};
-        QTest::newRow("tall photo shown") << PhotoCase{kToken, record, tall, {}, true};
-        QTest::newRow("photo not a picture") << PhotoCase{kToken, record, TestReply::text(200, "<html>")};
-        QTest::newRow("photo, token without userId") << PhotoCase{makeTestToken("{}"), record, wide, {}, true};
-        QTest::newRow("record without photo")
-            << PhotoCase{kToken, TestReply::json("{\"name\":\"Ana\"}"), wide, user + "no \"photo\" in the user record"};
-        QTest::newRow("record refused") << PhotoCase{kToken, TestReply::json(record.body, 404), wide,
-                                                     user + "HTTP 404"};
+        QTest::newRow("wide photo shown") << kToken << record << wide << QString() << true;
+        QTest::newRow("tall photo shown") << kToken << record << tall << QString() << true;
+        QTest::newRow("photo not a picture")
+            << kToken << record << TestReply::text(200, "<html>") << QString() << false;
+        QTest::newRow("photo, token without userId") << makeTestToken("{}") << record << wide << QString() << true;
+        QTest::newRow("record without photo") << kToken << TestReply::json("{\"name\":\"Ana\"}") << wide
+                                              << user + "no \"photo\" in the user record" << false;
+        QTest::newRow("record refused") << kToken << TestReply::json(record.body, 404) << wide << user + "HTTP 404"
+                                        << false;
         // An empty picture would blank the avatar: the built-in one stays.
-        QTest::newRow("picture empty") << PhotoCase{kToken, record, TestReply(),
-                                                    "https://photos.test/p/42.png: empty picture"};
-        QTest::newRow("picture refused") << PhotoCase{kToken, record, TestReply::text(500, "down"),
-                                                      "https://photos.test/p/42.png: HTTP 500"};
+        QTest::newRow("picture empty") << kToken << record << TestReply()
+                                       << "https://photos.test/p/42.png: empty picture" << false;
+        QTest::newRow("picture refused") << kToken << record << TestReply::text(500, "down")
+                                         << "https://photos.test/p/42.png: HTTP 500" << false;
     }
 
     void fetchPicture()
     {
-        QFETCH(PhotoCase, c);
+        QFETCH(QByteArray, token);
+        QFETCH(TestReply, record);
+        QFETCH(TestReply, picture);
+        QFETCH(QString, detail);
+        QFETCH(bool, shown);
 
-        AccountSession::instance()->setToken(c.token);
-        const QString path = QString("/api/PCS/Users/") + (c.token == kToken ? "42" : "-1");
-        m_network.setRoute(path, c.record);
-        m_network.setRoute("/p/42.png", c.picture);
+        AccountSession::instance()->setToken(token);
+        const QString path = QString("/api/PCS/Users/") + (token == kToken ? "42" : "-1");
+        m_network.setRoute(path, record);
+        m_network.setRoute("/p/42.png", picture);
         const Fetched<QByteArray> fetched = Account::fetchUserPhoto(&m_owner, kBase);
-        QCOMPARE(fetched.failure.detail, c.detail);
-        QCOMPARE(fetched.value, c.detail.isEmpty() ? c.picture.body : QByteArray());
+        QCOMPARE(fetched.failure.detail, detail);
+        QCOMPARE(fetched.value, detail.isEmpty() ? picture.body : QByteArray());
 
         // The record carries the common header set (see signInThenVerifyStoredToken), the picture none.
         const QList<TestRequest> sent = m_network.requests();
-        QCOMPARE(sent.size(), c.detail.startsWith(kBase) ? 1 : 2);
+        QCOMPARE(sent.size(), detail.startsWith(kBase) ? 1 : 2);
         QCOMPARE(sent[0].method + ' ' + sent[0].target, "GET " + path.toUtf8());
-        QCOMPARE(sent[0].header("Authorization"), "Bearer " + c.token);
+        QCOMPARE(sent[0].header("Authorization"), "Bearer " + token);
         if (sent.size() == 2) {
             QCOMPARE(sent[1].method + ' ' + sent[1].path, QByteArray("GET /p/42.png"));
             QVERIFY(sent[1].headers.isEmpty());
@@ -232,7 +228,7 @@ private slots:
         const QImage before = shownPixmap(profile).toImage();
         profile.refreshAvatar(kBase);
         const QPixmap after = shownPixmap(profile);
-        if (c.shown) {
+        if (shown) {
             // 120 x 120 at twice the resolution; round: corners transparent, the middle of each side opaque.
             QCOMPARE(after.size(), QSize(240, 240));
             QCOMPARE(after.devicePixelRatio(), 2.0);

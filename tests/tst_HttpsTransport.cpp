@@ -40,25 +40,6 @@ struct FailureCase
 };
 Q_DECLARE_METATYPE(FailureCase)
 
-// One file "f", with what an earlier run left of it in the folder.
-struct ResumeCase
-{
-    QByteArray there; // null: nothing
-    int requests = 1;
-    QString range{};  // the last request's Range header, a pattern
-    QString server{}; // how the server answers: "200" ignores Range, "drop", "503" and "late" the first time
-};
-Q_DECLARE_METATYPE(ResumeCase)
-
-// A batch of `paths` files on `threads` threads, and the batch's failure detail (empty: none).
-struct BatchCase
-{
-    int paths;
-    int threads;
-    QString failure{};
-};
-Q_DECLARE_METATYPE(BatchCase)
-
 namespace {
 QString sha256(const QByteArray& data)
 {
@@ -199,28 +180,34 @@ private slots:
 
     void continuesFromWhatIsThere_data()
     {
-        QTest::addColumn<ResumeCase>("c");
+        QTest::addColumn<QByteArray>("there"); // in the folder before the download
+        QTest::addColumn<QString>("server");   // how the server answers
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<QString>("range"); // the last request's Range header, a pattern
 
         const QByteArray body = pattern(300000, 5);
-        QTest::newRow("complete: kept, not fetched") << ResumeCase{body, 0};
-        QTest::newRow("right size, other bytes: fetched whole") << ResumeCase{pattern(300000, 6), 1, "^$"};
-        QTest::newRow("longer than its size: fetched whole") << ResumeCase{body + "x", 1, "^$"};
-        QTest::newRow("partial: only the rest fetched") << ResumeCase{body.left(100000), 1, "^bytes=100000-$"};
-        QTest::newRow("partial, range not served: starts over")
-            << ResumeCase{body.left(100000), 1, "^bytes=100000-$", "200"};
-        QTest::newRow("dropped halfway: the retry continues") << ResumeCase{{}, 2, "^bytes=[1-9][0-9]*-$", "drop"};
-        QTest::newRow("503 once: the retry fetches it") << ResumeCase{{}, 2, "^$", "503"};
-        QTest::newRow("first data after 4 s: asked again") << ResumeCase{{}, 2, "^$", "late"};
+        QTest::newRow("complete: kept, not fetched") << body << "" << 0 << "";
+        QTest::newRow("right size, other bytes: fetched whole") << pattern(300000, 6) << "" << 1 << "^$";
+        QTest::newRow("longer than its size: fetched whole") << body + "x"
+                                                             << "" << 1 << "^$";
+        QTest::newRow("partial: only the rest fetched") << body.left(100000) << "" << 1 << "^bytes=100000-$";
+        QTest::newRow("partial, range not served: starts over") << body.left(100000) << "200" << 1 << "^bytes=100000-$";
+        QTest::newRow("dropped halfway: the retry continues") << QByteArray() << "drop" << 2 << "^bytes=[1-9][0-9]*-$";
+        QTest::newRow("503 once: the retry fetches it") << QByteArray() << "503" << 2 << "^$";
+        QTest::newRow("first data after 4 s: asked again") << QByteArray() << "late" << 2 << "^$";
     }
 
     void continuesFromWhatIsThere()
     {
-        QFETCH(ResumeCase, c);
+        QFETCH(QByteArray, there);
+        QFETCH(QString, server);
+        QFETCH(int, requests);
+        QFETCH(QString, range);
         const QByteArray body = pattern(300000, 5);
-        if (!c.there.isNull())
-            writeFile(dir() + "f", c.there);
+        if (!there.isNull())
+            writeFile(dir() + "f", there);
         auto answered = std::make_shared<std::atomic<int>>(0);
-        m_server.setHandler("/files/f", [body, server = c.server, answered](const TestRequest& request) {
+        m_server.setHandler("/files/f", [body, server, answered](const TestRequest& request) {
             const bool first = answered->fetch_add(1) == 0;
             if (server == "503" && first)
                 return TestReply::text(503, "busy");
@@ -248,9 +235,9 @@ private slots:
         QCOMPARE(download(downloader).code, NoError);
         QCOMPARE(readFile(dir() + "f"), body);
         QCOMPARE(completed, qint64(body.size()));
-        QCOMPARE(m_server.requestCount("/files/f"), c.requests);
-        if (c.requests > 0)
-            QVERIFY(QRegularExpression(c.range).match(m_server.requests("/files/f").last().header("Range")).hasMatch());
+        QCOMPARE(m_server.requestCount("/files/f"), requests);
+        if (requests > 0)
+            QVERIFY(QRegularExpression(range).match(m_server.requests("/files/f").last().header("Range")).hasMatch());
         // A Cancel after Download() returned changes nothing.
         QSignalSpy results(&downloader, &Downloader::resultReady);
         downloader.Cancel();
@@ -263,43 +250,47 @@ private slots:
 
     void downloadInParallel_data()
     {
-        QTest::addColumn<BatchCase>("c");
+        QTest::addColumn<int>("paths");
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<QString>("failure"); // the batch's failure detail; empty: none
 
-        QTest::newRow("1 path, 1 thread") << BatchCase{1, 1};
-        QTest::newRow("17 paths, 16 threads") << BatchCase{17, 16};
-        QTest::newRow("no path: nothing started") << BatchCase{0, 0};
+        QTest::newRow("1 path, 1 thread") << 1 << 1 << QString();
+        QTest::newRow("17 paths, 16 threads") << 17 << 16 << QString();
+        QTest::newRow("no path: nothing started") << 0 << 0 << QString();
         // The others stall after their first bytes: without the cancel the batch would wait for their 30 s guard.
-        QTest::newRow("one file answers 404") << BatchCase{20, 16, "f3: HTTP 404"};
-        QTest::newRow("cancelled by the user") << BatchCase{20, 16, "cancelled by the user"};
+        QTest::newRow("one file answers 404") << 20 << 16 << "f3: HTTP 404";
+        QTest::newRow("cancelled by the user") << 20 << 16 << "cancelled by the user";
     }
 
     void downloadInParallel()
     {
-        QFETCH(BatchCase, c);
+        QFETCH(int, paths);
+        QFETCH(int, threads);
+        QFETCH(QString, failure);
         QStringList list;
         Files bodies;
         qint64 totalBytes = 0;
-        for (int i = 0; i < c.paths; ++i) {
+        for (int i = 0; i < paths; ++i) {
             list << QStringLiteral("f%1").arg(i) + (i % 3 ? QStringLiteral("/file %1.bin").arg(i) : QString());
             bodies.insert(list.last(), pattern(1000 + i * 7919, i));
             totalBytes += 1000 + i * 7919;
         }
         TestReply stall = TestReply::text(200, pattern(400000, 1));
         stall.stallAfterBytes = 50000;
-        m_server.setHandler("/orvel/patch/download", [bodies, failure = c.failure, stall](const TestRequest& request) {
+        m_server.setHandler("/orvel/patch/download", [bodies, failure, stall](const TestRequest& request) {
             const QString file = request.query().queryItemValue("file", QUrl::FullyDecoded).mid(1);
             if (failure.isEmpty())
                 return TestReply::text(200, bodies.value(file));
             return file == "f3" && failure.contains("404") ? TestReply::text(404, "gone") : stall;
         });
-        if (c.failure.contains("user"))
+        if (failure.contains("user"))
             QTimer::singleShot(500, &m_batch, [this] { m_batch.cancelByUser(); });
         // Every file reports its final step exactly once, so the finished steps add up to the bytes fetched.
         qint64 completed = 0;
         connect(&m_batch, &DownloadBatch::updateDownloadProgress, this,
                 [&completed](qint64 received, qint64 total) { completed += received == total ? total : 0; });
-        if (c.threads)
-            QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("use thread count: %1").arg(c.threads)));
+        if (threads)
+            QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("use thread count: %1").arg(threads)));
         const int baselineThreads = threadCount();
         QElapsedTimer clock;
         clock.start();
@@ -307,20 +298,20 @@ private slots:
         const Failure result = m_batch.downloadInParallel(
             list, m_server.urlText("orvel/patch/download?version=2.0&os=255&file=/"), dir() + "App");
         m_batch.disconnect(this);
-        QCOMPARE(result.code, c.failure.isEmpty() ? NoError : DownloadFailed);
-        QCOMPARE(result.detail, c.failure);
+        QCOMPARE(result.code, failure.isEmpty() ? NoError : DownloadFailed);
+        QCOMPARE(result.detail, failure);
         QVERIFY(clock.elapsed() < 20000);
         QVERIFY(!m_batch.isRunning());
         // A finished QThread's system thread may take a moment to vanish.
         QTRY_COMPARE(threadCount(), baselineThreads);
         // Cancelled downloaders keep what they got for a later run: beginnings of the served bodies only.
         const Files left = readTree(dir() + "App");
-        QVERIFY(c.failure.isEmpty() ? left == bodies
-                                    : std::all_of(left.cbegin(), left.cend(),
-                                                  [&](const QByteArray& part) { return stall.body.startsWith(part); }));
-        if (c.failure.isEmpty()) {
+        QVERIFY(failure.isEmpty() ? left == bodies
+                                  : std::all_of(left.cbegin(), left.cend(),
+                                                [&](const QByteArray& part) { return stall.body.startsWith(part); }));
+        if (failure.isEmpty()) {
             QCOMPARE(completed, totalBytes);
-            QCOMPARE(m_server.requestCount(), c.paths);
+            QCOMPARE(m_server.requestCount(), paths);
         }
     }
 

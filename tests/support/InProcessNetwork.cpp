@@ -86,13 +86,11 @@ public:
 protected:
     QNetworkReply* createRequest(Operation operation, const QNetworkRequest& request, QIODevice* data) override
     {
-        TestRequest sent;
-        sent.method = operation == PostOperation ? "POST" : "GET";
-        sent.path = request.url().path().toUtf8();
-        sent.target = request.url().toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority);
+        TestRequest sent{operation == PostOperation ? "POST" : "GET", request.url().path().toUtf8(),
+                         request.url().toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority),
+                         data ? data->readAll() : QByteArray()};
         for (const QByteArray& name : request.rawHeaderList())
             sent.headers.append({name, request.rawHeader(name)});
-        sent.body = data ? data->readAll() : QByteArray();
         m_state->requests.append(sent);
         const auto route = m_state->routes.find(request.url().path());
         return new Reply(this, request,

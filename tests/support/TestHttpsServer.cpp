@@ -167,11 +167,8 @@ void TestHttpsServer::Private::handle(const httplib::Request& req, httplib::Resp
     // Ranges are the handlers' to answer: the library would cut the body (again) itself. The request is the server's
     // own, not a constant object.
     const_cast<httplib::Request&>(req).ranges.clear();
-    TestRequest request{QByteArray::fromStdString(req.method),
-                        QByteArray::fromStdString(req.path),
-                        QByteArray::fromStdString(req.target),
-                        {},
-                        QByteArray::fromStdString(req.body)};
+    TestRequest request{QByteArray::fromStdString(req.method), QByteArray::fromStdString(req.path),
+                        QByteArray::fromStdString(req.target), QByteArray::fromStdString(req.body)};
     for (const auto& h : req.headers)
         request.headers.append({QByteArray::fromStdString(h.first), QByteArray::fromStdString(h.second)});
     Handler handler;

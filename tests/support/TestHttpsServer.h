@@ -22,8 +22,8 @@ struct TestRequest
     QByteArray method;
     QByteArray path;   // decoded path, without the query
     QByteArray target; // path and query exactly as sent
-    HeaderList headers;
     QByteArray body;
+    HeaderList headers{};
 
     // Value of the first header of that name (case-insensitive); empty when absent.
     QByteArray header(const QByteArray& name) const;
