@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <atomic>
-#include <map>
-#include <mutex>
 #include <thread>
 
 #include <poll.h>
@@ -97,6 +95,48 @@ TestReply TestReply::never()
     return reply;
 }
 
+void TestRoutes::setRoute(const QString& path, const TestReply& reply)
+{
+    setHandler(path, [reply](const TestRequest&) { return reply; });
+}
+
+void TestRoutes::setHandler(const QString& path, Handler handler)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_routes[path] = std::move(handler);
+}
+
+QList<TestRequest> TestRoutes::requests(const QString& path) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    QList<TestRequest> matching;
+    for (const TestRequest& r : m_recorded) {
+        if (path.isEmpty() || QString::fromUtf8(r.path) == path)
+            matching.append(r);
+    }
+    return matching;
+}
+
+void TestRoutes::clearRequests()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_recorded.clear();
+}
+
+TestReply TestRoutes::answer(const TestRequest& request)
+{
+    Handler handler;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_recorded.append(request);
+        const auto route = m_routes.find(QString::fromUtf8(request.path));
+        if (route != m_routes.end())
+            handler = route->second;
+    }
+    // Outside the lock: a handler may wait, or look at the recorded requests.
+    return handler ? handler(request) : TestReply::text(404, "Not Found");
+}
+
 QByteArray makeTestToken(const QByteArray& payloadJson)
 {
     const auto encoding = QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals;
@@ -140,10 +180,7 @@ struct TestHttpsServer::Private
     int port = 0;
 
     std::atomic<bool> stopping{false};
-
-    mutable std::mutex mutex; // routes and recorded requests
-    std::map<QString, Handler> routes;
-    QList<TestRequest> recorded;
+    TestRoutes* routes = nullptr;
 
     void handle(const httplib::Request& req, httplib::Response& res);
     // Waits ms (TestReply::Forever: no limit); false when the server stops or the client leaves first.
@@ -171,15 +208,7 @@ void TestHttpsServer::Private::handle(const httplib::Request& req, httplib::Resp
                         QByteArray::fromStdString(req.target), QByteArray::fromStdString(req.body)};
     for (const auto& h : req.headers)
         request.headers.append({QByteArray::fromStdString(h.first), QByteArray::fromStdString(h.second)});
-    Handler handler;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        recorded.append(request);
-        const auto route = routes.find(QString::fromUtf8(request.path));
-        if (route != routes.end())
-            handler = route->second;
-    }
-    const TestReply reply = handler ? handler(request) : TestReply::text(404, "Not Found");
+    const TestReply reply = routes->answer(request);
     const int fd = req.ssl ? SSL_get_fd(req.ssl) : -1;
 
     if (reply.delayMs != 0 && !waitFor(reply.delayMs, fd)) {
@@ -237,6 +266,7 @@ TestHttpsServer::TestHttpsServer(Trust trust) : d(new Private)
     if (trust == Trust::Untrusted)
         d->ownCa.reset(new TestCertificateAuthority(QStringLiteral("Orvel Untrusted Test CA")));
     d->ca = d->ownCa ? d->ownCa.get() : &TestCertificateAuthority::trusted();
+    d->routes = this;
 }
 
 TestHttpsServer::~TestHttpsServer()
@@ -287,34 +317,6 @@ QString TestHttpsServer::urlText(const QString& pathAndQuery) const
 QString TestHttpsServer::caCertificatePath() const
 {
     return d->ca->caCertificatePath();
-}
-
-void TestHttpsServer::setRoute(const QString& path, const TestReply& reply)
-{
-    setHandler(path, [reply](const TestRequest&) { return reply; });
-}
-
-void TestHttpsServer::setHandler(const QString& path, Handler handler)
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    d->routes[path] = std::move(handler);
-}
-
-QList<TestRequest> TestHttpsServer::requests(const QString& path) const
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    QList<TestRequest> matching;
-    for (const TestRequest& r : d->recorded) {
-        if (path.isEmpty() || QString::fromUtf8(r.path) == path)
-            matching.append(r);
-    }
-    return matching;
-}
-
-void TestHttpsServer::clearRequests()
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    d->recorded.clear();
 }
 
 } // namespace OrvelTest

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 
 #include <QByteArray>
 #include <QHash>
@@ -76,18 +78,39 @@ struct FetchResult
 FetchResult httpsFetch(const QSslConfiguration& ssl, const QByteArray& method, const QUrl& url,
                        const HeaderList& headers = {}, const QByteArray& body = {});
 
+// Routes, matched on the decoded path without the query, and the requests they met. Every request is recorded before
+// it is answered; unknown paths answer 404. Handlers may run on other threads: anything they share with the test must
+// be thread-safe (atomics, or the recorded requests).
+class TestRoutes
+{
+public:
+    using Handler = std::function<TestReply(const TestRequest&)>;
+
+    void setRoute(const QString& path, const TestReply& reply);
+    void setHandler(const QString& path, Handler handler);
+
+    // Those to `path`, or all of them.
+    QList<TestRequest> requests(const QString& path = QString()) const;
+    int requestCount(const QString& path = QString()) const { return requests(path).size(); }
+    void clearRequests();
+
+    // Records the request and answers it from its route.
+    TestReply answer(const TestRequest& request);
+
+private:
+    mutable std::mutex m_mutex;
+    std::map<QString, Handler> m_routes;
+    QList<TestRequest> m_recorded;
+};
+
 // An HTTPS server on 127.0.0.1 with an ephemeral port for tests. Its certificate is issued by a throwaway CA:
 // by default the process-wide trusted one (added to QSslConfiguration::defaultConfiguration(), so clients verify
-// it as usual and no SSL error is ever ignored), or with Trust::Untrusted a fresh CA nobody trusts.
-//
-// Routes are matched on the decoded path without the query; unknown paths answer 404. Handlers run on the server's
-// threads, so anything they share with the test must be thread-safe (atomics, or the recorded requests below). Every
-// request is recorded before it is answered. The destructor returns quickly even while replies are delayed or stalled.
-class TestHttpsServer
+// it as usual and no SSL error is ever ignored), or with Trust::Untrusted a fresh CA nobody trusts. Handlers run on
+// the server's threads. The destructor returns quickly even while replies are delayed or stalled.
+class TestHttpsServer : public TestRoutes
 {
 public:
     enum class Trust { Trusted, Untrusted };
-    using Handler = std::function<TestReply(const TestRequest&)>;
 
     explicit TestHttpsServer(Trust trust = Trust::Trusted);
     ~TestHttpsServer();
@@ -102,14 +125,6 @@ public:
     QUrl url(const QString& pathAndQuery = QString()) const { return QUrl(urlText(pathAndQuery)); }
 
     QString caCertificatePath() const;
-
-    void setRoute(const QString& path, const TestReply& reply);
-    void setHandler(const QString& path, Handler handler);
-
-    // Those to `path`, or all of them.
-    QList<TestRequest> requests(const QString& path = QString()) const;
-    int requestCount(const QString& path = QString()) const { return requests(path).size(); }
-    void clearRequests();
 
 private:
     struct Private;
