@@ -324,6 +324,7 @@ private slots:
 
         // Rows without an answer keep the body of the worker's earlier 200, but not its status.
         const QByteArray earlier = "{\"v\":\"2.0\"}";
+        const QString selfSigned = "The root certificate of the certificate chain is self-signed, and untrusted";
         QTest::newRow("200 with JSON") << WaitCase{m_server.url("json"), "200", earlier, {}, NoError};
         QTest::newRow("201 with a body") << WaitCase{m_server.url("created"), "201", "created body", "HTTP 201"};
         // Error answers keep their status and body.
@@ -332,12 +333,7 @@ private slots:
         QTest::newRow("redirect") << WaitCase{m_server.url("moved"), "302", {}, "HTTP 302"};
         QTest::newRow("closed port") << WaitCase{QUrl("https://127.0.0.1:1/"), {}, earlier, "Connection refused"};
         // The handshake is refused, so the request never reaches the server.
-        QTest::newRow("untrusted certificate")
-            << WaitCase{m_untrusted.url("json"),
-                        {},
-                        earlier,
-                        "The root certificate of the certificate chain is self-signed, and untrusted",
-                        SslError};
+        QTest::newRow("untrusted certificate") << WaitCase{m_untrusted.url("json"), {}, earlier, selfSigned, SslError};
         // A 200 whose body never comes does not count.
         QTest::newRow("owner's abortReply after the headers") << WaitCase{
             m_server.url("headers-only"), {}, earlier, "Operation canceled", VersionCheckFailed, Ends::OwnerAborts};

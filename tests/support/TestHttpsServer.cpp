@@ -235,9 +235,8 @@ void TestHttpsServer::Private::setBody(const TestReply& reply, httplib::Response
 
     // Always streamed through a provider: the bytes on the wire are exactly the body (no compression), and
     // stalls and drops happen at exact offsets.
-    const TestReply shape = reply;
     res.set_content_provider(static_cast<size_t>(size), reply.contentType.toStdString(),
-                             [this, shape, fd](size_t offset, size_t remaining, httplib::DataSink& sink) {
+                             [this, shape = reply, fd](size_t offset, size_t remaining, httplib::DataSink& sink) {
                                  const qint64 at = static_cast<qint64>(offset);
                                  qint64 end = at + static_cast<qint64>(remaining);
                                  for (const qint64 limit : {shape.dropAfterBytes, shape.stallAfterBytes}) {
@@ -286,14 +285,13 @@ bool TestHttpsServer::start()
     const QString key = files.filePath(QStringLiteral("server-key.pem"));
     if (!writeFile(certificate, d->ca->serverCertificatePem()) || !writeFile(key, d->ca->serverKeyPem()))
         return false;
-    Private* p = d.get();
     d->server.reset(new Server(QFile::encodeName(certificate).constData(), QFile::encodeName(key).constData()));
     if (!d->server->is_valid())
         return false;
     SSL_CTX_set_min_proto_version(d->server->ssl_context(), TLS1_2_VERSION);
     d->server->new_task_queue = [] { return new httplib::ThreadPool(kThreadCount); };
     d->server->set_keep_alive_max_count(1000);
-    const auto handler = [p](const httplib::Request& req, httplib::Response& res) { p->handle(req, res); };
+    const auto handler = [this](const httplib::Request& req, httplib::Response& res) { d->handle(req, res); };
     d->server->Get(".*", handler);
     d->server->Post(".*", handler);
 
@@ -301,8 +299,7 @@ bool TestHttpsServer::start()
     if (d->port <= 0)
         return false;
     ::listen(d->server->listenSocket(), kListenBacklog);
-    Server* server = d->server.get();
-    d->thread = std::thread([server] { server->listen_after_bind(); });
+    d->thread = std::thread([server = d->server.get()] { server->listen_after_bind(); });
     // Stopping only takes effect once the accept loop runs; wait for it so a quick stop cannot be lost.
     while (!d->server->is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -114,8 +114,6 @@ public:
 
     explicit TestHttpsServer(Trust trust = Trust::Trusted);
     ~TestHttpsServer();
-    TestHttpsServer(const TestHttpsServer&) = delete;
-    TestHttpsServer& operator=(const TestHttpsServer&) = delete;
 
     // Binds and starts serving, once; false when the server cannot run.
     bool start();
