@@ -1,10 +1,10 @@
-# Service client: request worker (on loopback HTTPS), account calls and browser sign-in (answered in-process),
-# deployment settings.
-orvel_add_test(tst_NetworkWorker LIBS orvel_service orvel_testsupport)
+# Service client: account calls and browser sign-in (answered in-process), deployment settings. The request worker
+# is tested on loopback HTTPS with the downloads (tst_HttpsTransport).
 
 # Token sealing and the folder utility.
 orvel_add_test(tst_CryptoUtil LIBS orvel_service)
-orvel_add_test(tst_AccountFlows LIBS orvel_service orvel_testsupport)
+# The fetched avatar is drawn for a screen of device pixel ratio 2.
+orvel_add_test(tst_AccountFlows LIBS orvel_ui orvel_service orvel_testsupport ENV QT_SCALE_FACTOR=2)
 orvel_add_test(tst_DeploymentSettings LIBS orvel_service orvel_testsupport)
 target_compile_definitions(tst_DeploymentSettings PRIVATE
     ORVEL_DEFAULT_UPDATE_SERVICE_URL="${ORVEL_UPDATE_SERVICE_URL}"

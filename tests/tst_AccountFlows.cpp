@@ -1,7 +1,8 @@
-// The account record's claims, the account service's calls and the browser sign-in, answered in-process (short poll
-// intervals and limits), with a throwaway settings home.
+// The account record's claims, the account service's calls, the browser sign-in and the fetched pictures the window
+// shows, answered in-process (short poll intervals and limits), with a throwaway settings home.
 #include <QDesktopServices>
-#include <QRegularExpression>
+#include <QLabel>
+#include <QPainter>
 #include <QtTest>
 
 #include "AccountFlows.h"
@@ -10,10 +11,13 @@
 #include "CryptoUtil.h"
 #include "InProcessNetwork.h"
 #include "InstanceLogin.h"
+#include "LauncherArtwork.h"
 #include "NetworkWorker.h"
+#include "OrvelLauncherForm.h"
+#include "Profile.h"
 #include "SealingKey.h"
 #include "TempSettingsHome.h"
-#include "TestToken.h"
+#include "UiResources.h"
 #include "WorkerOwner.h"
 
 using namespace OrvelTest;
@@ -29,6 +33,23 @@ constexpr int kLimit = 4;
 QByteArray tokenFor(const QByteArray& instanceId)
 {
     return makeTestToken("{\"instanceId\":\"" + instanceId + "\",\"userId\":42}");
+}
+
+// A PNG picture of `size`, red with a green rectangle `green`.
+QByteArray picture(QSize size, QRect green)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QPainter(&image).fillRect(green, Qt::green);
+    QByteArray png;
+    QBuffer buffer(&png);
+    return buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG") ? png : QByteArray();
+}
+
+QPixmap shownPixmap(Profile& profile)
+{
+    // The avatar label is the profile's only direct QLabel child.
+    return profile.findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly)->pixmap(Qt::ReturnByValue);
 }
 } // namespace
 
@@ -51,6 +72,8 @@ class tst_AccountFlows : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { initUiResources(); }
+
     void init()
     {
         AccountSession::release();
@@ -91,7 +114,6 @@ private slots:
         session->setToken(makeTestToken("{\"userId\":99,\"email\":\"old@b.c\"}"));
         session->setToken(token);
         QCOMPARE(session->userId(), userId);
-        QCOMPARE(session->userIdText(), QString::number(userId));
         QCOMPARE(session->email(), email);
     }
 
@@ -142,27 +164,36 @@ private slots:
                  "GET /api/accounts/Users/Info application/json Bearer " + token + " 2.0");
     }
 
+    // Runs with QT_SCALE_FACTOR=2 (see tests/service.cmake): the avatar must be drawn at the screen's double
+    // resolution.
     void fetchPicture_data()
     {
         QTest::addColumn<QByteArray>("token");
         QTest::addColumn<TestReply>("record");
         QTest::addColumn<TestReply>("picture");
         QTest::addColumn<QString>("detail"); // empty: the picture's bytes are fetched
+        QTest::addColumn<bool>("shown");     // by the avatar widget
 
-        const TestReply picture = TestReply::text(200, "picture bytes");
         const TestReply record = TestReply::json("{\"photo\":\"https://photos.test/p/42.png\"}");
+        const TestReply wide = TestReply::text(200, picture({300, 200}, {50, 0, 200, 200}), "image/png");
+        const TestReply tall = TestReply::text(200, picture({200, 300}, {0, 50, 200, 200}), "image/png");
         const QString user = kBase + "api/PCS/Users/42: ";
 
-        QTest::newRow("photo") << kToken << record << picture << QString();
-        QTest::newRow("photo, token without userId") << makeTestToken("{}") << record << picture << QString();
-        QTest::newRow("record without photo")
-            << kToken << TestReply::json("{\"name\":\"Ana\"}") << picture << user + "no \"photo\" in the user record";
-        QTest::newRow("record refused") << kToken << TestReply::json(record.body, 404) << picture << user + "HTTP 404";
+        // Only the central square of the photo is used.
+        QTest::newRow("wide photo shown") << kToken << record << wide << QString() << true;
+        QTest::newRow("tall photo shown") << kToken << record << tall << QString() << true;
+        QTest::newRow("photo not a picture")
+            << kToken << record << TestReply::text(200, "<html>") << QString() << false;
+        QTest::newRow("photo, token without userId") << makeTestToken("{}") << record << wide << QString() << true;
+        QTest::newRow("record without photo") << kToken << TestReply::json("{\"name\":\"Ana\"}") << wide
+                                              << user + "no \"photo\" in the user record" << false;
+        QTest::newRow("record refused") << kToken << TestReply::json(record.body, 404) << wide << user + "HTTP 404"
+                                        << false;
         // An empty picture would blank the avatar: the built-in one stays.
         QTest::newRow("picture empty") << kToken << record << TestReply()
-                                       << "https://photos.test/p/42.png: empty picture";
+                                       << "https://photos.test/p/42.png: empty picture" << false;
         QTest::newRow("picture refused") << kToken << record << TestReply::text(500, "down")
-                                         << "https://photos.test/p/42.png: HTTP 500";
+                                         << "https://photos.test/p/42.png: HTTP 500" << false;
     }
 
     void fetchPicture()
@@ -171,6 +202,7 @@ private slots:
         QFETCH(TestReply, record);
         QFETCH(TestReply, picture);
         QFETCH(QString, detail);
+        QFETCH(bool, shown);
 
         AccountSession::instance()->setToken(token);
         const QString path = QString("/api/PCS/Users/") + (token == kToken ? "42" : "-1");
@@ -178,7 +210,7 @@ private slots:
         m_network.setRoute("/p/42.png", picture);
         const Fetched<QByteArray> fetched = Account::fetchUserPhoto(&m_owner, kBase);
         QCOMPARE(fetched.failure.detail, detail);
-        QCOMPARE(fetched.value, detail.isEmpty() ? QByteArray("picture bytes") : QByteArray());
+        QCOMPARE(fetched.value, detail.isEmpty() ? picture.body : QByteArray());
 
         // The record carries the common header set (see signInThenVerifyStoredToken), the picture none.
         const QList<TestRequest> sent = m_network.requests();
@@ -189,6 +221,53 @@ private slots:
             QCOMPARE(sent[1].method + ' ' + sent[1].path, QByteArray("GET /p/42.png"));
             QVERIFY(sent[1].headers.isEmpty());
         }
+
+        // The avatar widget shows the same photo; without one it keeps what it shows.
+        Profile profile;
+        const QImage before = shownPixmap(profile).toImage();
+        profile.refreshAvatar(kBase);
+        const QPixmap after = shownPixmap(profile);
+        if (shown) {
+            // 120 x 120 at twice the resolution; round: corners transparent, the middle of each side opaque.
+            QCOMPARE(after.size(), QSize(240, 240));
+            QCOMPARE(after.devicePixelRatio(), 2.0);
+            const QImage image = after.toImage().convertToFormat(QImage::Format_ARGB32);
+            for (QPoint corner : {QPoint(0, 0), QPoint(239, 0), QPoint(0, 239), QPoint(239, 239), QPoint(24, 24)})
+                QCOMPARE(qAlpha(image.pixel(corner)), 0);
+            QVERIFY(qAlpha(image.pixel(120, 0)) > 0 && qAlpha(image.pixel(0, 120)) > 0);
+            QCOMPARE(image.pixel(120, 120), qRgba(0, 255, 0, 255));
+            // No red anywhere, even at the circle's edge.
+            for (int y = 0; y < 240; ++y) {
+                for (int x = 0; x < 240; ++x)
+                    QVERIFY2(qRed(image.pixel(x, y)) == 0, qPrintable(QString("%1,%2").arg(x).arg(y)));
+            }
+        } else {
+            QCOMPARE(after.toImage(), before);
+        }
+        profile.setAvatarImage(QImage()); // a null image leaves no picture
+        QVERIFY(shownPixmap(profile).isNull());
+    }
+
+    void artworkStretchedOverTheBackground()
+    {
+        QWidget window;
+        Ui::OrvelLauncher form;
+        form.setupUi(&window);
+
+        // Stretched, not letterboxed: each half of the picture covers half of the label, top to bottom.
+        LauncherArtwork::showImage(form.lbBackground,
+                                   LauncherArtwork::decode(picture({200, 50}, {100, 0, 100, 50}), {1000, 600}));
+        const QImage shown =
+            form.lbBackground->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shown.size(), QSize(1000, 600));
+        for (QPoint p : {QPoint(0, 0), QPoint(499, 300), QPoint(10, 599)})
+            QCOMPARE(shown.pixel(p), qRgb(255, 0, 0));
+        for (QPoint p : {QPoint(999, 0), QPoint(500, 300), QPoint(990, 599)})
+            QCOMPARE(shown.pixel(p), qRgb(0, 255, 0));
+
+        // Bytes that are no picture leave the label empty.
+        LauncherArtwork::showImage(form.lbBackground, LauncherArtwork::decode("not a picture", {1000, 600}));
+        QVERIFY(form.lbBackground->pixmap(Qt::ReturnByValue).isNull());
     }
 
     void instanceLoginAttemptThenNextAttempt_data()

@@ -6,7 +6,7 @@
 
 #include "CryptoUtil.h"
 #include "SealingKey.h"
-#include "TestToken.h"
+#include "TestHttpsServer.h"
 #include "UpdateTestFiles.h"
 
 using OrvelTest::makeTestToken;

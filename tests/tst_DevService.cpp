@@ -11,9 +11,9 @@
 #include <QtTest>
 
 #include "DevServiceProcess.h"
-#include "HttpsFetch.h"
 #include "SignInRegistry.h"
 #include "TestCertificateAuthority.h"
+#include "TestHttpsServer.h"
 #include "UpdateTestFiles.h"
 
 using namespace OrvelTest;

@@ -1,18 +1,10 @@
 #include "InProcessNetwork.h"
 
-#include <map>
-
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTimer>
 
 namespace OrvelTest {
-
-struct InProcessNetwork::State
-{
-    std::map<QString, Handler> routes;
-    QList<TestRequest> requests;
-};
 
 namespace {
 
@@ -79,58 +71,28 @@ private:
 class Manager : public QNetworkAccessManager
 {
 public:
-    Manager(QObject* parent, std::shared_ptr<InProcessNetwork::State> state)
-        : QNetworkAccessManager(parent), m_state(std::move(state))
-    {}
+    Manager(QObject* parent, TestRoutes* routes) : QNetworkAccessManager(parent), m_routes(routes) {}
 
 protected:
     QNetworkReply* createRequest(Operation operation, const QNetworkRequest& request, QIODevice* data) override
     {
-        TestRequest sent;
-        sent.method = operation == PostOperation ? "POST" : "GET";
-        sent.path = request.url().path().toUtf8();
-        sent.target = request.url().toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority);
+        TestRequest sent{operation == PostOperation ? "POST" : "GET", request.url().path().toUtf8(),
+                         request.url().toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority),
+                         data ? data->readAll() : QByteArray()};
         for (const QByteArray& name : request.rawHeaderList())
             sent.headers.append({name, request.rawHeader(name)});
-        sent.body = data ? data->readAll() : QByteArray();
-        m_state->requests.append(sent);
-        const auto route = m_state->routes.find(request.url().path());
-        return new Reply(this, request,
-                         route == m_state->routes.end() ? TestReply::text(404, "Not Found") : route->second(sent));
+        return new Reply(this, request, m_routes->answer(sent));
     }
 
 private:
-    std::shared_ptr<InProcessNetwork::State> m_state;
+    TestRoutes* m_routes;
 };
 
 } // namespace
 
-InProcessNetwork::InProcessNetwork() : m_state(std::make_shared<State>())
-{}
-
-QNetworkAccessManager* InProcessNetwork::createManager(QObject* parent) const
+QNetworkAccessManager* InProcessNetwork::createManager(QObject* parent)
 {
-    return new Manager(parent, m_state);
-}
-
-void InProcessNetwork::setRoute(const QString& path, const TestReply& reply)
-{
-    setHandler(path, [reply](const TestRequest&) { return reply; });
-}
-
-void InProcessNetwork::setHandler(const QString& path, Handler handler)
-{
-    m_state->routes[path] = std::move(handler);
-}
-
-QList<TestRequest> InProcessNetwork::requests() const
-{
-    return m_state->requests;
-}
-
-void InProcessNetwork::clearRequests()
-{
-    m_state->requests.clear();
+    return new Manager(parent, this);
 }
 
 } // namespace OrvelTest

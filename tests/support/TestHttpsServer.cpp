@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <atomic>
-#include <map>
-#include <mutex>
 #include <thread>
 
 #include <poll.h>
@@ -13,7 +11,11 @@
 #include <httplib.h>
 #include <openssl/ssl.h>
 
+#include <QEventLoop>
 #include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QTemporaryDir>
 
 #include "TestCertificateAuthority.h"
@@ -54,6 +56,120 @@ bool writeFile(const QString& path, const QByteArray& content)
 
 } // namespace
 
+QByteArray TestRequest::header(const QByteArray& name) const
+{
+    for (const auto& h : headers) {
+        if (h.first.compare(name, Qt::CaseInsensitive) == 0)
+            return h.second;
+    }
+    return {};
+}
+
+QUrlQuery TestRequest::query() const
+{
+    const int mark = target.indexOf('?');
+    return mark < 0 ? QUrlQuery() : QUrlQuery(QString::fromUtf8(target.mid(mark + 1)));
+}
+
+TestReply TestReply::text(int status, const QByteArray& body, const QByteArray& contentType)
+{
+    return TestReply{status, body, contentType};
+}
+
+TestReply TestReply::json(const QByteArray& body, int status)
+{
+    return text(status, body, "application/json");
+}
+
+TestReply TestReply::redirect(const QByteArray& location)
+{
+    TestReply reply;
+    reply.redirectTo = location;
+    return reply;
+}
+
+TestReply TestReply::never()
+{
+    TestReply reply;
+    reply.delayMs = Forever;
+    return reply;
+}
+
+void TestRoutes::setRoute(const QString& path, const TestReply& reply)
+{
+    setHandler(path, [reply](const TestRequest&) { return reply; });
+}
+
+void TestRoutes::setHandler(const QString& path, Handler handler)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_routes[path] = std::move(handler);
+}
+
+QList<TestRequest> TestRoutes::requests(const QString& path) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    QList<TestRequest> matching;
+    for (const TestRequest& r : m_recorded) {
+        if (path.isEmpty() || QString::fromUtf8(r.path) == path)
+            matching.append(r);
+    }
+    return matching;
+}
+
+void TestRoutes::clearRequests()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_recorded.clear();
+}
+
+TestReply TestRoutes::answer(const TestRequest& request)
+{
+    Handler handler;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_recorded.append(request);
+        const auto route = m_routes.find(QString::fromUtf8(request.path));
+        if (route != m_routes.end())
+            handler = route->second;
+    }
+    // Outside the lock: a handler may wait, or look at the recorded requests.
+    return handler ? handler(request) : TestReply::text(404, "Not Found");
+}
+
+QByteArray makeTestToken(const QByteArray& payloadJson)
+{
+    const auto encoding = QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals;
+    return QByteArray("{\"alg\":\"HS256\",\"typ\":\"JWT\"}").toBase64(encoding) + '.' + payloadJson.toBase64(encoding) +
+           '.' + QByteArray("test-signature").toBase64(encoding);
+}
+
+FetchResult httpsFetch(const QSslConfiguration& ssl, const QByteArray& method, const QUrl& url,
+                       const HeaderList& headers, const QByteArray& body)
+{
+    QNetworkAccessManager manager;
+    QNetworkRequest request(url);
+    request.setSslConfiguration(ssl);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setTransferTimeout(30000);
+    for (const auto& header : headers)
+        request.setRawHeader(header.first, header.second);
+    QNetworkReply* reply = manager.sendCustomRequest(request, method, body);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (!reply->isFinished())
+        loop.exec();
+
+    FetchResult result;
+    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    result.body = reply->readAll();
+    result.location = reply->rawHeader("Location");
+    for (const QNetworkReply::RawHeaderPair& header : reply->rawHeaderPairs())
+        result.headers.insert(header.first.toLower(), header.second);
+    reply->deleteLater();
+    return result;
+}
+
 struct TestHttpsServer::Private
 {
     std::unique_ptr<TestCertificateAuthority> ownCa;
@@ -64,10 +180,7 @@ struct TestHttpsServer::Private
     int port = 0;
 
     std::atomic<bool> stopping{false};
-
-    mutable std::mutex mutex; // routes and recorded requests
-    std::map<QString, Handler> routes;
-    QList<TestRequest> recorded;
+    TestRoutes* routes = nullptr;
 
     void handle(const httplib::Request& req, httplib::Response& res);
     // Waits ms (TestReply::Forever: no limit); false when the server stops or the client leaves first.
@@ -91,22 +204,11 @@ void TestHttpsServer::Private::handle(const httplib::Request& req, httplib::Resp
     // Ranges are the handlers' to answer: the library would cut the body (again) itself. The request is the server's
     // own, not a constant object.
     const_cast<httplib::Request&>(req).ranges.clear();
-    TestRequest request;
-    request.method = QByteArray::fromStdString(req.method);
-    request.path = QByteArray::fromStdString(req.path);
-    request.target = QByteArray::fromStdString(req.target);
-    request.body = QByteArray::fromStdString(req.body);
+    TestRequest request{QByteArray::fromStdString(req.method), QByteArray::fromStdString(req.path),
+                        QByteArray::fromStdString(req.target), QByteArray::fromStdString(req.body)};
     for (const auto& h : req.headers)
         request.headers.append({QByteArray::fromStdString(h.first), QByteArray::fromStdString(h.second)});
-    Handler handler;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        recorded.append(request);
-        const auto route = routes.find(QString::fromUtf8(request.path));
-        if (route != routes.end())
-            handler = route->second;
-    }
-    const TestReply reply = handler ? handler(request) : TestReply::text(404, "Not Found");
+    const TestReply reply = routes->answer(request);
     const int fd = req.ssl ? SSL_get_fd(req.ssl) : -1;
 
     if (reply.delayMs != 0 && !waitFor(reply.delayMs, fd)) {
@@ -133,9 +235,8 @@ void TestHttpsServer::Private::setBody(const TestReply& reply, httplib::Response
 
     // Always streamed through a provider: the bytes on the wire are exactly the body (no compression), and
     // stalls and drops happen at exact offsets.
-    const TestReply shape = reply;
     res.set_content_provider(static_cast<size_t>(size), reply.contentType.toStdString(),
-                             [this, shape, fd](size_t offset, size_t remaining, httplib::DataSink& sink) {
+                             [this, shape = reply, fd](size_t offset, size_t remaining, httplib::DataSink& sink) {
                                  const qint64 at = static_cast<qint64>(offset);
                                  qint64 end = at + static_cast<qint64>(remaining);
                                  for (const qint64 limit : {shape.dropAfterBytes, shape.stallAfterBytes}) {
@@ -164,6 +265,7 @@ TestHttpsServer::TestHttpsServer(Trust trust) : d(new Private)
     if (trust == Trust::Untrusted)
         d->ownCa.reset(new TestCertificateAuthority(QStringLiteral("Orvel Untrusted Test CA")));
     d->ca = d->ownCa ? d->ownCa.get() : &TestCertificateAuthority::trusted();
+    d->routes = this;
 }
 
 TestHttpsServer::~TestHttpsServer()
@@ -183,14 +285,13 @@ bool TestHttpsServer::start()
     const QString key = files.filePath(QStringLiteral("server-key.pem"));
     if (!writeFile(certificate, d->ca->serverCertificatePem()) || !writeFile(key, d->ca->serverKeyPem()))
         return false;
-    Private* p = d.get();
     d->server.reset(new Server(QFile::encodeName(certificate).constData(), QFile::encodeName(key).constData()));
     if (!d->server->is_valid())
         return false;
     SSL_CTX_set_min_proto_version(d->server->ssl_context(), TLS1_2_VERSION);
     d->server->new_task_queue = [] { return new httplib::ThreadPool(kThreadCount); };
     d->server->set_keep_alive_max_count(1000);
-    const auto handler = [p](const httplib::Request& req, httplib::Response& res) { p->handle(req, res); };
+    const auto handler = [this](const httplib::Request& req, httplib::Response& res) { d->handle(req, res); };
     d->server->Get(".*", handler);
     d->server->Post(".*", handler);
 
@@ -198,8 +299,7 @@ bool TestHttpsServer::start()
     if (d->port <= 0)
         return false;
     ::listen(d->server->listenSocket(), kListenBacklog);
-    Server* server = d->server.get();
-    d->thread = std::thread([server] { server->listen_after_bind(); });
+    d->thread = std::thread([server = d->server.get()] { server->listen_after_bind(); });
     // Stopping only takes effect once the accept loop runs; wait for it so a quick stop cannot be lost.
     while (!d->server->is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -214,34 +314,6 @@ QString TestHttpsServer::urlText(const QString& pathAndQuery) const
 QString TestHttpsServer::caCertificatePath() const
 {
     return d->ca->caCertificatePath();
-}
-
-void TestHttpsServer::setRoute(const QString& path, const TestReply& reply)
-{
-    setHandler(path, [reply](const TestRequest&) { return reply; });
-}
-
-void TestHttpsServer::setHandler(const QString& path, Handler handler)
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    d->routes[path] = std::move(handler);
-}
-
-QList<TestRequest> TestHttpsServer::requests(const QString& path) const
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    QList<TestRequest> matching;
-    for (const TestRequest& r : d->recorded) {
-        if (path.isEmpty() || QString::fromUtf8(r.path) == path)
-            matching.append(r);
-    }
-    return matching;
-}
-
-void TestHttpsServer::clearRequests()
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    d->recorded.clear();
 }
 
 } // namespace OrvelTest
