@@ -1,9 +1,6 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
-#include <QPair>
-#include <QString>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 namespace OrvelTest {
@@ -17,17 +14,15 @@ class TempSettingsHome
 public:
     TempSettingsHome();
     ~TempSettingsHome();
-    TempSettingsHome(const TempSettingsHome&) = delete;
-    TempSettingsHome& operator=(const TempSettingsHome&) = delete;
+    Q_DISABLE_COPY(TempSettingsHome)
 
     bool isValid() const { return m_dir.isValid(); }
     // XDG_CONFIG_HOME: QSettings("Orvel", "App") lives in configPath()/Orvel/App.conf
-    QString configPath() const { return m_dir.filePath(QStringLiteral("config")); }
-    QString tempPath() const { return m_dir.filePath(QStringLiteral("tmp")); } // TMPDIR, i.e. QDir::tempPath()
+    QString configPath() const { return m_dir.filePath(QStringLiteral("XDG_CONFIG_HOME")); }
 
 private:
     QTemporaryDir m_dir;
-    QList<QPair<QByteArray, QByteArray>> m_saved; // name, previous value ("\0" marks "was unset")
+    QProcessEnvironment m_saved = QProcessEnvironment::systemEnvironment(); // restored on destruction
 };
 
 } // namespace OrvelTest
