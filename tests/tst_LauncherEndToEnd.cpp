@@ -50,11 +50,11 @@ struct Launcher : QProcess
 struct EndCase
 {
     QString installed;
-    QStringList serviceArguments;
+    QStringList serviceArguments{};
     QString window = "MiniModal"; // what the user closes: the launcher during its download, or a dialog
-    QString dialog;               // the error dialog's log line; empty: none
+    QString dialog{};             // the error dialog's log line; empty: none
     int dialogMs = 30000;         // the dialog at the latest, from the start
-    QString service;              // "silent": accepts connections, never answers; "untrusted": its certificate
+    QString service{};            // "silent": accepts connections, never answers; "untrusted": its certificate
 };
 
 } // namespace
@@ -69,7 +69,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(!QStandardPaths::findExecutable("xdotool").isEmpty(), "xdotool is missing (scripts/setup)");
-        QVERIFY2(m_display.start(), qPrintable(m_display.error()));
+        QVERIFY(m_display.start());
         QVERIFY(m_silent.listen(QHostAddress::LocalHost));
         m_silentUrl = QString("https://127.0.0.1:%1/").arg(m_silent.serverPort());
         for (const char* name : {"QT_SCALE_FACTOR", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME",

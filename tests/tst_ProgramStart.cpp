@@ -28,8 +28,8 @@ struct PlayCase
     int mode; // of the application's file; 0: missing
     LauncherError error;
     QByteArray environment = "<missing>"; // ORVEL_TOKEN as the program saw it
-    QStringList arguments;
-    QVariant jwt; // stored; invalid: none
+    QStringList arguments{};
+    QVariant jwt{}; // stored; invalid: none
 };
 } // namespace
 

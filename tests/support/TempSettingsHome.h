@@ -14,7 +14,6 @@ class TempSettingsHome
 public:
     TempSettingsHome();
     ~TempSettingsHome();
-    Q_DISABLE_COPY(TempSettingsHome)
 
     bool isValid() const { return m_dir.isValid(); }
     // XDG_CONFIG_HOME: QSettings("Orvel", "App") lives in configPath()/Orvel/App.conf

@@ -1,5 +1,7 @@
 #include "VirtualDisplay.h"
 
+#include <QDebug>
+
 VirtualDisplay::~VirtualDisplay()
 {
     m_server.terminate(); // lets Xvfb remove its lock file; QProcess kills it if it is still running after that
@@ -15,7 +17,7 @@ bool VirtualDisplay::start()
     }
     const QByteArray number = m_server.readLine().trimmed();
     if (number.isEmpty()) {
-        m_error = QStringLiteral("Xvfb did not announce a display: ") + m_server.errorString();
+        qWarning() << "Xvfb did not announce a display:" << m_server.errorString();
         return false;
     }
     m_name = QLatin1Char(':') + QString::fromLatin1(number);
