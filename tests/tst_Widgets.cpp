@@ -29,6 +29,19 @@
 using Reports = QList<qlonglong>; // pairs: received, total
 constexpr qlonglong MB = 1 << 20;
 
+// Presses the left button on `target` at `from`, then moves to `to` with `buttons` held (points in `target`); answers
+// how far `window` moved.
+QPoint dragged(QWidget* window, QWidget* target, QPoint from, QPoint to, Qt::MouseButtons buttons = Qt::LeftButton)
+{
+    const QPoint start = window->pos();
+    QMouseEvent press(QEvent::MouseButtonPress, from, target->mapToGlobal(from), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+    QMouseEvent move(QEvent::MouseMove, to, target->mapToGlobal(to), Qt::NoButton, buttons, Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+    return window->pos() - start;
+}
+
 class tst_Widgets : public QObject
 {
     Q_OBJECT
@@ -38,9 +51,7 @@ private slots:
     {
         QVERIFY(m_home.isValid());
         initUiResources();
-        QFont font = QApplication::font();
-        font.setFamily("Noto Sans");
-        QApplication::setFont(font);
+        QApplication::setFont(QFont("Noto Sans", QApplication::font().pointSize()));
         for (const char* service : {"ORVEL_UPDATE_SERVICE_URL", "ORVEL_ACCOUNT_SERVICE_URL"})
             qputenv(service, "https://127.0.0.1:1/");
     }
@@ -121,15 +132,8 @@ private slots:
         modal.move(100, 100);
         modal.show();
         QVERIFY(QTest::qWaitForWindowExposed(&modal));
-        auto* bar = modal.findChild<ModalTitleBar*>();
-        const QPoint start = modal.pos();
-        const auto send = [bar](QEvent::Type type, QPoint pos, Qt::MouseButtons buttons) {
-            QMouseEvent event(type, pos, bar->mapToGlobal(pos), Qt::LeftButton, buttons, Qt::NoModifier);
-            QApplication::sendEvent(bar, &event);
-        };
-        send(QEvent::MouseButtonPress, QPoint(10, 10), Qt::LeftButton);
-        send(QEvent::MouseMove, QPoint(40, 25), Qt::LeftButton);
-        QCOMPARE(modal.pos(), start + QPoint(30, 15)); // the grabbed point stays under the cursor
+        // The grabbed point stays under the cursor.
+        QCOMPARE(dragged(&modal, modal.findChild<ModalTitleBar*>(), {10, 10}, {40, 25}), QPoint(30, 15));
     }
 
     // The alternative button ("Start Orvel" beside OK) is clicked end to end, in the offline start.
@@ -325,19 +329,11 @@ private slots:
     void dragging()
     {
         OrvelLauncher window;
-        // Presses at 100, 100 and moves to `to`; answers how far the window moved.
-        const auto drag = [&](QPoint to, Qt::MouseButton button) {
-            window.move(200, 150);
-            QMouseEvent press(QEvent::MouseButtonPress, {}, {100, 100}, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(&window, &press);
-            QMouseEvent move(QEvent::MouseMove, {}, to, Qt::NoButton, button, Qt::NoModifier);
-            QApplication::sendEvent(&window, &move);
-            return window.pos() - QPoint(200, 150);
-        };
         const int d = QApplication::startDragDistance();
-        QCOMPARE(drag({100 + d - 2, 101}, Qt::LeftButton), QPoint()); // less than the drag distance
-        QCOMPARE(drag({100 + d, 100}, Qt::LeftButton), QPoint(d, 0)); // the distance: moved by the cursor's offset
-        QCOMPARE(drag({160, 140}, Qt::RightButton), QPoint());        // only the left button drags
+        const QPoint press(100, 100);
+        QCOMPARE(dragged(&window, &window, press, press + QPoint(d - 2, 1)), QPoint()); // less than the drag distance
+        QCOMPARE(dragged(&window, &window, press, press + QPoint(d, 0)), QPoint(d, 0)); // moved by the cursor's offset
+        QCOMPARE(dragged(&window, &window, press, {160, 140}, Qt::RightButton), QPoint()); // only the left button drags
     }
 
     void buttonsNamed()
