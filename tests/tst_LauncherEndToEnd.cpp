@@ -7,7 +7,10 @@
 #include <QtTest>
 
 #include "DevServiceProcess.h"
+#include "UpdateTestFiles.h"
 #include "VirtualDisplay.h"
+
+using namespace UpdateTest;
 
 // The built OrvelLauncher driven as a user would: a real X server (Xvfb), the development service over HTTPS on
 // loopback, the real copy manager, the stand-in application, a stand-in browser and xdotool for the clicks. The
@@ -21,19 +24,13 @@ const QPoint kPlayButton(500, 590);
 const QPoint kQuitButton(714, 624);
 const QByteArray kSignedIn = "Orvel 1.2: signed in as e2e@example.com (userId ";
 
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // A launcher whose error output (its events and diagnostics) goes to a file of its own. Killed, if need be, when
 // destroyed.
 struct Launcher : QProcess
 {
     QString errorFile;
 
-    QByteArray err() const { return fileBytes(errorFile); }
+    QByteArray err() const { return readFile(errorFile); }
     bool saw(const char* event) const { return err().contains(QByteArray("orvel.events: ") + event + '\n'); }
     bool waitFor(const char* event, int timeoutMs)
     {
@@ -123,7 +120,7 @@ private slots:
         QVERIFY2(launcher.waitFor("signed-in", 30000), launcher.err().constData());
         click(window, kPlayButton);
         QVERIFY2(launcher.exitsCleanly(30000) && launcher.saw("application-started"), launcher.err().constData());
-        QVERIFY(QTest::qWaitFor([&] { return fileBytes(path("launcher.out")).count(kSignedIn) == 1; }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return readFile(path("launcher.out")).count(kSignedIn) == 1; }, 20000));
         QVERIFY2(start(second, 1500, true), "a launcher did not end at once beside the application");
 
         // Signed in, "Stay signed in" and current: the next start plays at once, without a window.
@@ -134,22 +131,21 @@ private slots:
         // A window only when the checks answered after the deferred start (a slow build, e.g. with sanitizers).
         const bool late = signedIn.err().contains("Checks not done yet");
         QVERIFY2((late || !signedIn.saw("window-shown")) && !signedIn.saw("error-dialog"), signedIn.err().constData());
-        QVERIFY(QTest::qWaitFor([&] { return fileBytes(path("launcher.out")).count(kSignedIn) == 2; }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return readFile(path("launcher.out")).count(kSignedIn) == 2; }, 20000));
 
         // The log of these signed-in runs holds no token, no sealed token and no sign-in secret.
-        const QByteArray log = fileBytes(path("home/.local/state/orvel/launcher.log"));
+        const QByteArray log = readFile(path("home/.local/state/orvel/launcher.log"));
         const QByteArray sealed =
             QSettings(path("config/Orvel/App.conf"), QSettings::IniFormat).value("JWT").toByteArray();
-        const QByteArray instanceId = fileBytes(path("browser.log")).split('=').value(1).left(32);
+        const QByteArray instanceId = readFile(path("browser.log")).split('=').value(1).left(32);
         QVERIFY(log.contains("signed-in") && !sealed.isEmpty() && instanceId.size() == 32);
         for (const QByteArray& secret : {sealed.toBase64(QByteArray::Base64UrlEncoding), sealed.toBase64(), instanceId})
             QVERIFY2(!log.contains(secret), secret.constData());
         QVERIFY2(!QRegularExpression("eyJ[\\w-]+\\.eyJ").match(QString::fromUtf8(log)).hasMatch(), log.constData());
 
         // --verify installs again a file that has other bytes of the same size.
-        QFile changed(path("install/App/version.txt"));
-        QVERIFY(changed.open(QIODevice::ReadWrite) && changed.write("X") == 1);
-        changed.close();
+        const QString changed = path("install/App/version.txt");
+        writeFile(changed, "X" + readFile(changed).mid(1));
         QVERIFY(endPrograms() && !installed("1.2"));
         Launcher verify;
         QVERIFY(start(verify, 1500, false, {"--verify"}));
@@ -199,9 +195,9 @@ private slots:
             QVERIFY(QTest::qWaitFor([&] { return m_silent.hasPendingConnections(); }, 20000));
             click(shown, kQuitButton);
         } else {
-            QCOMPARE(launcher.state(), QProcess::Running);          // the dialog waits for the user
-            QCOMPARE(fileBytes(path("browser.log")), QByteArray()); // the connect page only once the notice is closed
-            clickOk(shown, c.dialog.contains("code 4") ? 40 : 0);   // "Start Orvel" sits right of OK
+            QCOMPARE(launcher.state(), QProcess::Running);        // the dialog waits for the user
+            QCOMPARE(readFile(path("browser.log")), "<missing>"); // the connect page only once the notice is closed
+            clickOk(shown, c.dialog.contains("code 4") ? 40 : 0); // "Start Orvel" sits right of OK
         }
         QVERIFY2(launcher.exitsCleanly(20000), launcher.err().constData());
         QCOMPARE(launcher.saw("update-failed"), c.installed == "1.0");
@@ -209,8 +205,8 @@ private slots:
         QVERIFY2(launcher.err().contains(c.dialog.toUtf8()), launcher.err().constData());
         QCOMPARE(launcher.saw("application-started"), c.dialog.contains("code 4"));
         const QByteArray connect = "open " + m_service->value("ORVEL_CONNECT_URL").toUtf8() + "\n";
-        QTRY_COMPARE(fileBytes(path("browser.log")),
-                     c.serviceArguments.contains("--launcher-version") ? connect : QByteArray());
+        QTRY_COMPARE(readFile(path("browser.log")),
+                     c.serviceArguments.contains("--launcher-version") ? connect : "<missing>");
         QVERIFY(installed(c.installed));
     }
 
@@ -302,7 +298,7 @@ private:
     // lists the files that differ).
     bool installed(const QString& version) const
     {
-        const QJsonDocument manifest = QJsonDocument::fromJson(fileBytes(path("install/App/liveupdate.json")));
+        const QJsonDocument manifest = QJsonDocument::fromJson(readFile(path("install/App/liveupdate.json")));
         return manifest["version"] == version &&
                QProcess::execute("diff", {"-r", "-q", "--exclude=liveupdate.json", path("install/App"),
                                           m_root.filePath("builds/" + version)}) == 0;

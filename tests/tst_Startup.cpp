@@ -9,7 +9,10 @@
 #include "DisplayScale.h"
 #include "Platform.h"
 #include "Startup.h"
+#include "UpdateTestFiles.h"
 #include "VirtualDisplay.h"
+
+using namespace UpdateTest;
 
 // The display as measured, the preference stored before, and what the launcher then stores and sets.
 struct ScaleCase
@@ -118,7 +121,6 @@ private slots:
     void fonts()
     {
         QTemporaryDir program;
-        const QDir dir(program.path());
         const auto expectRegistered = [&program](int expected) {
             QApplication::setFont(QFont(QStringLiteral("Serif")));
             QCOMPARE(Startup::loadApplicationFonts(program.path()), expected);
@@ -129,16 +131,13 @@ private slots:
         expectRegistered(0); // no Font folder
 
         // Two fonts; a damaged one, other files, folders and fonts outside Font/ are skipped.
-        QVERIFY(dir.mkpath("Font/sub.ttf"));
-        for (const QString name : {"Font/NotoSans-Regular.ttf", "Font/NotoSans-Bold.ttf", "NotoSans-Italic.ttf",
-                                   "Font/NotoSans-Italic.otf"}) {
-            const QString font = QFileInfo(name).completeBaseName() + ".ttf";
-            QVERIFY(QFile::copy(ORVEL_BIN_DIR "/Font/" + font, dir.filePath(name)));
-        }
-        for (const QString name : {"Font/broken.ttf", "Font/readme.txt"}) {
-            QFile file(dir.filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a font") > 0);
-        }
+        QVERIFY(QDir(program.path()).mkpath("Font/sub.ttf"));
+        for (const QString name :
+             {"Font/NotoSans-Regular.ttf", "Font/NotoSans-Bold.ttf", "NotoSans-Italic.ttf", "Font/NotoSans-Italic.otf"})
+            writeFile(program.filePath(name),
+                      readFile(ORVEL_BIN_DIR "/Font/" + QFileInfo(name).completeBaseName() + ".ttf"));
+        for (const QString name : {"Font/broken.ttf", "Font/readme.txt"})
+            writeFile(program.filePath(name), "not a font");
         expectRegistered(2);
     }
 
