@@ -309,14 +309,12 @@ private:
     QString waitForWindow(const QString& title, Launcher& launcher, int timeoutMs = 30000)
     {
         QString window;
-        (void)QTest::qWaitFor(
-            [&] {
-                const QByteArray ids =
-                    m_display.run("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"});
-                window = QString::fromLatin1(ids.split('\n').value(0).trimmed());
-                return !window.isEmpty() || launcher.state() == QProcess::NotRunning;
-            },
-            timeoutMs);
+        const auto shownOrEnded = [&] {
+            const QByteArray ids = m_display.run("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"});
+            window = QString::fromLatin1(ids.split('\n').value(0).trimmed());
+            return !window.isEmpty() || launcher.state() == QProcess::NotRunning;
+        };
+        (void)QTest::qWaitFor(shownOrEnded, timeoutMs);
         QTest::qWait(300); // the window's first paint, before any click
         return window;
     }
