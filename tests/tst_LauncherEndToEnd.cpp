@@ -1,9 +1,4 @@
-#include <QElapsedTimer>
-#include <QJsonDocument>
-#include <QRegularExpression>
-#include <QSettings>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "DevServiceProcess.h"

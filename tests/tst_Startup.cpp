@@ -1,9 +1,6 @@
 // What the launcher settles before its window opens: the primary display's measurement (X11: the mode in physical
 // pixels, the layout size from the desktop's scale), its own QT_SCALE_FACTOR and the "preference" values it stores,
 // and the fonts beside the program. The single-instance refusal is checked end to end, with real processes.
-#include <QApplication>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "DisplayScale.h"

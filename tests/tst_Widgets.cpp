@@ -3,14 +3,11 @@
 // window's flow is driven end to end in tst_LauncherEndToEnd.
 #include <QtTest>
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QSettings>
 #include <QSvgRenderer>
 #include <QSvgWidget>
 #include <QTextBrowser>

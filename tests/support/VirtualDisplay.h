@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QProcess>
-#include <QString>
 
 // A private X server (Xvfb) on a display number the server picks itself, so parallel runs never collide.
 // Stopped by the destructor.
