@@ -38,7 +38,6 @@ struct Launcher : QProcess
     }
 };
 
-// A start that ends without installing anything.
 struct EndCase
 {
     QString installed;

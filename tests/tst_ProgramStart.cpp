@@ -22,7 +22,6 @@ QStringList recordedArguments(const QString& program)
     return text == "<missing>" ? QStringList() : QString::fromUtf8(text).split('\n', Qt::SkipEmptyParts);
 }
 
-// The application's file, the stored token, and what the start answers and the program receives.
 struct PlayCase
 {
     int mode; // of the application's file; 0: missing

@@ -11,7 +11,6 @@
 
 using namespace UpdateTest;
 
-// The display as measured, the preference stored before, and what the launcher then stores and sets.
 struct ScaleCase
 {
     QSize logical; // invalid: the display could not be measured
