@@ -101,10 +101,8 @@ private slots:
             store.setValue("useAutomaticScale", c.useAutomaticScale);
         if (c.resolutionScale.isValid())
             store.setValue("ResolutionScale", c.resolutionScale);
-        Platform::DisplayMetrics metrics;
-        metrics.known = c.logical.isValid();
-        metrics.logical = c.logical.isValid() ? c.logical : QSize(1280, 720);
-        metrics.physical = c.mode;
+        const bool known = c.logical.isValid();
+        const Platform::DisplayMetrics metrics{known, known ? c.logical : QSize(1280, 720), c.mode};
         DisplayScale().applyScalePreference(metrics, store);
 
         QCOMPARE(store.contains("isHighResolutionMonitor"), c.highResolution.isValid());

@@ -316,9 +316,7 @@ private slots:
     void installPath()
     {
         QFETCH(QString, stored);
-        m_store.setValue("OrvelPath", stored);
-        if (stored.isNull())
-            m_store.remove("OrvelPath");
+        stored.isNull() ? m_store.remove("OrvelPath") : m_store.setValue("OrvelPath", stored);
         m_store.sync();
         QCOMPARE(OrvelLauncher().installPath(), QCoreApplication::applicationDirPath() + "/App");
     }
