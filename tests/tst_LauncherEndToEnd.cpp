@@ -62,7 +62,6 @@ private slots:
         QVERIFY2(!QStandardPaths::findExecutable("xdotool").isEmpty(), "xdotool is missing (scripts/setup)");
         QVERIFY(m_display.start());
         QVERIFY(m_silent.listen(QHostAddress::LocalHost));
-        m_silentUrl = QString("https://127.0.0.1:%1/").arg(m_silent.serverPort());
         for (const char* name : {"QT_SCALE_FACTOR", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME",
                                  "QT_MESSAGE_PATTERN", "QT_LOGGING_RULES"})
             qunsetenv(name);
@@ -152,7 +151,7 @@ private slots:
         QTest::addColumn<EndCase>("c");
         // Downloads redirected to a server that accepts connections and never answers stay in flight.
         QTest::newRow("quit during the download cancels it")
-            << EndCase{"1.0", {"--redirect-downloads", m_silentUrl}, "OrvelLauncher"};
+            << EndCase{"1.0", {"--redirect-downloads", silentUrl()}, "OrvelLauncher"};
         QTest::newRow("newer launcher: notice, then the connect page")
             << EndCase{"1.2", {"--launcher-version", "2.1.0"}};
         // Published, then grown: its download no longer has the manifest's size.
@@ -170,7 +169,7 @@ private slots:
         QFETCH(EndCase, c);
         QVERIFY(prepare(c.installed, c.serviceArguments));
         for (const char* key : {"ORVEL_UPDATE_SERVICE_URL", "ORVEL_ACCOUNT_SERVICE_URL"})
-            qputenv(key, c.service == "silent" ? m_silentUrl.toUtf8() : qgetenv(key));
+            qputenv(key, c.service == "silent" ? silentUrl().toUtf8() : qgetenv(key));
         qputenv("ORVEL_CA_CERTIFICATES", c.service == "untrusted" ? "" : qgetenv("ORVEL_CA_CERTIFICATES"));
         QFile damaged(path("builds/1.2/version.txt"));
         QVERIFY(!c.dialog.contains("code 7") || (damaged.open(QIODevice::Append) && damaged.write("damaged") > 0));
@@ -206,6 +205,7 @@ private slots:
 
 private:
     QString path(const QString& relative) const { return m_session->filePath(relative); }
+    QString silentUrl() const { return QString("https://127.0.0.1:%1/").arg(m_silent.serverPort()); }
 
     // The launcher refuses to start beside a running launcher or application, so each case waits until the programs
     // started before it (launcher, application, copy manager) and those of any other run on this machine have ended.
@@ -334,8 +334,7 @@ private:
     QTemporaryDir m_root;
     std::unique_ptr<QTemporaryDir> m_session;
     std::unique_ptr<OrvelTest::DevServiceProcess> m_service;
-    QTcpServer m_silent;
-    QString m_silentUrl; // of m_silent
+    QTcpServer m_silent; // accepts connections, never answers
     int m_launchers = 0;
 };
 

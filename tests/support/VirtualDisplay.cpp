@@ -16,12 +16,10 @@ bool VirtualDisplay::start()
     while (!m_server.canReadLine() && m_server.waitForReadyRead(15000)) {
     }
     const QByteArray number = m_server.readLine().trimmed();
-    if (number.isEmpty()) {
-        qWarning() << "Xvfb did not announce a display:" << m_server.errorString();
-        return false;
-    }
     m_name = QLatin1Char(':') + QString::fromLatin1(number);
-    return true;
+    if (number.isEmpty())
+        qWarning() << "Xvfb did not announce a display:" << m_server.errorString();
+    return !number.isEmpty();
 }
 
 QByteArray VirtualDisplay::run(const QString& program, const QStringList& arguments, const QByteArray& input)
@@ -29,9 +27,7 @@ QByteArray VirtualDisplay::run(const QString& program, const QStringList& argume
     QProcess p;
     p.setEnvironment(QProcess::systemEnvironment() << QStringLiteral("DISPLAY=") + m_name); // the last entry wins
     p.start(program, arguments);
-    if (!input.isNull()) {
-        p.write(input);
-        p.closeWriteChannel();
-    }
+    p.write(input);
+    p.closeWriteChannel();
     return p.waitForFinished(10000) ? p.readAllStandardOutput() : QByteArray();
 }

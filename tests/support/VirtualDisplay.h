@@ -14,7 +14,7 @@ public:
     bool start();
     QString name() const { return m_name; } // ":N"
 
-    // Runs an X client (xdotool, xrdb, ...) on this display and returns its standard output; bounded in time.
+    // Runs an X client (xdotool, xrdb, ...) on this display with `input`; returns its standard output, bounded in time.
     QByteArray run(const QString& program, const QStringList& arguments, const QByteArray& input = {});
 
 private:
