@@ -171,9 +171,8 @@ private slots:
         for (const char* key : {"ORVEL_UPDATE_SERVICE_URL", "ORVEL_ACCOUNT_SERVICE_URL"})
             qputenv(key, c.service == "silent" ? silentUrl().toUtf8() : qgetenv(key));
         qputenv("ORVEL_CA_CERTIFICATES", c.service == "untrusted" ? "" : qgetenv("ORVEL_CA_CERTIFICATES"));
-        QFile damaged(path("builds/1.2/version.txt"));
-        QVERIFY(!c.dialog.contains("code 7") || (damaged.open(QIODevice::Append) && damaged.write("damaged") > 0));
-        damaged.close();
+        if (c.dialog.contains("code 7"))
+            writeFile(path("builds/1.2/version.txt"), readFile(path("builds/1.2/version.txt")) + "damaged");
         QElapsedTimer clock;
         clock.start();
         Launcher launcher;
@@ -207,9 +206,8 @@ private:
     QString path(const QString& relative) const { return m_session->filePath(relative); }
     QString silentUrl() const { return QString("https://127.0.0.1:%1/").arg(m_silent.serverPort()); }
 
-    // The launcher refuses to start beside a running launcher or application, so each case waits until the programs
-    // started before it (launcher, application, copy manager) and those of any other run on this machine have ended.
-    // This session's programs are stopped; others' are waited for.
+    // The launcher refuses to start beside a running launcher or application: this session's programs are stopped, and
+    // each case waits until those of any other run on this machine (launcher, application, copy manager) have ended.
     bool endPrograms()
     {
         QStringList running;
@@ -261,9 +259,8 @@ private:
         return true;
     }
 
-    // Starts a launcher and, unless `bRefusalExpected`, waits for its first event. A launcher that ends at once without
-    // one was refused beside a program that another run on this machine (another checkout's tests, a demo) started
-    // meanwhile: it starts again once that has ended.
+    // Starts a launcher and, unless `bRefusalExpected`, waits for its first event. One that ends at once without one
+    // was refused beside another run's program (another checkout's tests, a demo): it starts again once that ended.
     bool start(Launcher& launcher, int applicationMs = 1500, bool bRefusalExpected = false,
                const QStringList& arguments = {})
     {
@@ -288,8 +285,8 @@ private:
         return false;
     }
 
-    // The install folder holds `version`: its manifest names it, and every other file has the build's bytes (diff
-    // lists the files that differ).
+    // The install folder holds `version`: its manifest names it, its files are the build's (diff lists any that
+    // differ).
     bool installed(const QString& version) const
     {
         const QJsonDocument manifest = QJsonDocument::fromJson(readFile(path("install/App/liveupdate.json")));

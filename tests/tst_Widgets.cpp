@@ -1,6 +1,6 @@
 // The launcher's window and the widgets of its user interface, in process and offscreen, with the embedded pictures
 // and a throwaway settings home. Nothing listens at the service addresses (building the window asks nothing); the
-// window's flow is driven end to end in tst_LauncherEndToEnd.
+// window's flow, and the dialog's "Start Orvel" button, are driven end to end in tst_LauncherEndToEnd.
 #include <QtTest>
 
 #include <QCheckBox>
@@ -133,7 +133,6 @@ private slots:
         QCOMPARE(dragged(&modal, modal.findChild<ModalTitleBar*>(), {10, 10}, {40, 25}), QPoint(30, 15));
     }
 
-    // The alternative button ("Start Orvel" beside OK) is clicked end to end, in the offline start.
     void modalLogLine()
     {
         MiniModal modal(nullptr, MiniModal::Error, "Failed.", 4);
