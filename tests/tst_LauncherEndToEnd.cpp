@@ -19,8 +19,7 @@ const QPoint kPlayButton(500, 590);
 const QPoint kQuitButton(714, 624);
 const QByteArray kSignedIn = "Orvel 1.2: signed in as e2e@example.com (userId ";
 
-// A launcher whose error output (its events and diagnostics) goes to a file of its own. Killed, if need be, when
-// destroyed.
+// A launcher whose error output (events and diagnostics) goes to a file of its own; killed if running when destroyed.
 struct Launcher : QProcess
 {
     QString errorFile;
@@ -295,8 +294,7 @@ private:
                                           m_root.filePath("builds/" + version)}) == 0;
     }
 
-    // The id of the launcher's visible window of this title; empty when none came, or when the launcher ended first (a
-    // refused launcher ends at once and says nothing).
+    // The id of the launcher's visible window of this title; empty when none came or the launcher ended (refused).
     QString waitForWindow(const QString& title, Launcher& launcher, int timeoutMs = 30000)
     {
         QString window;
@@ -316,8 +314,7 @@ private:
                                   QString::number(inside.y()), "sleep", "0.1", "click", "1"});
     }
 
-    // The dialog's OK button sits centred near its bottom edge (a second button moves it left); the dialog's height
-    // follows its message.
+    // OK sits centred near the dialog's bottom edge (a second button moves it left); the height follows the message.
     void clickOk(const QString& dialog, int rightOfCentre = 0)
     {
         QMap<QString, int> geometry;

@@ -26,8 +26,7 @@
 using Reports = QList<qlonglong>; // pairs: received, total
 constexpr qlonglong MB = 1 << 20;
 
-// Presses the left button on `target` at `from`, then moves to `to` with `buttons` held (points in `target`); answers
-// how far `window` moved.
+// Presses the left button on `target` at `from`, moves to `to` with `buttons` held; answers how far `window` moved.
 QPoint dragged(QWidget* window, QWidget* target, QPoint from, QPoint to, Qt::MouseButtons buttons = Qt::LeftButton)
 {
     const QPoint start = window->pos();
@@ -126,7 +125,6 @@ private slots:
     void draggingMovesTheDialog()
     {
         MiniModal modal(nullptr, MiniModal::Error, "Failed.", 3);
-        modal.move(100, 100);
         modal.show();
         QVERIFY(QTest::qWaitForWindowExposed(&modal));
         // The grabbed point stays under the cursor.
@@ -324,10 +322,9 @@ private slots:
     {
         OrvelLauncher window;
         const int d = QApplication::startDragDistance();
-        const QPoint press(100, 100);
-        QCOMPARE(dragged(&window, &window, press, press + QPoint(d - 2, 1)), QPoint()); // less than the drag distance
-        QCOMPARE(dragged(&window, &window, press, press + QPoint(d, 0)), QPoint(d, 0)); // moved by the cursor's offset
-        QCOMPARE(dragged(&window, &window, press, {160, 140}, Qt::RightButton), QPoint()); // only the left button drags
+        QCOMPARE(dragged(&window, &window, {100, 100}, {100 + d - 2, 101}), QPoint()); // less than the drag distance
+        QCOMPARE(dragged(&window, &window, {100, 100}, {100 + d, 100}), QPoint(d, 0)); // moved by the cursor's offset
+        QCOMPARE(dragged(&window, &window, {100, 100}, {160, 140}, Qt::RightButton), QPoint()); // only the left button
     }
 
     void buttonsNamed()

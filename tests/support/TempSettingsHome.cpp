@@ -7,7 +7,6 @@
 namespace OrvelTest {
 
 namespace {
-// Each variable points at a folder of its own name.
 const char* const kVariables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "TMPDIR"};
 
 void pointSettingsAt(const QString& folder)

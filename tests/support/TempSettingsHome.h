@@ -5,10 +5,9 @@
 
 namespace OrvelTest {
 
-// Points HOME, XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_CACHE_HOME and TMPDIR at folders of a fresh QTemporaryDir for
-// its lifetime, so a test never reads or writes the real user's settings, and restores them on destruction.
-// QSettings caches its per-user folder on first use, so the class also points QSettings::setPath (UserScope) there:
-// homes made one after another each see empty settings. Keep it alive while the code under test runs.
+// Points HOME, XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_CACHE_HOME and TMPDIR at same-named folders of a fresh QTemporaryDir
+// while it lives, so a test never touches the real user's settings, and restores them when destroyed. QSettings caches
+// its per-user folder, so QSettings::setPath (UserScope) points there too: homes made one after another start empty.
 class TempSettingsHome
 {
 public:

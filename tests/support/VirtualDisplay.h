@@ -2,8 +2,7 @@
 
 #include <QProcess>
 
-// A private X server (Xvfb) on a display number the server picks itself, so parallel runs never collide.
-// Stopped by the destructor.
+// A private X server (Xvfb) on a display number it picks, so parallel runs never collide; stopped when destroyed.
 class VirtualDisplay
 {
 public:
