@@ -1,13 +1,11 @@
-#include <QElapsedTimer>
-#include <QJsonDocument>
-#include <QRegularExpression>
-#include <QSettings>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "DevServiceProcess.h"
+#include "UpdateTestFiles.h"
 #include "VirtualDisplay.h"
+
+using namespace UpdateTest;
 
 // The built OrvelLauncher driven as a user would: a real X server (Xvfb), the development service over HTTPS on
 // loopback, the real copy manager, the stand-in application, a stand-in browser and xdotool for the clicks. The
@@ -21,25 +19,12 @@ const QPoint kPlayButton(500, 590);
 const QPoint kQuitButton(714, 624);
 const QByteArray kSignedIn = "Orvel 1.2: signed in as e2e@example.com (userId ";
 
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Same files with the same bytes in both trees, the install manifest aside.
-bool sameFiles(const QString& a, const QString& b)
-{
-    return QProcess::execute("diff", {"-r", "-q", "--exclude=liveupdate.json", a, b}) == 0;
-}
-
-// A launcher whose error output (its events and diagnostics) goes to a file of its own. Killed, if need be, when
-// destroyed.
+// A launcher whose error output (events and diagnostics) goes to a file of its own; killed if running when destroyed.
 struct Launcher : QProcess
 {
     QString errorFile;
 
-    QByteArray err() const { return fileBytes(errorFile); }
+    QByteArray err() const { return readFile(errorFile); }
     bool saw(const char* event) const { return err().contains(QByteArray("orvel.events: ") + event + '\n'); }
     bool waitFor(const char* event, int timeoutMs)
     {
@@ -52,7 +37,19 @@ struct Launcher : QProcess
     }
 };
 
+struct EndCase
+{
+    QString installed;
+    QStringList serviceArguments{};
+    QString window = "MiniModal"; // what the user closes: the launcher during its download, or a dialog
+    QString dialog{};             // the error dialog's log line; empty: none
+    int dialogMs = 30000;         // the dialog at the latest, from the start
+    QString service{};            // "silent": accepts connections, never answers; "untrusted": its certificate
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(EndCase)
 
 class tst_LauncherEndToEnd : public QObject
 {
@@ -62,9 +59,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(!QStandardPaths::findExecutable("xdotool").isEmpty(), "xdotool is missing (scripts/setup)");
-        QVERIFY2(m_display.start(), qPrintable(m_display.error()));
+        QVERIFY(m_display.start());
         QVERIFY(m_silent.listen(QHostAddress::LocalHost));
-        m_silentUrl = QString("https://127.0.0.1:%1/").arg(m_silent.serverPort());
         for (const char* name : {"QT_SCALE_FACTOR", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME",
                                  "QT_MESSAGE_PATTERN", "QT_LOGGING_RULES"})
             qunsetenv(name);
@@ -108,8 +104,7 @@ private slots:
                 launcher.err().indexOf("window-shown") < launcher.err().indexOf("update-installed"));
         // Begun as soon as the checks answered, before the deferred start, which then only showed the window: one run.
         QCOMPARE(launcher.err().count("orvel.events: update-started\n"), 1);
-        QCOMPARE(installedVersion(), QString("1.2"));
-        QVERIFY(sameFiles(path("install/App"), path("builds/1.2")));
+        QVERIFY(installed("1.2"));
 
         // Sign In opens the browser, which signs in through the service's form; Play starts the application with the
         // sealed token, and the launcher ends.
@@ -117,7 +112,7 @@ private slots:
         QVERIFY2(launcher.waitFor("signed-in", 30000), launcher.err().constData());
         click(window, kPlayButton);
         QVERIFY2(launcher.exitsCleanly(30000) && launcher.saw("application-started"), launcher.err().constData());
-        QVERIFY(QTest::qWaitFor([&] { return fileBytes(path("launcher.out")).count(kSignedIn) == 1; }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return readFile(path("launcher.out")).count(kSignedIn) == 1; }, 20000));
         QVERIFY2(start(second, 1500, true), "a launcher did not end at once beside the application");
 
         // Signed in, "Stay signed in" and current: the next start plays at once, without a window.
@@ -128,236 +123,214 @@ private slots:
         // A window only when the checks answered after the deferred start (a slow build, e.g. with sanitizers).
         const bool late = signedIn.err().contains("Checks not done yet");
         QVERIFY2((late || !signedIn.saw("window-shown")) && !signedIn.saw("error-dialog"), signedIn.err().constData());
-        QVERIFY(QTest::qWaitFor([&] { return fileBytes(path("launcher.out")).count(kSignedIn) == 2; }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return readFile(path("launcher.out")).count(kSignedIn) == 2; }, 20000));
 
         // The log of these signed-in runs holds no token, no sealed token and no sign-in secret.
-        const QByteArray log = fileBytes(path("home/.local/state/orvel/launcher.log"));
+        const QByteArray log = readFile(path("home/.local/state/orvel/launcher.log"));
         const QByteArray sealed =
             QSettings(path("config/Orvel/App.conf"), QSettings::IniFormat).value("JWT").toByteArray();
-        const QByteArray instanceId = fileBytes(path("browser.log")).split('=').value(1).left(32);
+        const QByteArray instanceId = readFile(path("browser.log")).split('=').value(1).left(32);
         QVERIFY(log.contains("signed-in") && !sealed.isEmpty() && instanceId.size() == 32);
         for (const QByteArray& secret : {sealed.toBase64(QByteArray::Base64UrlEncoding), sealed.toBase64(), instanceId})
             QVERIFY2(!log.contains(secret), secret.constData());
         QVERIFY2(!QRegularExpression("eyJ[\\w-]+\\.eyJ").match(QString::fromUtf8(log)).hasMatch(), log.constData());
 
         // --verify installs again a file that has other bytes of the same size.
-        QFile changed(path("install/App/version.txt"));
-        QVERIFY(changed.open(QIODevice::ReadWrite) && changed.write("X") == 1);
-        changed.close();
-        QVERIFY(endPrograms() && !sameFiles(path("install/App"), path("builds/1.2")));
+        const QString changed = path("install/App/version.txt");
+        writeFile(changed, "X" + readFile(changed).mid(1));
+        QVERIFY(endPrograms() && !installed("1.2"));
         Launcher verify;
         QVERIFY(start(verify, 1500, false, {"--verify"}));
         QVERIFY2(verify.waitFor("update-installed", 60000), verify.err().constData());
-        QVERIFY(sameFiles(path("install/App"), path("builds/1.2")));
+        QVERIFY(installed("1.2"));
     }
 
     void endsWithoutInstalling_data()
     {
-        QTest::addColumn<QString>("installed");
-        QTest::addColumn<QString>(
-            "service"); // "silent": accepts connections, never answers; "untrusted": its certificate
-        QTest::addColumn<QStringList>("serviceArguments");
-        QTest::addColumn<QString>("window"); // what the user closes: the launcher during its download, or a dialog
-        QTest::addColumn<int>("dialogMs");   // the dialog at the latest, from the start
-        QTest::addColumn<QString>("dialog"); // the error dialog's log line; empty: none
+        QTest::addColumn<EndCase>("c");
         // Downloads redirected to a server that accepts connections and never answers stay in flight.
         QTest::newRow("quit during the download cancels it")
-            << "1.0" << QString() << QStringList{"--redirect-downloads", m_silentUrl} << "OrvelLauncher" << 30000
-            << QString();
+            << EndCase{"1.0", {"--redirect-downloads", silentUrl()}, "OrvelLauncher"};
         QTest::newRow("newer launcher: notice, then the connect page")
-            << "1.2" << QString() << QStringList{"--launcher-version", "2.1.0"} << "MiniModal" << 30000 << QString();
+            << EndCase{"1.2", {"--launcher-version", "2.1.0"}};
         // Published, then grown: its download no longer has the manifest's size.
-        QTest::newRow("damaged download: error dialog") << "1.0" << QString() << QStringList() << "MiniModal" << 30000
-                                                        << "Error dialog, code 7 : Failed to update Orvel.";
+        QTest::newRow("damaged download: error dialog")
+            << EndCase{"1.0", {}, "MiniModal", "Error dialog, code 7 : Failed to update Orvel."};
         // The checks give up after 60 s; Orvel is installed, so the dialog offers to start it.
         QTest::newRow("silent service: connecting, then offline start")
-            << "1.2" << QString("silent") << QStringList() << "MiniModal" << 65000 << "Error dialog, code 4 :";
+            << EndCase{"1.2", {}, "MiniModal", "Error dialog, code 4 :", 65000, "silent"};
         QTest::newRow("untrusted certificate: error 12 at once")
-            << "1.2" << QString("untrusted") << QStringList() << "MiniModal" << 5000 << "Error dialog, code 12 :";
+            << EndCase{"1.2", {}, "MiniModal", "Error dialog, code 12 :", 5000, "untrusted"};
     }
 
     void endsWithoutInstalling()
     {
-        QFETCH(QString, installed);
-        QFETCH(QString, service);
-        QFETCH(QStringList, serviceArguments);
-        QFETCH(QString, window);
-        QFETCH(int, dialogMs);
-        QFETCH(QString, dialog);
-        QVERIFY(prepare(installed, serviceArguments));
+        QFETCH(EndCase, c);
+        QVERIFY(prepare(c.installed, c.serviceArguments));
         for (const char* key : {"ORVEL_UPDATE_SERVICE_URL", "ORVEL_ACCOUNT_SERVICE_URL"})
-            qputenv(key, service == "silent" ? m_silentUrl.toUtf8() : qgetenv(key));
-        qputenv("ORVEL_CA_CERTIFICATES", service == "untrusted" ? "" : qgetenv("ORVEL_CA_CERTIFICATES"));
-        QFile damaged(path("builds/1.2/version.txt"));
-        QVERIFY(!dialog.contains("code 7") || (damaged.open(QIODevice::Append) && damaged.write("damaged") > 0));
-        damaged.close();
+            qputenv(key, c.service == "silent" ? silentUrl().toUtf8() : qgetenv(key));
+        qputenv("ORVEL_CA_CERTIFICATES", c.service == "untrusted" ? "" : qgetenv("ORVEL_CA_CERTIFICATES"));
+        if (c.dialog.contains("code 7"))
+            writeFile(path("builds/1.2/version.txt"), readFile(path("builds/1.2/version.txt")) + "damaged");
         QElapsedTimer clock;
         clock.start();
         Launcher launcher;
         QVERIFY(start(launcher));
         // The window comes within 1.5 s, also when the service does not answer or is not trusted.
         const QString main = waitForWindow("OrvelLauncher", launcher);
-        QVERIFY2(!main.isEmpty() && (service.isEmpty() || clock.elapsed() < 1500),
+        QVERIFY2(!main.isEmpty() && (c.service.isEmpty() || clock.elapsed() < 1500),
                  qPrintable(QString::number(clock.elapsed())));
-        const QString shown = window == "OrvelLauncher" ? main : waitForWindow(window, launcher, dialogMs);
-        QVERIFY2(!shown.isEmpty() && clock.elapsed() < dialogMs, launcher.err().constData());
-        if (window == "OrvelLauncher") {
+        const QString shown = c.window == "OrvelLauncher" ? main : waitForWindow(c.window, launcher, c.dialogMs);
+        QVERIFY2(!shown.isEmpty() && clock.elapsed() < c.dialogMs, launcher.err().constData());
+        if (c.window == "OrvelLauncher") {
             QVERIFY(QTest::qWaitFor([&] { return m_silent.hasPendingConnections(); }, 20000));
             click(shown, kQuitButton);
         } else {
-            QCOMPARE(launcher.state(), QProcess::Running);          // the dialog waits for the user
-            QCOMPARE(fileBytes(path("browser.log")), QByteArray()); // the connect page only once the notice is closed
-            clickOk(shown, dialog.contains("code 4") ? 40 : 0);     // "Start Orvel" sits right of OK
+            QCOMPARE(launcher.state(), QProcess::Running);        // the dialog waits for the user
+            QCOMPARE(readFile(path("browser.log")), "<missing>"); // the connect page only once the notice is closed
+            clickOk(shown, c.dialog.contains("code 4") ? 40 : 0); // "Start Orvel" sits right of OK
         }
         QVERIFY2(launcher.exitsCleanly(20000), launcher.err().constData());
-        QCOMPARE(launcher.saw("update-failed"), installed == "1.0");
-        QCOMPARE(launcher.saw("error-dialog"), !dialog.isEmpty());
-        QVERIFY2(launcher.err().contains(dialog.toUtf8()), launcher.err().constData());
-        QCOMPARE(launcher.saw("application-started"), dialog.contains("code 4"));
+        QCOMPARE(launcher.saw("update-failed"), c.installed == "1.0");
+        QCOMPARE(launcher.saw("error-dialog"), !c.dialog.isEmpty());
+        QVERIFY2(launcher.err().contains(c.dialog.toUtf8()), launcher.err().constData());
+        QCOMPARE(launcher.saw("application-started"), c.dialog.contains("code 4"));
         const QByteArray connect = "open " + m_service->value("ORVEL_CONNECT_URL").toUtf8() + "\n";
-        QTRY_COMPARE(fileBytes(path("browser.log")),
-                     serviceArguments.contains("--launcher-version") ? connect : QByteArray());
-        QCOMPARE(installedVersion(), installed);
-        QVERIFY(sameFiles(path("install/App"), m_root.filePath("builds/" + installed)));
+        QTRY_COMPARE(readFile(path("browser.log")),
+                     c.serviceArguments.contains("--launcher-version") ? connect : "<missing>");
+        QVERIFY(installed(c.installed));
     }
 
 private:
-    // One user's machine with `installed` in its install folder, and a service publishing copies of the builds.
-    bool prepare(const QString& installed, const QStringList& serviceArguments = {});
     QString path(const QString& relative) const { return m_session->filePath(relative); }
+    QString silentUrl() const { return QString("https://127.0.0.1:%1/").arg(m_silent.serverPort()); }
+
+    // The launcher refuses to start beside a running launcher or application: this session's programs are stopped, and
+    // each case waits until those of any other run on this machine (launcher, application, copy manager) have ended.
+    bool endPrograms()
+    {
+        QStringList running;
+        const auto noneLeft = [&] {
+            running.clear();
+            for (const QString& id : QDir("/proc").entryList(QDir::Dirs)) {
+                const QString program = QFileInfo("/proc/" + id + "/exe").symLinkTarget().remove(" (deleted)");
+                const QString name = QFileInfo(program).fileName();
+                if (name == "OrvelLauncher" || name == "Orvel" || program == kBin + "/OrvelFileCopyManager")
+                    running << program;
+                if (m_session && program.startsWith(m_session->path()))
+                    ::kill(pid_t(id.toInt()), SIGTERM);
+            }
+            return running.isEmpty();
+        };
+        if (QTest::qWaitFor(noneLeft, 60000))
+            return true;
+        qWarning() << "still running:" << running;
+        return false;
+    }
+
+    // One user's machine with `installed` in its install folder, and a service publishing copies of the builds.
+    bool prepare(const QString& installed, const QStringList& serviceArguments = {})
+    {
+        m_session = std::make_unique<QTemporaryDir>();
+        for (const char* folder : {"home", "config", "tmp", "runtime", "install"})
+            QDir(m_session->path()).mkpath(folder);
+        QFile::setPermissions(path("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QSettings(path("config/Orvel/App.conf"), QSettings::IniFormat).setValue("OrvelPath", path("install"));
+        QStringList publish;
+        for (const QString version : {"1.0", "1.1", "1.2"})
+            publish << "--publish" << version + "=" + path("builds/" + version);
+        m_service = std::make_unique<OrvelTest::DevServiceProcess>();
+        const QString app = path("install/App");
+        if (QProcess::execute("cp", {"-a", m_root.filePath("builds"), path("builds")}) != 0 ||
+            QProcess::execute("cp", {"-a", path("builds/" + installed), app}) != 0 ||
+            QProcess::execute("sh", {"-c", "\"$0\" --manifest \"$1\" >\"$2\"", kBin + "/OrvelDevService",
+                                     installed + "=" + app, app + "/liveupdate.json"}) != 0 ||
+            !m_service->start(m_root.filePath("service-state"), publish + serviceArguments))
+            return false;
+        // The launchers inherit this user's folders and services.
+        for (const char* key : {"ORVEL_UPDATE_SERVICE_URL", "ORVEL_ACCOUNT_SERVICE_URL", "ORVEL_CONNECT_URL",
+                                "ORVEL_CA_CERTIFICATES", "ORVEL_HASH_ALGORITHM"})
+            qputenv(key, m_service->value(key).toUtf8());
+        qputenv("ORVEL_BROWSER_CA", qgetenv("ORVEL_CA_CERTIFICATES"));
+        for (const QString variable :
+             {"HOME=home", "XDG_CONFIG_HOME=config", "XDG_RUNTIME_DIR=runtime", "ORVEL_BROWSER_LOG=browser.log"})
+            qputenv(qPrintable(variable.section('=', 0, 0)), path(variable.section('=', 1)).toUtf8());
+        return true;
+    }
+
+    // Starts a launcher and, unless `bRefusalExpected`, waits for its first event. One that ends at once without one
+    // was refused beside another run's program (another checkout's tests, a demo): it starts again once that ended.
     bool start(Launcher& launcher, int applicationMs = 1500, bool bRefusalExpected = false,
-               const QStringList& arguments = {});
-    bool endPrograms();
-    QString installedVersion() const;
-    QString waitForWindow(const QString& title, Launcher& launcher, int timeoutMs = 30000);
-    void click(const QString& window, const QPoint& inside);
-    void clickOk(const QString& dialog, int rightOfCentre = 0);
+               const QStringList& arguments = {})
+    {
+        const auto started = [&] { return launcher.err().contains("orvel.events:"); };
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            launcher.setEnvironment(QProcess::systemEnvironment()
+                                    << "TMPDIR=" + path("tmp")
+                                    << "ORVEL_APP_EXIT_AFTER_MS=" + QString::number(applicationMs));
+            launcher.setWorkingDirectory(m_session->path());
+            // The application inherits the launcher's output and outlives it, so its line is read from a file.
+            launcher.setStandardOutputFile(path("launcher.out"), QIODevice::Append);
+            launcher.errorFile = path(QString("launcher-%1.err").arg(++m_launchers));
+            launcher.setStandardErrorFile(launcher.errorFile);
+            launcher.start(kBin + "/OrvelLauncher", arguments);
+            if (bRefusalExpected) // at once, with exit code 0, having done nothing
+                return launcher.exitsCleanly(30000) && !started();
+            (void)QTest::qWaitFor([&] { return started() || launcher.state() == QProcess::NotRunning; }, 60000);
+            if (started() || launcher.state() != QProcess::NotRunning || launcher.exitCode() != 0 || !endPrograms())
+                return started();
+            qInfo("refused beside another run's launcher or application; starting again");
+        }
+        return false;
+    }
+
+    // The install folder holds `version`: its manifest names it, its files are the build's (diff lists any that
+    // differ).
+    bool installed(const QString& version) const
+    {
+        const QJsonDocument manifest = QJsonDocument::fromJson(readFile(path("install/App/liveupdate.json")));
+        return manifest["version"] == version &&
+               QProcess::execute("diff", {"-r", "-q", "--exclude=liveupdate.json", path("install/App"),
+                                          m_root.filePath("builds/" + version)}) == 0;
+    }
+
+    // The id of the launcher's visible window of this title; empty when none came or the launcher ended (refused).
+    QString waitForWindow(const QString& title, Launcher& launcher, int timeoutMs = 30000)
+    {
+        QString window;
+        const auto shownOrEnded = [&] {
+            const QByteArray ids = m_display.run("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"});
+            window = QString::fromLatin1(ids.split('\n').value(0).trimmed());
+            return !window.isEmpty() || launcher.state() == QProcess::NotRunning;
+        };
+        (void)QTest::qWaitFor(shownOrEnded, timeoutMs);
+        QTest::qWait(300); // the window's first paint, before any click
+        return window;
+    }
+
+    void click(const QString& window, const QPoint& inside)
+    {
+        m_display.run("xdotool", {"mousemove", "--window", window, QString::number(inside.x()),
+                                  QString::number(inside.y()), "sleep", "0.1", "click", "1"});
+    }
+
+    // OK sits centred near the dialog's bottom edge (a second button moves it left); the height follows the message.
+    void clickOk(const QString& dialog, int rightOfCentre = 0)
+    {
+        QMap<QString, int> geometry;
+        for (const QString& line :
+             QString::fromLatin1(m_display.run("xdotool", {"getwindowgeometry", "--shell", dialog})).split('\n'))
+            geometry.insert(line.section('=', 0, 0), line.section('=', 1).toInt());
+        click(dialog, QPoint(geometry.value("WIDTH") / 2 + rightOfCentre, geometry.value("HEIGHT") - 36));
+    }
 
     VirtualDisplay m_display;
     QTemporaryDir m_root;
     std::unique_ptr<QTemporaryDir> m_session;
     std::unique_ptr<OrvelTest::DevServiceProcess> m_service;
-    QTcpServer m_silent;
-    QString m_silentUrl; // of m_silent
+    QTcpServer m_silent; // accepts connections, never answers
     int m_launchers = 0;
 };
-
-// The launcher refuses to start beside a running launcher or application, so each case waits until the programs
-// started before it (the launcher, the application, the copy manager) have ended, and the launchers and applications
-// of any other run on this machine too. This session's application is stopped; others' programs are waited for.
-bool tst_LauncherEndToEnd::endPrograms()
-{
-    QStringList running;
-    const auto noneLeft = [&] {
-        running.clear();
-        for (const QString& id : QDir("/proc").entryList(QDir::Dirs)) {
-            const QString program = QFileInfo("/proc/" + id + "/exe").symLinkTarget().remove(" (deleted)");
-            const QString name = QFileInfo(program).fileName();
-            if (name == "OrvelLauncher" || name == "Orvel" || program == kBin + "/OrvelFileCopyManager")
-                running << program;
-            if (m_session && program.startsWith(m_session->path()))
-                ::kill(pid_t(id.toInt()), SIGTERM);
-        }
-        return running.isEmpty();
-    };
-    if (QTest::qWaitFor(noneLeft, 60000))
-        return true;
-    qWarning() << "still running:" << running;
-    return false;
-}
-
-bool tst_LauncherEndToEnd::prepare(const QString& installed, const QStringList& serviceArguments)
-{
-    m_session = std::make_unique<QTemporaryDir>();
-    for (const char* folder : {"home", "config", "tmp", "runtime", "install"})
-        QDir(m_session->path()).mkpath(folder);
-    QFile::setPermissions(path("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QSettings(path("config/Orvel/App.conf"), QSettings::IniFormat).setValue("OrvelPath", path("install"));
-    QStringList publish;
-    for (const QString version : {"1.0", "1.1", "1.2"})
-        publish << "--publish" << version + "=" + path("builds/" + version);
-    m_service = std::make_unique<OrvelTest::DevServiceProcess>();
-    if (QProcess::execute("cp", {"-a", m_root.filePath("builds"), path("builds")}) != 0 ||
-        QProcess::execute("cp", {"-a", path("builds/" + installed), path("install/App")}) != 0 ||
-        QProcess::execute("sh", {"-c", "\"$0\" --manifest \"$1\" >\"$2\"", kBin + "/OrvelDevService",
-                                 installed + "=" + path("install/App"), path("install/App/liveupdate.json")}) != 0 ||
-        !m_service->start(m_root.filePath("service-state"), publish + serviceArguments))
-        return false;
-    // The launchers inherit this user's folders and services.
-    for (const char* key : {"ORVEL_UPDATE_SERVICE_URL", "ORVEL_ACCOUNT_SERVICE_URL", "ORVEL_CONNECT_URL",
-                            "ORVEL_CA_CERTIFICATES", "ORVEL_HASH_ALGORITHM"})
-        qputenv(key, m_service->value(key).toUtf8());
-    qputenv("ORVEL_BROWSER_CA", qgetenv("ORVEL_CA_CERTIFICATES"));
-    for (const QString variable :
-         {"HOME=home", "XDG_CONFIG_HOME=config", "XDG_RUNTIME_DIR=runtime", "ORVEL_BROWSER_LOG=browser.log"})
-        qputenv(qPrintable(variable.section('=', 0, 0)), path(variable.section('=', 1)).toUtf8());
-    return true;
-}
-
-// Starts a launcher and, unless `bRefusalExpected`, waits for its first event. A launcher that ends at once without
-// one was refused beside a program that another run on this machine (another checkout's tests, a demo) started
-// meanwhile: it starts again once that has ended.
-bool tst_LauncherEndToEnd::start(Launcher& launcher, int applicationMs, bool bRefusalExpected,
-                                 const QStringList& arguments)
-{
-    const auto started = [&] { return launcher.err().contains("orvel.events:"); };
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        launcher.setEnvironment(QProcess::systemEnvironment()
-                                << "TMPDIR=" + path("tmp")
-                                << "ORVEL_APP_EXIT_AFTER_MS=" + QString::number(applicationMs));
-        launcher.setWorkingDirectory(m_session->path());
-        // The application inherits the launcher's output and outlives it, so its line is read from a file.
-        launcher.setStandardOutputFile(path("launcher.out"), QIODevice::Append);
-        launcher.errorFile = path(QString("launcher-%1.err").arg(++m_launchers));
-        launcher.setStandardErrorFile(launcher.errorFile);
-        launcher.start(kBin + "/OrvelLauncher", arguments);
-        if (bRefusalExpected) // at once, with exit code 0, having done nothing
-            return launcher.exitsCleanly(30000) && !started();
-        (void)QTest::qWaitFor([&] { return started() || launcher.state() == QProcess::NotRunning; }, 60000);
-        if (started() || launcher.state() != QProcess::NotRunning || launcher.exitCode() != 0 || !endPrograms())
-            return started();
-        qInfo("refused beside another run's launcher or application; starting again");
-    }
-    return false;
-}
-
-QString tst_LauncherEndToEnd::installedVersion() const
-{
-    return QJsonDocument::fromJson(fileBytes(path("install/App/liveupdate.json")))["version"].toString();
-}
-
-// The id of the launcher's visible window of this title; empty when none came, or when the launcher ended first (a
-// refused launcher ends at once and says nothing).
-QString tst_LauncherEndToEnd::waitForWindow(const QString& title, Launcher& launcher, int timeoutMs)
-{
-    QString window;
-    (void)QTest::qWaitFor(
-        [&] {
-            const QByteArray ids = m_display.run("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"});
-            window = QString::fromLatin1(ids.split('\n').value(0).trimmed());
-            return !window.isEmpty() || launcher.state() == QProcess::NotRunning;
-        },
-        timeoutMs);
-    QTest::qWait(300); // the window's first paint, before any click
-    return window;
-}
-
-void tst_LauncherEndToEnd::click(const QString& window, const QPoint& inside)
-{
-    m_display.run("xdotool", {"mousemove", "--window", window, QString::number(inside.x()), QString::number(inside.y()),
-                              "sleep", "0.1", "click", "1"});
-}
-
-// The dialog's OK button sits centred near its bottom edge (a second button moves it left); the dialog's height
-// follows its message.
-void tst_LauncherEndToEnd::clickOk(const QString& dialog, int rightOfCentre)
-{
-    QMap<QString, int> geometry;
-    for (const QString& line :
-         QString::fromLatin1(m_display.run("xdotool", {"getwindowgeometry", "--shell", dialog})).split('\n'))
-        geometry.insert(line.section('=', 0, 0), line.section('=', 1).toInt());
-    click(dialog, QPoint(geometry.value("WIDTH") / 2 + rightOfCentre, geometry.value("HEIGHT") - 36));
-}
 
 QTEST_GUILESS_MAIN(tst_LauncherEndToEnd)
 #include "tst_LauncherEndToEnd.moc"

@@ -11,11 +11,9 @@ namespace {
 // ORVEL_TOKEN (or "unset") to its path + ".env".
 void writeProgram(const QString& path, const QByteArray& exit, int mode = 0700)
 {
-    UpdateTest::writeFile(path,
-                          "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"$0.args\"\n"
-                          "printf '%s' \"${ORVEL_TOKEN-unset}\" > \"$0.env\"\n" +
-                              exit + "\n",
-                          mode);
+    const QByteArray record = "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"$0.args\"\n"
+                              "printf '%s' \"${ORVEL_TOKEN-unset}\" > \"$0.env\"\n";
+    UpdateTest::writeFile(path, record + exit + "\n", mode);
 }
 
 QStringList recordedArguments(const QString& program)
@@ -23,7 +21,18 @@ QStringList recordedArguments(const QString& program)
     const QByteArray text = UpdateTest::readFile(program + ".args");
     return text == "<missing>" ? QStringList() : QString::fromUtf8(text).split('\n', Qt::SkipEmptyParts);
 }
+
+struct PlayCase
+{
+    int mode; // of the application's file; 0: missing
+    LauncherError error;
+    QByteArray environment = "<missing>"; // ORVEL_TOKEN as the program saw it
+    QStringList arguments{};
+    QVariant jwt{}; // stored; invalid: none
+};
 } // namespace
+
+Q_DECLARE_METATYPE(PlayCase)
 
 class tst_ProgramStart : public QObject
 {
@@ -32,41 +41,30 @@ class tst_ProgramStart : public QObject
 private slots:
     void play_data()
     {
-        QTest::addColumn<int>("mode"); // of the application's file; 0: missing
-        QTest::addColumn<QVariant>("jwt");
-        QTest::addColumn<int>("error");
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QByteArray>("environment"); // ORVEL_TOKEN as the program saw it
-
+        QTest::addColumn<PlayCase>("c");
         // The token stays off the command line, which every local user can read.
-        QTest::newRow("missing") << 0 << QVariant() << int(AppNotFound) << QStringList() << QByteArray("<missing>");
-        QTest::newRow("cannot start") << 0600 << QVariant() << int(AppStartFailed) << QStringList()
-                                      << QByteArray("<missing>");
-        QTest::newRow("no JWT: empty token")
-            << 0700 << QVariant() << int(NoError) << QStringList{"1", "/token"} << QByteArray("");
-        QTest::newRow("url-safe alphabet, padding kept") << 0700 << QVariant(QByteArray("\xfb\xff", 2)) << int(NoError)
-                                                         << QStringList{"1", "/token"} << QByteArray("-_8=");
+        QTest::newRow("missing") << PlayCase{0, AppNotFound};
+        QTest::newRow("cannot start") << PlayCase{0600, AppStartFailed};
+        QTest::newRow("no JWT: empty token") << PlayCase{0700, NoError, "", {"1", "/token"}};
+        QTest::newRow("url-safe alphabet, padding kept")
+            << PlayCase{0700, NoError, "-_8=", {"1", "/token"}, QByteArray("\xfb\xff", 2)};
     }
 
     void play()
     {
-        QFETCH(int, mode);
-        QFETCH(QVariant, jwt);
-        QFETCH(int, error);
-        QFETCH(QStringList, arguments);
-        QFETCH(QByteArray, environment);
+        QFETCH(PlayCase, c);
         OrvelTest::TempSettingsHome home;
         qputenv("ORVEL_TOKEN", "from the launcher's own environment");
-        if (jwt.isValid())
-            writeAppSetting("JWT", jwt);
+        if (c.jwt.isValid())
+            writeAppSetting("JWT", c.jwt);
         QTemporaryDir install;
         const QString program = install.filePath(Platform::executableName("Orvel"));
-        if (mode)
-            writeProgram(program, "exit 0", mode);
+        if (c.mode)
+            writeProgram(program, "exit 0", c.mode);
 
-        QCOMPARE(int(ProgramStart::play(install.path())), error);
-        QTRY_COMPARE(recordedArguments(program), arguments);
-        QTRY_COMPARE(UpdateTest::readFile(program + ".env"), environment);
+        QCOMPARE(ProgramStart::play(install.path()), c.error);
+        QTRY_COMPARE(recordedArguments(program), c.arguments);
+        QTRY_COMPARE(UpdateTest::readFile(program + ".env"), c.environment);
     }
 
     void runCopyManager_data()
@@ -97,12 +95,11 @@ private slots:
         // Waited for in a local event loop while a timer goes on firing.
         for (const QString& line : logged)
             QTest::ignoreMessage(QtWarningMsg, qPrintable(line));
-        int ticks = 0;
         QTimer ticker;
-        connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+        QSignalSpy ticks(&ticker, &QTimer::timeout);
         ticker.start(20);
         QVERIFY(!ProgramStart::runCopyManager(source, target, programDir));
-        QVERIFY2(exit.isNull() || ticks >= 3, qPrintable(QString::number(ticks)));
+        QVERIFY2(exit.isNull() || ticks.count() >= 3, qPrintable(QString::number(ticks.count())));
         QCOMPARE(recordedArguments(program), (exit.isNull() ? QStringList() : QStringList{"2", source, target}));
     }
 };

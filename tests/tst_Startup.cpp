@@ -1,22 +1,34 @@
 // What the launcher settles before its window opens: the primary display's measurement (X11: the mode in physical
 // pixels, the layout size from the desktop's scale), its own QT_SCALE_FACTOR and the "preference" values it stores,
 // and the fonts beside the program. The single-instance refusal is checked end to end, with real processes.
-#include <QApplication>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "DisplayScale.h"
 #include "Platform.h"
 #include "Startup.h"
+#include "UpdateTestFiles.h"
 #include "VirtualDisplay.h"
+
+using namespace UpdateTest;
+
+struct ScaleCase
+{
+    QSize logical; // invalid: the display could not be measured
+    QSize mode;
+    QVariant useAutomaticScale; // invalid: absent, and so for the next three
+    QVariant resolutionScale{};
+    QVariant highResolution{};  // stored "isHighResolutionMonitor"
+    QVariant scaleFactor{};     // stored "ScaleFactor"
+    QByteArray qtScaleFactor{}; // null: unset
+};
+Q_DECLARE_METATYPE(ScaleCase)
 
 class tst_Startup : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY2(m_display.start(), qPrintable(m_display.error())); }
+    void initTestCase() { QVERIFY(m_display.start()); }
 
     void displayMeasured_data()
     {
@@ -53,77 +65,56 @@ private slots:
 
     void applyScalePreference_data()
     {
-        QTest::addColumn<QSize>("logical"); // invalid: the display could not be measured
-        QTest::addColumn<QSize>("mode");
-        QTest::addColumn<QVariant>("useAutomaticScale"); // invalid: absent, and so for the next three
-        QTest::addColumn<QVariant>("resolutionScale");
-        QTest::addColumn<QVariant>("highResolution");  // stored "isHighResolutionMonitor"
-        QTest::addColumn<QVariant>("scaleFactor");     // stored "ScaleFactor"
-        QTest::addColumn<QByteArray>("qtScaleFactor"); // null: unset
+        QTest::addColumn<ScaleCase>("c");
         const QVariant no(false);
         const QVariant none;
-        const auto row = [&](const char* name, QSize logical, QSize mode, QVariant automatic, QVariant resolution,
-                             QVariant high, QVariant factor, const char* variable) {
-            QTest::newRow(name) << logical << mode << automatic << resolution << high << factor << QByteArray(variable);
-        };
+        const auto row = [](const char* name, const ScaleCase& c) { QTest::newRow(name) << c; };
 
         // Results worked out by hand for common desktops.
-        row("1920x1080 at 125% keeps the system's scaling", {1536, 864}, {1920, 1080}, no, none, 0, 0.8, "1.000000");
-        row("2560x1440 at 100% with ResolutionScale 1.2", {2560, 1440}, {2560, 1440}, no, 1.2f, 1, 1.0, "1.200000");
-        row("absent preference means automatic: only flags the display", {3840, 2160}, {3840, 2160}, none, none, 1,
-            none, nullptr);
+        row("1920x1080 at 125% keeps the system's scaling", {{1536, 864}, {1920, 1080}, no, none, 0, 0.8, "1.000000"});
+        row("2560x1440 at 100% with ResolutionScale 1.2", {{2560, 1440}, {2560, 1440}, no, 1.2f, 1, 1.0, "1.200000"});
+        row("absent preference means automatic: only flags the display", {{3840, 2160}, {3840, 2160}, none, none, 1});
         // The 1980-pixel boundary: strictly wider is high resolution.
-        row("1980 wide is not high resolution", {1980, 1080}, {1980, 1080}, no, none, 0, 1.015625, "1.000000");
-        row("1981 wide is high resolution", {1981, 1080}, {1981, 1080}, no, none, 1, 0.76191406, "1.000000");
+        row("1980 wide is not high resolution", {{1980, 1080}, {1980, 1080}, no, none, 0, 1.015625, "1.000000"});
+        row("1981 wide is high resolution", {{1981, 1080}, {1981, 1080}, no, none, 1, 0.76191406, "1.000000"});
         // The 2560-pixel boundary: up to it the measured ratio decides, beyond it the stored factor.
-        row("2560 wide takes the measured ratio", {2048, 1440}, {2560, 1440}, no, none, 1, 0.9, "0.800000");
-        row("2561 wide takes the stored factor", {2048, 1440}, {2561, 1440}, no, none, 1, 0.9, "0.900000");
-        row("a stored factor that would overflow the mode resets to 1", {2600, 200}, {2600, 1600}, no, none, 1,
-            0.5772569, "1.000000");
-        row("the 125% exception ends above 1980 wide", {1920, 1080}, {2400, 1350}, no, none, 1, 0.75, "0.800000");
+        row("2560 wide takes the measured ratio", {{2048, 1440}, {2560, 1440}, no, none, 1, 0.9, "0.800000"});
+        row("2561 wide takes the stored factor", {{2048, 1440}, {2561, 1440}, no, none, 1, 0.9, "0.900000"});
+        row("a stored factor that would overflow the mode resets to 1",
+            {{2600, 200}, {2600, 1600}, no, none, 1, 0.5772569, "1.000000"});
+        row("the 125% exception ends above 1980 wide", {{1920, 1080}, {2400, 1350}, no, none, 1, 0.75, "0.800000"});
         // The user's extra factor.
-        row("ResolutionScale that would overflow the mode is dropped", {1920, 1080}, {1920, 1080}, no, 0.5f, 0, 1.0,
-            "1.000000");
-        row("negative ResolutionScale leaves the variable unset", {1920, 1080}, {1920, 1080}, no, -1.0f, 0, 1.0,
-            nullptr);
+        row("ResolutionScale that would overflow the mode is dropped",
+            {{1920, 1080}, {1920, 1080}, no, 0.5f, 0, 1.0, "1.000000"});
+        row("negative ResolutionScale leaves the variable unset", {{1920, 1080}, {1920, 1080}, no, -1.0f, 0, 1.0});
         // Nothing to decide: nothing stored, nothing set.
-        row("zero-height display", {1920, 0}, {1920, 1080}, no, none, none, none, nullptr);
-        row("display not measured", QSize(), {1920, 1080}, no, none, none, none, nullptr);
+        row("zero-height display", {{1920, 0}, {1920, 1080}, no});
+        row("display not measured", {QSize(), {1920, 1080}, no});
     }
 
     void applyScalePreference()
     {
-        QFETCH(QSize, logical);
-        QFETCH(QSize, mode);
-        QFETCH(QVariant, useAutomaticScale);
-        QFETCH(QVariant, resolutionScale);
-        QFETCH(QVariant, highResolution);
-        QFETCH(QVariant, scaleFactor);
-        QFETCH(QByteArray, qtScaleFactor);
-
+        QFETCH(ScaleCase, c);
         qunsetenv("QT_SCALE_FACTOR");
         QSettings store(m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + ".ini"), QSettings::IniFormat);
-        if (useAutomaticScale.isValid())
-            store.setValue("useAutomaticScale", useAutomaticScale);
-        if (resolutionScale.isValid())
-            store.setValue("ResolutionScale", resolutionScale);
-        Platform::DisplayMetrics metrics;
-        metrics.known = logical.isValid();
-        metrics.logical = logical.isValid() ? logical : QSize(1280, 720);
-        metrics.physical = mode;
+        if (c.useAutomaticScale.isValid())
+            store.setValue("useAutomaticScale", c.useAutomaticScale);
+        if (c.resolutionScale.isValid())
+            store.setValue("ResolutionScale", c.resolutionScale);
+        const bool known = c.logical.isValid();
+        const Platform::DisplayMetrics metrics{known, known ? c.logical : QSize(1280, 720), c.mode};
         DisplayScale().applyScalePreference(metrics, store);
 
-        QCOMPARE(store.contains("isHighResolutionMonitor"), highResolution.isValid());
-        QCOMPARE(store.value("isHighResolutionMonitor").toFloat(), highResolution.toFloat());
-        QCOMPARE(store.contains("ScaleFactor"), scaleFactor.isValid());
-        QCOMPARE(store.value("ScaleFactor").toFloat(), scaleFactor.toFloat());
-        QCOMPARE(qgetenv("QT_SCALE_FACTOR"), qtScaleFactor);
+        QCOMPARE(store.contains("isHighResolutionMonitor"), c.highResolution.isValid());
+        QCOMPARE(store.value("isHighResolutionMonitor").toFloat(), c.highResolution.toFloat());
+        QCOMPARE(store.contains("ScaleFactor"), c.scaleFactor.isValid());
+        QCOMPARE(store.value("ScaleFactor").toFloat(), c.scaleFactor.toFloat());
+        QCOMPARE(qgetenv("QT_SCALE_FACTOR"), c.qtScaleFactor);
     }
 
     void fonts()
     {
         QTemporaryDir program;
-        const QDir dir(program.path());
         const auto expectRegistered = [&program](int expected) {
             QApplication::setFont(QFont(QStringLiteral("Serif")));
             QCOMPARE(Startup::loadApplicationFonts(program.path()), expected);
@@ -134,16 +125,13 @@ private slots:
         expectRegistered(0); // no Font folder
 
         // Two fonts; a damaged one, other files, folders and fonts outside Font/ are skipped.
-        QVERIFY(dir.mkpath("Font/sub.ttf"));
-        for (const QString name : {"Font/NotoSans-Regular.ttf", "Font/NotoSans-Bold.ttf", "NotoSans-Italic.ttf",
-                                   "Font/NotoSans-Italic.otf"}) {
-            const QString font = QFileInfo(name).completeBaseName() + ".ttf";
-            QVERIFY(QFile::copy(ORVEL_BIN_DIR "/Font/" + font, dir.filePath(name)));
-        }
-        for (const QString name : {"Font/broken.ttf", "Font/readme.txt"}) {
-            QFile file(dir.filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a font") > 0);
-        }
+        QVERIFY(QDir(program.path()).mkpath("Font/sub.ttf"));
+        for (const QString name :
+             {"Font/NotoSans-Regular.ttf", "Font/NotoSans-Bold.ttf", "NotoSans-Italic.ttf", "Font/NotoSans-Italic.otf"})
+            writeFile(program.filePath(name),
+                      readFile(ORVEL_BIN_DIR "/Font/" + QFileInfo(name).completeBaseName() + ".ttf"));
+        for (const QString name : {"Font/broken.ttf", "Font/readme.txt"})
+            writeFile(program.filePath(name), "not a font");
         expectRegistered(2);
     }
 

@@ -7,7 +7,7 @@
 namespace OrvelTest {
 
 namespace {
-const QByteArray kUnset("\0", 1);
+const char* const kVariables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "TMPDIR"};
 
 void pointSettingsAt(const QString& folder)
 {
@@ -20,24 +20,17 @@ TempSettingsHome::TempSettingsHome()
 {
     if (!m_dir.isValid())
         return;
-    const QList<QPair<QByteArray, QString>> variables = {{"HOME", "home"},
-                                                         {"XDG_CONFIG_HOME", "config"},
-                                                         {"XDG_DATA_HOME", "data"},
-                                                         {"XDG_CACHE_HOME", "cache"},
-                                                         {"TMPDIR", "tmp"}};
-    for (const auto& variable : variables) {
-        const char* name = variable.first.constData();
-        QDir(m_dir.path()).mkpath(variable.second);
-        m_saved.append({variable.first, qEnvironmentVariableIsSet(name) ? qgetenv(name) : kUnset});
-        qputenv(name, QFile::encodeName(m_dir.filePath(variable.second)));
+    for (const char* name : kVariables) {
+        QDir(m_dir.path()).mkpath(name);
+        qputenv(name, QFile::encodeName(m_dir.filePath(name)));
     }
     pointSettingsAt(configPath());
 }
 
 TempSettingsHome::~TempSettingsHome()
 {
-    for (auto it = m_saved.crbegin(); it != m_saved.crend(); ++it)
-        it->second == kUnset ? qunsetenv(it->first.constData()) : qputenv(it->first.constData(), it->second);
+    for (const char* name : kVariables)
+        m_saved.contains(name) ? qputenv(name, QFile::encodeName(m_saved.value(name))) : qunsetenv(name);
     // Back to what Qt itself would compute from the restored environment.
     const QByteArray xdg = qgetenv("XDG_CONFIG_HOME");
     pointSettingsAt(xdg.startsWith('/') ? QString::fromLocal8Bit(xdg) : QDir::homePath() + QStringLiteral("/.config"));
