@@ -3,7 +3,7 @@
 orvel_add_test(tst_NetworkWorker LIBS orvel_service orvel_testsupport)
 
 # Token sealing and the folder utility.
-orvel_add_test(tst_CryptoUtil LIBS orvel_service)
+orvel_add_test(tst_CryptoUtil SOURCES UpdateTestFiles.cpp LIBS orvel_service)
 orvel_add_test(tst_AccountFlows LIBS orvel_service orvel_testsupport)
 orvel_add_test(tst_DeploymentSettings LIBS orvel_service orvel_testsupport)
 target_compile_definitions(tst_DeploymentSettings PRIVATE
