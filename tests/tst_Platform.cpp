@@ -92,23 +92,21 @@ private slots:
 
     void privateTempFolder_data()
     {
-        QTest::addColumn<bool>("useRuntimeDir");
         QTest::addColumn<int>("umask");
         QTest::addColumn<QString>("existing"); // shell commands run in XDG_RUNTIME_DIR first
-        QTest::addColumn<QString>("expected"); // "runtime", "tmp" or empty: refused
+        QTest::addColumn<QString>("expected"); // "runtime", "tmp" (no XDG_RUNTIME_DIR) or empty: refused
 
-        QTest::newRow("under XDG_RUNTIME_DIR, permissive umask") << true << 0 << QString() << "runtime";
-        QTest::newRow("no XDG_RUNTIME_DIR, strict umask") << false << 0777 << QString() << "tmp";
+        QTest::newRow("under XDG_RUNTIME_DIR, permissive umask") << 0 << QString() << "runtime";
+        QTest::newRow("no XDG_RUNTIME_DIR, strict umask") << 0777 << QString() << "tmp";
         QTest::newRow("existing folder owned by someone else")
-            << true << 022 << "mkdir -m 700 orvel && chown 65534:65534 orvel" << QString();
-        QTest::newRow("existing folder of mode 0777") << true << 022 << "mkdir -m 777 orvel" << QString();
+            << 022 << "mkdir -m 700 orvel && chown 65534:65534 orvel" << QString();
+        QTest::newRow("existing folder of mode 0777") << 022 << "mkdir -m 777 orvel" << QString();
         QTest::newRow("symbolic link to a private folder")
-            << true << 022 << "mkdir -m 700 elsewhere && ln -s elsewhere orvel" << QString();
+            << 022 << "mkdir -m 700 elsewhere && ln -s elsewhere orvel" << QString();
     }
 
     void privateTempFolder()
     {
-        QFETCH(bool, useRuntimeDir);
         QFETCH(int, umask);
         QFETCH(QString, existing);
         QFETCH(QString, expected);
@@ -116,7 +114,7 @@ private slots:
         QTemporaryDir runtime;
         QTemporaryDir tmp;
         const auto runtimeEnv =
-            scopedEnv("XDG_RUNTIME_DIR", useRuntimeDir ? QFile::encodeName(runtime.path()) : nullptr);
+            scopedEnv("XDG_RUNTIME_DIR", expected != "tmp" ? QFile::encodeName(runtime.path()) : nullptr);
         const auto tmpEnv = scopedEnv("TMPDIR", QFile::encodeName(tmp.path()));
         const QString folder = runtime.filePath("orvel");
         if (existing.contains("chown") && ::geteuid() != 0)
@@ -253,37 +251,33 @@ private slots:
                 Platform::runElevatedAndWait(base + "/program", {"a folder/App", "b"}, base + "/locked/App");
             return int(result.outcome) * 16 + result.exitCode + 1;
         });
-        QCOMPARE(packed / 16, outcome);
-        QCOMPARE(packed % 16 - 1, exitCode);
+        QCOMPARE(packed, outcome * 16 + exitCode + 1);
     }
 
     // The launcher's files, from its own folder
 
     void installLayout_data()
     {
-        QTest::addColumn<QStringList>("files");   // under a fresh root; the program's folder is bin/
-        QTest::addColumn<QString>("copyManager"); // found paths, relative to the root
-        QTest::addColumn<QString>("fonts");
-        QTest::addColumn<QString>("applicationFolder"); // "<data>": $XDG_DATA_HOME/orvel
+        // Under a fresh root whose data home is data/, the program's folder being bin/: the files there, and the copy
+        // manager, font folder and application folder found.
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("found");
 
-        const auto row = [](const char* name, const QStringList& files, const char* copyManager, const char* fonts,
-                            const char* applicationFolder) {
-            QTest::newRow(name) << files << QString(copyManager) << QString(fonts) << QString(applicationFolder);
-        };
-        const char* copyManager = "libexec/orvel/OrvelFileCopyManager";
-        row("installed prefix", {copyManager, "share/orvel/Font/a.ttf"}, copyManager, "share/orvel/Font", "<data>");
-        row("installed prefix, copy manager beside the program wins",
-            {"bin/OrvelFileCopyManager", copyManager, "share/orvel/Font/a.ttf"}, "bin/OrvelFileCopyManager",
-            "share/orvel/Font", "<data>");
-        row("nothing there: beside the program", {}, "bin/OrvelFileCopyManager", "bin/Font", "bin");
+        const QString copyManager = "libexec/orvel/OrvelFileCopyManager";
+        const QString font = "share/orvel/Font/a.ttf";
+        QTest::newRow("installed prefix")
+            << QStringList{copyManager, font} << QStringList{copyManager, "share/orvel/Font", "data/orvel"};
+        QTest::newRow("installed prefix, copy manager beside the program wins")
+            << QStringList{"bin/OrvelFileCopyManager", copyManager, font}
+            << QStringList{"bin/OrvelFileCopyManager", "share/orvel/Font", "data/orvel"};
+        QTest::newRow("nothing there: beside the program")
+            << QStringList() << QStringList{"bin/OrvelFileCopyManager", "bin/Font", "bin"};
     }
 
     void installLayout()
     {
         QFETCH(QStringList, files);
-        QFETCH(QString, copyManager);
-        QFETCH(QString, fonts);
-        QFETCH(QString, applicationFolder);
+        QFETCH(QStringList, found);
         QTemporaryDir root;
         QVERIFY(QDir(root.path()).mkpath("bin"));
         for (const QString& file : files)
@@ -292,10 +286,11 @@ private slots:
 
         // The program's folder as a running program sees it: not cleaned, so ".." in the paths must go.
         const QString programDir = root.filePath("bin/../bin");
-        QCOMPARE(InstallLayout::copyManagerProgram(programDir), root.filePath(copyManager));
-        QCOMPARE(InstallLayout::fontFolder(programDir), root.filePath(fonts));
-        QCOMPARE(InstallLayout::defaultApplicationFolder(programDir),
-                 applicationFolder == "<data>" ? root.filePath("data/orvel") : root.filePath(applicationFolder));
+        for (QString& path : found)
+            path = root.filePath(path);
+        QCOMPARE(QStringList({InstallLayout::copyManagerProgram(programDir), InstallLayout::fontFolder(programDir),
+                              InstallLayout::defaultApplicationFolder(programDir)}),
+                 found);
     }
 
 private:
