@@ -16,7 +16,7 @@ QByteArray fileBytes(const QString& path)
 }
 } // namespace
 
-TestCertificateAuthority::TestCertificateAuthority(const QString& commonName)
+TestCertificateAuthority::TestCertificateAuthority(const QString& commonName, bool bTrustedByDefault)
 {
     DevCertificates certificates(m_dir.path(), commonName);
     QString error;
@@ -25,18 +25,16 @@ TestCertificateAuthority::TestCertificateAuthority(const QString& commonName)
         qWarning("Test certificate authority: %s", qPrintable(error));
     m_serverCertificate = fileBytes(certificates.serverCertificatePath());
     m_serverKey = fileBytes(certificates.serverKeyPath());
+    if (bTrustedByDefault) {
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.addCaCertificates(QSslCertificate::fromPath(caCertificatePath()));
+        QSslConfiguration::setDefaultConfiguration(config);
+    }
 }
 
 TestCertificateAuthority& TestCertificateAuthority::trusted()
 {
-    static TestCertificateAuthority ca(QStringLiteral("Orvel Trusted Test CA"));
-    static const bool added = [] {
-        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-        config.addCaCertificates(QSslCertificate::fromPath(ca.caCertificatePath()));
-        QSslConfiguration::setDefaultConfiguration(config);
-        return true;
-    }();
-    Q_UNUSED(added);
+    static TestCertificateAuthority ca(QStringLiteral("Orvel Trusted Test CA"), true);
     return ca;
 }
 
