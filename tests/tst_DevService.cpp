@@ -229,14 +229,12 @@ private slots:
         }
         // The same address, written differently, is the same user.
         const QJsonValue userId = claimsOf(signIn(m_service, email.toUpper()))["userId"];
-        const QJsonObject claims = claimsOf(poll(m_service, instanceId).body);
-        const double issued = claims["iat"].toDouble();
+        QJsonObject claims = claimsOf(poll(m_service, instanceId).body);
+        const double issued = claims.take("iat").toDouble();
         QVERIFY(issued >= before - 1);
-        QCOMPARE(claims, QJsonObject({{"instanceId", instanceId},
-                                      {"email", email.trimmed().toLower()},
-                                      {"userId", userId},
-                                      {"iat", issued},
-                                      {"exp", issued + 7 * 24 * 3600}}));
+        QCOMPARE(claims.take("exp").toDouble(), issued + 7 * 24 * 3600);
+        QCOMPARE(claims,
+                 QJsonObject({{"instanceId", instanceId}, {"email", email.trimmed().toLower()}, {"userId", userId}}));
         QCOMPARE(poll(m_service, instanceId).status, 404); // handed out once
     }
 
