@@ -137,7 +137,6 @@ private slots:
         row("range continues a download", aPlusB, 206, "bytes 5-17/18 stays a plus\n", {{"Range", "bytes=5-"}});
         row("range beyond the end", aPlusB, 416, "bytes */18 ", {{"Range", "bytes=18-"}});
         row("large file streamed", download + "1.1&file=/Data/large.bin", 200, readFile(m_build11 + "/Data/large.bin"));
-        row("daily channel", download + "1.0.t&vt=daily&file=/version.txt", 200, "1.0\n");
         row("parent segment", download + "1.1&file=/Data/../../secret.txt", 400, "Invalid file path");
         row("backslash encoded", download + "1.1&file=/..%5Csecret.txt", 400, "Invalid file path");
         row("NUL ending the name", download + "1.1&file=/Data/a+b.txt%00", 400, "Invalid file path");
