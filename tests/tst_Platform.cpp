@@ -22,15 +22,6 @@ struct stat statOf(const QString& path)
     return info;
 }
 
-// Sets or clears an environment variable until the returned guard ends.
-auto scopedEnv(const char* name, const QByteArray& value)
-{
-    const bool had = qEnvironmentVariableIsSet(name);
-    const QByteArray old = qgetenv(name);
-    value.isNull() ? qunsetenv(name) : qputenv(name, value);
-    return qScopeGuard([=] { had ? qputenv(name, old) : qunsetenv(name); });
-}
-
 // Runs `call` as a user who cannot write root's folders: when root, in a forked child that drops to "nobody";
 // otherwise right here. Returns what `call` returned (0..254), 255 when the child could not drop its rights.
 int asUnprivilegedUser(const std::function<int()>& call)
@@ -54,6 +45,18 @@ class tst_Platform : public QObject
     Q_OBJECT
 
 private slots:
+    // Each case has a fresh folder of its own as XDG_RUNTIME_DIR (private, as the system makes it), with
+    // XDG_STATE_HOME, XDG_DATA_HOME and TMPDIR below it.
+    void init()
+    {
+        m_home = std::make_unique<QTemporaryDir>(m_dir.filePath("home-XXXXXX"));
+        QVERIFY(QDir(m_home->path()).mkpath("tmp"));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home->path()));
+        qputenv("XDG_STATE_HOME", QFile::encodeName(m_home->filePath("state")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home->filePath("data")));
+        qputenv("TMPDIR", QFile::encodeName(m_home->filePath("tmp")));
+    }
+
     void processList_data()
     {
         QTest::addColumn<bool>("otherUser");
@@ -85,9 +88,8 @@ private slots:
         child.kill();
         QVERIFY(child.waitForFinished());
         QCOMPARE(seen, QList<bool>({!otherUser, false, false}));
-        QVERIFY(
-            !Platform::isProcessRunning(QFileInfo(QCoreApplication::applicationFilePath()).fileName())); // not itself
-        QVERIFY(Platform::isProcessRunning(QString())); // an empty name counts as running
+        QVERIFY(!Platform::isProcessRunning(QCoreApplication::applicationName())); // not itself
+        QVERIFY(Platform::isProcessRunning(QString()));                            // an empty name counts as running
     }
 
     void privateTempFolder_data()
@@ -111,15 +113,12 @@ private slots:
         QFETCH(QString, existing);
         QFETCH(QString, expected);
 
-        QTemporaryDir runtime;
-        QTemporaryDir tmp;
-        const auto runtimeEnv =
-            scopedEnv("XDG_RUNTIME_DIR", expected != "tmp" ? QFile::encodeName(runtime.path()) : nullptr);
-        const auto tmpEnv = scopedEnv("TMPDIR", QFile::encodeName(tmp.path()));
-        const QString folder = runtime.filePath("orvel");
+        if (expected == "tmp")
+            qunsetenv("XDG_RUNTIME_DIR");
+        const QString folder = m_home->filePath("orvel");
         if (existing.contains("chown") && ::geteuid() != 0)
             QSKIP("only root can give a folder to another user");
-        QCOMPARE(QProcess::execute("sh", {"-c", "cd \"$0\" || exit 1; " + existing, runtime.path()}), 0);
+        QCOMPARE(QProcess::execute("sh", {"-c", "cd \"$0\" || exit 1; " + existing, m_home->path()}), 0);
         const mode_t modeBefore = statOf(folder).st_mode;
 
         const mode_t oldMask = ::umask(static_cast<mode_t>(umask));
@@ -132,7 +131,7 @@ private slots:
             QCOMPARE(statOf(folder).st_mode, modeBefore); // refused, not "repaired"
             return;
         }
-        QCOMPARE(made, expected == "runtime" ? folder : tmp.filePath(QString("orvel-%1").arg(::geteuid())));
+        QCOMPARE(made, expected == "runtime" ? folder : m_home->filePath(QString("tmp/orvel-%1").arg(::geteuid())));
         QCOMPARE(again, made);
         QCOMPARE(statOf(made).st_mode, mode_t(S_IFDIR | 0700));
         QCOMPARE(statOf(made).st_uid, ::geteuid());
@@ -140,12 +139,10 @@ private slots:
 
     void oneLauncherPerUser()
     {
-        QTemporaryDir runtime;
-        const auto runtimeEnv = scopedEnv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
         QVERIFY(SingleInstance().tryAcquire());
         // A launcher that ended (its socket file left behind as after a crash) no longer blocks. The refusal beside a
         // running launcher, and its window raised, are checked end to end.
-        QFile(runtime.filePath("orvel/launcher.socket")).open(QIODevice::WriteOnly);
+        QFile(m_home->filePath("orvel/launcher.socket")).open(QIODevice::WriteOnly);
         SingleInstance second;
         QVERIFY(second.tryAcquire());
         QVERIFY(SingleInstance::notifyRunning());
@@ -175,9 +172,7 @@ private slots:
     {
         QFETCH(QString, message);
         QFETCH(QString, logged);
-        QTemporaryDir state;
-        const auto stateEnv = scopedEnv("XDG_STATE_HOME", QFile::encodeName(state.filePath("state")));
-        const QString path = state.filePath("state/orvel/launcher.log");
+        const QString path = m_home->filePath("state/orvel/launcher.log");
         QCOMPARE(MessageLog::defaultPath(), path);
 
         QTest::ignoreMessage(QtWarningMsg, qPrintable(logged + "\n" + logged)); // passed on to standard error, redacted
@@ -188,7 +183,7 @@ private slots:
         }
 
         QCOMPARE(statOf(path).st_mode, mode_t(S_IFREG | 0600));
-        QCOMPARE(statOf(state.filePath("state/orvel")).st_mode, mode_t(S_IFDIR | 0700));
+        QCOMPARE(statOf(m_home->filePath("state/orvel")).st_mode, mode_t(S_IFDIR | 0700));
         const QRegularExpression time(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}\S* )",
                                       QRegularExpression::MultilineOption);
         QCOMPARE(QString::fromUtf8(UpdateTest::readFile(path)).remove(time),
@@ -197,8 +192,7 @@ private slots:
 
     void logRotation()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("orvel/launcher.log");
+        const QString path = m_home->filePath("orvel/launcher.log");
         const auto writeLines = [&path](int from, int count) {
             RotatingLog log(path);
             for (int i = from; i < from + count; ++i)
@@ -208,7 +202,7 @@ private slots:
         writeLines(2048, 1034); // a later run goes on with the same files
 
         // Lines 0..1023 filled the first MiB and were dropped at the third rotation.
-        QCOMPARE(QDir(dir.filePath("orvel")).entryList(QDir::Files),
+        QCOMPARE(QDir(m_home->filePath("orvel")).entryList(QDir::Files),
                  QStringList({"launcher.log", "launcher.log.1", "launcher.log.2"}));
         for (const auto& [suffix, first, size] :
              {std::make_tuple("", 3072, 10), std::make_tuple(".1", 2048, 1024), std::make_tuple(".2", 1024, 1024)}) {
@@ -242,7 +236,7 @@ private slots:
         UpdateTest::writeFile(base + "/program", "#!/bin/sh\nexit 4\n", 0755);
         UpdateTest::writeFile(base + "/elevate", "#!/bin/sh\n" + elevator + "\n", 0755);
         QCOMPARE(QProcess::execute("sh", {"-c", "chmod 755 \"$0\" \"$0/..\" && mkdir -m 555 \"$0/locked\"", base}), 0);
-        const auto elevateEnv = scopedEnv("ORVEL_ELEVATE_COMMAND", QFile::encodeName(base + "/elevate"));
+        qputenv("ORVEL_ELEVATE_COMMAND", QFile::encodeName(base + "/elevate"));
 
         // The child's exit status carries outcome and exit code.
         const int packed = asUnprivilegedUser([&] {
@@ -257,7 +251,7 @@ private slots:
 
     void installLayout_data()
     {
-        // Under a fresh root whose data home is data/, the program's folder being bin/: the files there, and the copy
+        // Below the case's folder (the data home is data/, the program's folder bin/): the files there, and the copy
         // manager, font folder and application folder found.
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<QStringList>("found");
@@ -277,16 +271,14 @@ private slots:
     {
         QFETCH(QStringList, files);
         QFETCH(QStringList, found);
-        QTemporaryDir root;
-        QVERIFY(QDir(root.path()).mkpath("bin"));
+        QVERIFY(QDir(m_home->path()).mkpath("bin"));
         for (const QString& file : files)
-            UpdateTest::writeFile(root.filePath(file), "x");
-        const auto dataHome = scopedEnv("XDG_DATA_HOME", root.filePath("data").toUtf8());
+            UpdateTest::writeFile(m_home->filePath(file), "x");
 
         // The program's folder as a running program sees it: not cleaned, so ".." in the paths must go.
-        const QString programDir = root.filePath("bin/../bin");
+        const QString programDir = m_home->filePath("bin/../bin");
         for (QString& path : found)
-            path = root.filePath(path);
+            path = m_home->filePath(path);
         QCOMPARE(QStringList({InstallLayout::copyManagerProgram(programDir), InstallLayout::fontFolder(programDir),
                               InstallLayout::defaultApplicationFolder(programDir)}),
                  found);
@@ -294,6 +286,7 @@ private slots:
 
 private:
     QTemporaryDir m_dir;
+    std::unique_ptr<QTemporaryDir> m_home;
 };
 
 QTEST_GUILESS_MAIN(tst_Platform)
