@@ -65,8 +65,6 @@ class tst_DevService : public QObject
 private slots:
     void initTestCase()
     {
-        m_build10 = m_dir.filePath("builds/1.0");
-        m_build11 = m_dir.filePath("builds/1.1");
         for (const QString& build : {m_build10, m_build11}) {
             writeFile(build + "/Data/Brushes/round brush.dat", pattern(3000, 2));
             writeFile(build + "/Data/a+b.txt", "plus stays a plus\n");
@@ -363,8 +361,8 @@ private slots:
 
 private:
     QTemporaryDir m_dir;
-    QString m_build10;
-    QString m_build11;
+    const QString m_build10 = m_dir.filePath("builds/1.0");
+    const QString m_build11 = m_dir.filePath("builds/1.1");
     DevServiceProcess m_service;
 };
 
