@@ -35,8 +35,9 @@ private slots:
         for (const char* v : kVariables)
             qunsetenv(v);
         QFile::remove(m_folder.filePath("deployment.ini"));
-        // Never the machine's own /etc/xdg.
+        // Never the machine's own /etc/xdg; a relative entry would be looked for from here.
         QDir(m_folder.filePath("xdg")).removeRecursively();
+        QDir::setCurrent(m_folder.path());
         qputenv("XDG_CONFIG_DIRS",
                 (m_folder.filePath("xdg/first") + ":relative:" + m_folder.filePath("xdg/second")).toUtf8());
     }
@@ -77,9 +78,6 @@ private slots:
     {
         // The first file found is the deployment's, in the order: beside the program, then XDG_CONFIG_DIRS in order
         // (a relative entry is not a configuration folder). An unknown hash algorithm still asks for SHA-256 checks.
-        const QString cwd = QDir::currentPath();
-        QDir::setCurrent(m_folder.path());
-        const auto restore = qScopeGuard([&] { QDir::setCurrent(cwd); });
         writeIni(m_folder.filePath("relative/orvel"), {{"services/update", "https://relative/"}});
         writeIni(m_folder.filePath("xdg/second/orvel"), {{"services/update", "https://second/"},
                                                          {"services/caCertificates", "ca.pem"},
