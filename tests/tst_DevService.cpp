@@ -123,7 +123,6 @@ private slots:
             QTest::newRow(name) << target << headers << body << status << expected;
         };
         const QString patch = "/update/orvel/patch?output=json&os=1&version=";
-        row("unknown version", patch + "0.9", 200, "Not Found");
         row("daily pinned to an older build", patch + "1.0.t&vt=daily", 200, "\"version\":\"1.0\"");
         row("daily pinned to an unknown build", patch + "3.0.t&vt=daily", 200, "Not Found");
         row("daily text without the channel", patch + "1.0.t", 200, "Not Found");
@@ -157,9 +156,7 @@ private slots:
         row("poll with an oversized body", login, 413, "Payload Too Large", kJsonApi, QByteArray(200 * 1024, ' '));
 
         const QByteArray token = signIn(m_service, "dee@example.com");
-        const auto bearer = [](const QByteArray& t) {
-            return HeaderList{{"Authorization", "Bearer " + t}, kJsonApi[1]};
-        };
+        const auto bearer = [](QByteArray t) { return HeaderList{{"Authorization", "Bearer " + t}, kJsonApi[1]}; };
         // One character changed in the middle of the claims or of the signature: still a well-formed token.
         const auto tampered = [&](int at) { return QByteArray(token).replace(at, 1, token[at] == 'A' ? "B" : "A"); };
         DevServiceProcess expiring; // the same secret, tokens already expired
