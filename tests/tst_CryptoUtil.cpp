@@ -60,11 +60,7 @@ private slots:
 
         // Two cipher blocks: a flip in the first leaves the padding intact, so only the tag can refuse it.
         const QByteArray blob = Verdant::CryptoUtil().encrypt(QByteArray("twenty bytes of text"), SealingKey);
-        const auto flipped = [&blob](int index) {
-            QByteArray damaged = blob;
-            damaged[index] = static_cast<char>(damaged.at(index) ^ 0x01);
-            return damaged;
-        };
+        const auto flipped = [&blob](int at) { return QByteArray(blob).replace(at, 1, QByteArray(1, blob[at] ^ 1)); };
         QTest::newRow("first ciphertext byte flipped") << flipped(32);
         QTest::newRow("last tag byte flipped") << flipped(95);
         QTest::newRow("cut by one byte") << blob.left(95);
