@@ -8,14 +8,6 @@
 
 namespace OrvelTest {
 
-namespace {
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-} // namespace
-
 TestCertificateAuthority::TestCertificateAuthority(const QString& commonName, bool bTrustedByDefault)
 {
     DevCertificates certificates(m_dir.path(), commonName);
@@ -23,8 +15,11 @@ TestCertificateAuthority::TestCertificateAuthority(const QString& commonName, bo
     m_valid = m_dir.isValid() && certificates.ensure(&error);
     if (!m_valid)
         qWarning("Test certificate authority: %s", qPrintable(error));
-    m_serverCertificate = fileBytes(certificates.serverCertificatePath());
-    m_serverKey = fileBytes(certificates.serverKeyPath());
+    for (const auto& [path, pem] : {std::pair{certificates.serverCertificatePath(), &m_serverCertificate},
+                                    std::pair{certificates.serverKeyPath(), &m_serverKey}}) {
+        QFile file(path);
+        *pem = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
     if (bTrustedByDefault) {
         QSslConfiguration config = QSslConfiguration::defaultConfiguration();
         config.addCaCertificates(QSslCertificate::fromPath(caCertificatePath()));
