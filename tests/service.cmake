@@ -2,7 +2,7 @@
 # deployment settings.
 orvel_add_test(tst_NetworkWorker LIBS orvel_service orvel_testsupport)
 
-# Token sealing and the folder utility.
+# Token sealing, its layout checked with the openssl tool.
 orvel_add_test(tst_CryptoUtil SOURCES UpdateTestFiles.cpp LIBS orvel_service)
 orvel_add_test(tst_AccountFlows LIBS orvel_service orvel_testsupport)
 orvel_add_test(tst_DeploymentSettings LIBS orvel_service orvel_testsupport)
