@@ -70,9 +70,8 @@ private slots:
             writeFile(build + "/Data/a+b.txt", "plus stays a plus\n");
             writeFile(build + "/Data/large.bin", pattern(3 * 1024 * 1024 + 17, 3));
             writeFile(build + "/version.txt", QFileInfo(build).fileName().toLatin1() + "\n");
+            QVERIFY(QFile::copy(ORVEL_BIN_DIR "/Orvel", build + "/Orvel"));
         }
-        writeFile(m_build10 + "/Orvel", pattern(20000, 1));
-        QVERIFY(QFile::copy(ORVEL_BIN_DIR "/Orvel", m_build11 + "/Orvel"));
         writeFile(m_build11 + "/Data/Brushes/flat brush.dat", pattern(5000, 4));
         // The launcher keeps its own manifest in an installation; a published build lists neither it nor a link out.
         writeFile(m_build11 + "/liveupdate.json", "{}");
