@@ -1,8 +1,8 @@
 # Service client: account calls and browser sign-in (answered in-process), deployment settings. The request worker
 # is tested on loopback HTTPS with the downloads (tst_HttpsTransport).
 
-# Token sealing and the folder utility.
-orvel_add_test(tst_CryptoUtil LIBS orvel_service)
+# Token sealing, its layout checked with the openssl tool.
+orvel_add_test(tst_CryptoUtil SOURCES UpdateTestFiles.cpp LIBS orvel_service)
 # The fetched avatar is drawn for a screen of device pixel ratio 2.
 orvel_add_test(tst_AccountFlows LIBS orvel_ui orvel_service orvel_testsupport ENV QT_SCALE_FACTOR=2)
 orvel_add_test(tst_DeploymentSettings LIBS orvel_service orvel_testsupport)

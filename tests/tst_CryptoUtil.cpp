@@ -4,24 +4,9 @@
 
 #include "CryptoUtil.h"
 #include "SealingKey.h"
+#include "UpdateTestFiles.h"
 
-namespace {
-
-const std::string kKeyText = SealingKey;
-
-// Runs openssl with `input` on its standard input: its standard output, or "<failed>".
-QByteArray openssl(const QStringList& arguments, const QByteArray& input)
-{
-    QProcess process;
-    process.start(QStringLiteral("openssl"), arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    const bool ok =
-        process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    return ok ? process.readAllStandardOutput() : QByteArray("<failed>");
-}
-
-} // namespace
+using UpdateTest::openssl;
 
 class tst_CryptoUtil : public QObject
 {
@@ -44,26 +29,29 @@ private slots:
         QFETCH(int, blobLength);
         Verdant::CryptoUtil crypto;
 
-        const QByteArray blob = crypto.encrypt(plain, kKeyText);
+        const QByteArray blob = crypto.encrypt(plain, SealingKey);
         QCOMPARE(blob.size(), blobLength);
-        QCOMPARE(crypto.decrypt(blob, kKeyText), plain);
+        QCOMPARE(crypto.decrypt(blob, SealingKey), plain);
         // Another key never opens it (the tag cannot tell, the padding check usually does); a short key seals nothing.
         QVERIFY(plain.isEmpty() || crypto.decrypt(blob, "Xz7#Lp2!Vw9$Rk4&") != plain);
         QVERIFY(crypto.encrypt(plain, "short").isEmpty() && crypto.decrypt(blob, "short").isEmpty());
         if (plain.isEmpty())
             return;
         // A fresh vector and MAC key for every blob, from two draws.
-        const QByteArray other = crypto.encrypt(plain, kKeyText);
+        const QByteArray other = crypto.encrypt(plain, SealingKey);
         QVERIFY(blob.left(16) != other.left(16) && blob.mid(16, 16) != other.mid(16, 16));
         QVERIFY(blob.left(16) != blob.mid(16, 16));
         // Another implementation finds the tag over the ciphertext with the MAC key, and the text with the vector and
         // the key text's first 16 bytes.
-        const QByteArray cipherText = blob.mid(32, blob.size() - 64);
+        QTemporaryDir dir;
+        const QString cipherText = dir.filePath("ciphertext");
+        UpdateTest::writeFile(cipherText, blob.mid(32, blob.size() - 64));
         const QByteArray macKey = blob.mid(16, 16).toHex();
-        QCOMPARE(openssl({"dgst", "-sha256", "-binary", "-mac", "HMAC", "-macopt", "hexkey:" + macKey}, cipherText),
+        QCOMPARE(openssl({"dgst", "-sha256", "-binary", "-mac", "HMAC", "-macopt", "hexkey:" + macKey, cipherText}),
                  blob.right(32));
-        const QByteArray aesKey = QByteArray::fromStdString(kKeyText).left(16).toHex();
-        QCOMPARE(openssl({"enc", "-d", "-aes-128-cbc", "-K", aesKey, "-iv", blob.left(16).toHex()}, cipherText), plain);
+        const QByteArray aesKey = QByteArray(SealingKey).left(16).toHex();
+        QCOMPARE(openssl({"enc", "-d", "-aes-128-cbc", "-K", aesKey, "-iv", blob.left(16).toHex(), "-in", cipherText}),
+                 plain);
     }
 
     void damagedBlobRejected_data()
@@ -71,12 +59,8 @@ private slots:
         QTest::addColumn<QByteArray>("blob");
 
         // Two cipher blocks: a flip in the first leaves the padding intact, so only the tag can refuse it.
-        const QByteArray blob = Verdant::CryptoUtil().encrypt(QByteArray("twenty bytes of text"), kKeyText);
-        const auto flipped = [&blob](int index) {
-            QByteArray damaged = blob;
-            damaged[index] = static_cast<char>(damaged.at(index) ^ 0x01);
-            return damaged;
-        };
+        const QByteArray blob = Verdant::CryptoUtil().encrypt(QByteArray("twenty bytes of text"), SealingKey);
+        const auto flipped = [&blob](int at) { return QByteArray(blob).replace(at, 1, QByteArray(1, blob[at] ^ 1)); };
         QTest::newRow("first ciphertext byte flipped") << flipped(32);
         QTest::newRow("last tag byte flipped") << flipped(95);
         QTest::newRow("cut by one byte") << blob.left(95);
@@ -87,7 +71,7 @@ private slots:
     void damagedBlobRejected()
     {
         QFETCH(QByteArray, blob);
-        QCOMPARE(Verdant::CryptoUtil().decrypt(blob, kKeyText), QByteArray());
+        QCOMPARE(Verdant::CryptoUtil().decrypt(blob, SealingKey), QByteArray());
     }
 };
 

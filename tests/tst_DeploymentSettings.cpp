@@ -1,8 +1,6 @@
 // Where the services are: environment over deployment.ini (beside the program, then in the system's configuration
 // folders) over compiled defaults, and extra CA certificates.
-#include <QSettings>
 #include <QSslConfiguration>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "DeploymentSettings.h"
@@ -37,8 +35,9 @@ private slots:
         for (const char* v : kVariables)
             qunsetenv(v);
         QFile::remove(m_folder.filePath("deployment.ini"));
-        // Never the machine's own /etc/xdg.
+        // Never the machine's own /etc/xdg; a relative entry would be looked for from here.
         QDir(m_folder.filePath("xdg")).removeRecursively();
+        QDir::setCurrent(m_folder.path());
         qputenv("XDG_CONFIG_DIRS",
                 (m_folder.filePath("xdg/first") + ":relative:" + m_folder.filePath("xdg/second")).toUtf8());
     }
@@ -79,9 +78,6 @@ private slots:
     {
         // The first file found is the deployment's, in the order: beside the program, then XDG_CONFIG_DIRS in order
         // (a relative entry is not a configuration folder). An unknown hash algorithm still asks for SHA-256 checks.
-        const QString cwd = QDir::currentPath();
-        QDir::setCurrent(m_folder.path());
-        const auto restore = qScopeGuard([&] { QDir::setCurrent(cwd); });
         writeIni(m_folder.filePath("relative/orvel"), {{"services/update", "https://relative/"}});
         writeIni(m_folder.filePath("xdg/second/orvel"), {{"services/update", "https://second/"},
                                                          {"services/caCertificates", "ca.pem"},
@@ -115,17 +111,14 @@ private slots:
         TestHttpsServer server(TestHttpsServer::Trust::Untrusted);
         server.setRoute("/ok", TestReply::text(200, "ok"));
         QVERIFY(server.start());
-        const auto fetches = [&server] {
-            NetworkWorker worker(nullptr, false);
-            worker.get(QNetworkRequest(server.url("ok")));
-            return worker.isSuccess();
-        };
         writeIni(m_folder.path(), {{"services/caCertificates", caFile ? server.caCertificatePath() : "missing.pem"}});
         const DeploymentSettings settings = DeploymentSettings::load(m_folder.path());
         if (preload)
             settings.preloadSystemCaCertificates();
         QCOMPARE(settings.installCaCertificates(), caFile);
-        QCOMPARE(fetches(), caFile);
+        NetworkWorker worker(nullptr, false);
+        worker.get(QNetworkRequest(server.url("ok")));
+        QCOMPARE(worker.isSuccess(), caFile);
         if (!caFile)
             return;
 

@@ -22,15 +22,6 @@ struct stat statOf(const QString& path)
     return info;
 }
 
-// Sets or clears an environment variable until the returned guard ends.
-auto scopedEnv(const char* name, const QByteArray& value)
-{
-    const bool had = qEnvironmentVariableIsSet(name);
-    const QByteArray old = qgetenv(name);
-    value.isNull() ? qunsetenv(name) : qputenv(name, value);
-    return qScopeGuard([=] { had ? qputenv(name, old) : qunsetenv(name); });
-}
-
 // Runs `call` as a user who cannot write root's folders: when root, in a forked child that drops to "nobody";
 // otherwise right here. Returns what `call` returned (0..254), 255 when the child could not drop its rights.
 int asUnprivilegedUser(const std::function<int()>& call)
@@ -54,6 +45,18 @@ class tst_Platform : public QObject
     Q_OBJECT
 
 private slots:
+    // Each case has a fresh folder of its own as XDG_RUNTIME_DIR (private, as the system makes it), with
+    // XDG_STATE_HOME, XDG_DATA_HOME and TMPDIR below it.
+    void init()
+    {
+        m_home = std::make_unique<QTemporaryDir>(m_dir.filePath("home-XXXXXX"));
+        QVERIFY(QDir(m_home->path()).mkpath("tmp"));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home->path()));
+        qputenv("XDG_STATE_HOME", QFile::encodeName(m_home->filePath("state")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home->filePath("data")));
+        qputenv("TMPDIR", QFile::encodeName(m_home->filePath("tmp")));
+    }
+
     void processList_data()
     {
         QTest::addColumn<bool>("otherUser");
@@ -72,11 +75,9 @@ private slots:
         const QString program = m_dir.filePath(name);
         QVERIFY(QFile::copy(QStandardPaths::findExecutable("sleep"), program));
         QVERIFY(QFile::setPermissions(m_dir.path(), QFile::Permissions(0x7755)));
+        const QStringList asNobody = {"--reuid=65534", "--regid=65534", "--clear-groups"};
         QProcess child;
-        if (otherUser)
-            child.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", program, "60"});
-        else
-            child.start(program, {"60"});
+        child.start("setpriv", (otherUser ? asNobody : QStringList()) + QStringList{program, "60"});
         QVERIFY(child.waitForStarted());
         QTRY_COMPARE(QFile::symLinkTarget(QString("/proc/%1/exe").arg(child.processId())), program);
         QVERIFY(QFile::remove(program));
@@ -85,43 +86,38 @@ private slots:
         child.kill();
         QVERIFY(child.waitForFinished());
         QCOMPARE(seen, QList<bool>({!otherUser, false, false}));
-        QVERIFY(
-            !Platform::isProcessRunning(QFileInfo(QCoreApplication::applicationFilePath()).fileName())); // not itself
-        QVERIFY(Platform::isProcessRunning(QString())); // an empty name counts as running
+        QVERIFY(!Platform::isProcessRunning(QCoreApplication::applicationName())); // not itself
+        QVERIFY(Platform::isProcessRunning(QString()));                            // an empty name counts as running
     }
 
     void privateTempFolder_data()
     {
-        QTest::addColumn<bool>("useRuntimeDir");
         QTest::addColumn<int>("umask");
         QTest::addColumn<QString>("existing"); // shell commands run in XDG_RUNTIME_DIR first
-        QTest::addColumn<QString>("expected"); // "runtime", "tmp" or empty: refused
+        QTest::addColumn<QString>("expected"); // the folder made, in XDG_RUNTIME_DIR or TMPDIR (tmp/); empty: refused
 
-        QTest::newRow("under XDG_RUNTIME_DIR, permissive umask") << true << 0 << QString() << "runtime";
-        QTest::newRow("no XDG_RUNTIME_DIR, strict umask") << false << 0777 << QString() << "tmp";
+        QTest::newRow("under XDG_RUNTIME_DIR, permissive umask") << 0 << QString() << "orvel";
+        QTest::newRow("no XDG_RUNTIME_DIR, strict umask")
+            << 0777 << QString() << "tmp/orvel-" + QString::number(::geteuid());
         QTest::newRow("existing folder owned by someone else")
-            << true << 022 << "mkdir -m 700 orvel && chown 65534:65534 orvel" << QString();
-        QTest::newRow("existing folder of mode 0777") << true << 022 << "mkdir -m 777 orvel" << QString();
+            << 022 << "mkdir -m 700 orvel && chown 65534:65534 orvel" << QString();
+        QTest::newRow("existing folder of mode 0777") << 022 << "mkdir -m 777 orvel" << QString();
         QTest::newRow("symbolic link to a private folder")
-            << true << 022 << "mkdir -m 700 elsewhere && ln -s elsewhere orvel" << QString();
+            << 022 << "mkdir -m 700 elsewhere && ln -s elsewhere orvel" << QString();
     }
 
     void privateTempFolder()
     {
-        QFETCH(bool, useRuntimeDir);
         QFETCH(int, umask);
         QFETCH(QString, existing);
         QFETCH(QString, expected);
 
-        QTemporaryDir runtime;
-        QTemporaryDir tmp;
-        const auto runtimeEnv =
-            scopedEnv("XDG_RUNTIME_DIR", useRuntimeDir ? QFile::encodeName(runtime.path()) : nullptr);
-        const auto tmpEnv = scopedEnv("TMPDIR", QFile::encodeName(tmp.path()));
-        const QString folder = runtime.filePath("orvel");
+        if (expected.startsWith("tmp/"))
+            qunsetenv("XDG_RUNTIME_DIR");
+        const QString folder = m_home->filePath("orvel");
         if (existing.contains("chown") && ::geteuid() != 0)
             QSKIP("only root can give a folder to another user");
-        QCOMPARE(QProcess::execute("sh", {"-c", "cd \"$0\" || exit 1; " + existing, runtime.path()}), 0);
+        QCOMPARE(QProcess::execute("sh", {"-c", "cd \"$0\" || exit 1; " + existing, m_home->path()}), 0);
         const mode_t modeBefore = statOf(folder).st_mode;
 
         const mode_t oldMask = ::umask(static_cast<mode_t>(umask));
@@ -129,25 +125,22 @@ private slots:
         const QString again = Platform::privateTempFolder();
         ::umask(oldMask);
 
+        const QString path = expected.isEmpty() ? QString() : m_home->filePath(expected);
+        QCOMPARE(QStringList({made, again}), QStringList({path, path}));
         if (expected.isEmpty()) {
-            QCOMPARE(made, QString());
             QCOMPARE(statOf(folder).st_mode, modeBefore); // refused, not "repaired"
             return;
         }
-        QCOMPARE(made, expected == "runtime" ? folder : tmp.filePath(QString("orvel-%1").arg(::geteuid())));
-        QCOMPARE(again, made);
         QCOMPARE(statOf(made).st_mode, mode_t(S_IFDIR | 0700));
         QCOMPARE(statOf(made).st_uid, ::geteuid());
     }
 
     void oneLauncherPerUser()
     {
-        QTemporaryDir runtime;
-        const auto runtimeEnv = scopedEnv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
         QVERIFY(SingleInstance().tryAcquire());
         // A launcher that ended (its socket file left behind as after a crash) no longer blocks. The refusal beside a
         // running launcher, and its window raised, are checked end to end.
-        QFile(runtime.filePath("orvel/launcher.socket")).open(QIODevice::WriteOnly);
+        QFile(m_home->filePath("orvel/launcher.socket")).open(QIODevice::WriteOnly);
         SingleInstance second;
         QVERIFY(second.tryAcquire());
         QVERIFY(SingleInstance::notifyRunning());
@@ -177,9 +170,7 @@ private slots:
     {
         QFETCH(QString, message);
         QFETCH(QString, logged);
-        QTemporaryDir state;
-        const auto stateEnv = scopedEnv("XDG_STATE_HOME", QFile::encodeName(state.filePath("state")));
-        const QString path = state.filePath("state/orvel/launcher.log");
+        const QString path = m_home->filePath("state/orvel/launcher.log");
         QCOMPARE(MessageLog::defaultPath(), path);
 
         QTest::ignoreMessage(QtWarningMsg, qPrintable(logged + "\n" + logged)); // passed on to standard error, redacted
@@ -190,18 +181,16 @@ private slots:
         }
 
         QCOMPARE(statOf(path).st_mode, mode_t(S_IFREG | 0600));
-        QCOMPARE(statOf(state.filePath("state/orvel")).st_mode, mode_t(S_IFDIR | 0700));
-        const QStringList lines = QString::fromUtf8(UpdateTest::readFile(path)).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 2);
-        const QRegularExpression shape(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}\S* warning orvel\.test: (.*)$)");
-        for (const QString& line : lines)
-            QCOMPARE(shape.match(line).captured(1), logged);
+        QCOMPARE(statOf(m_home->filePath("state/orvel")).st_mode, mode_t(S_IFDIR | 0700));
+        const QRegularExpression time(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}\S* )",
+                                      QRegularExpression::MultilineOption);
+        QCOMPARE(QString::fromUtf8(UpdateTest::readFile(path)).remove(time),
+                 QString("warning orvel.test: " + logged + "\n").repeated(2));
     }
 
     void logRotation()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("orvel/launcher.log");
+        const QString path = m_home->filePath("orvel/launcher.log");
         const auto writeLines = [&path](int from, int count) {
             RotatingLog log(path);
             for (int i = from; i < from + count; ++i)
@@ -211,7 +200,7 @@ private slots:
         writeLines(2048, 1034); // a later run goes on with the same files
 
         // Lines 0..1023 filled the first MiB and were dropped at the third rotation.
-        QCOMPARE(QDir(dir.filePath("orvel")).entryList(QDir::Files),
+        QCOMPARE(QDir(m_home->filePath("orvel")).entryList(QDir::Files),
                  QStringList({"launcher.log", "launcher.log.1", "launcher.log.2"}));
         for (const auto& [suffix, first, size] :
              {std::make_tuple("", 3072, 10), std::make_tuple(".1", 2048, 1024), std::make_tuple(".2", 1024, 1024)}) {
@@ -245,7 +234,7 @@ private slots:
         UpdateTest::writeFile(base + "/program", "#!/bin/sh\nexit 4\n", 0755);
         UpdateTest::writeFile(base + "/elevate", "#!/bin/sh\n" + elevator + "\n", 0755);
         QCOMPARE(QProcess::execute("sh", {"-c", "chmod 755 \"$0\" \"$0/..\" && mkdir -m 555 \"$0/locked\"", base}), 0);
-        const auto elevateEnv = scopedEnv("ORVEL_ELEVATE_COMMAND", QFile::encodeName(base + "/elevate"));
+        qputenv("ORVEL_ELEVATE_COMMAND", QFile::encodeName(base + "/elevate"));
 
         // The child's exit status carries outcome and exit code.
         const int packed = asUnprivilegedUser([&] {
@@ -253,53 +242,49 @@ private slots:
                 Platform::runElevatedAndWait(base + "/program", {"a folder/App", "b"}, base + "/locked/App");
             return int(result.outcome) * 16 + result.exitCode + 1;
         });
-        QCOMPARE(packed / 16, outcome);
-        QCOMPARE(packed % 16 - 1, exitCode);
+        QCOMPARE(packed, outcome * 16 + exitCode + 1);
     }
 
     // The launcher's files, from its own folder
 
     void installLayout_data()
     {
-        QTest::addColumn<QStringList>("files");   // under a fresh root; the program's folder is bin/
-        QTest::addColumn<QString>("copyManager"); // found paths, relative to the root
-        QTest::addColumn<QString>("fonts");
-        QTest::addColumn<QString>("applicationFolder"); // "<data>": $XDG_DATA_HOME/orvel
+        // Below the case's folder (the data home is data/, the program's folder bin/): the files there, and the copy
+        // manager, font folder and application folder found.
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("found");
 
-        const auto row = [](const char* name, const QStringList& files, const char* copyManager, const char* fonts,
-                            const char* applicationFolder) {
-            QTest::newRow(name) << files << QString(copyManager) << QString(fonts) << QString(applicationFolder);
-        };
-        const char* copyManager = "libexec/orvel/OrvelFileCopyManager";
-        row("installed prefix", {copyManager, "share/orvel/Font/a.ttf"}, copyManager, "share/orvel/Font", "<data>");
-        row("installed prefix, copy manager beside the program wins",
-            {"bin/OrvelFileCopyManager", copyManager, "share/orvel/Font/a.ttf"}, "bin/OrvelFileCopyManager",
-            "share/orvel/Font", "<data>");
-        row("nothing there: beside the program", {}, "bin/OrvelFileCopyManager", "bin/Font", "bin");
+        const QString copyManager = "libexec/orvel/OrvelFileCopyManager";
+        const QString font = "share/orvel/Font/a.ttf";
+        QTest::newRow("installed prefix")
+            << QStringList{copyManager, font} << QStringList{copyManager, "share/orvel/Font", "data/orvel"};
+        QTest::newRow("installed prefix, copy manager beside the program wins")
+            << QStringList{"bin/OrvelFileCopyManager", copyManager, font}
+            << QStringList{"bin/OrvelFileCopyManager", "share/orvel/Font", "data/orvel"};
+        QTest::newRow("nothing there: beside the program")
+            << QStringList() << QStringList{"bin/OrvelFileCopyManager", "bin/Font", "bin"};
     }
 
     void installLayout()
     {
         QFETCH(QStringList, files);
-        QFETCH(QString, copyManager);
-        QFETCH(QString, fonts);
-        QFETCH(QString, applicationFolder);
-        QTemporaryDir root;
-        QVERIFY(QDir(root.path()).mkpath("bin"));
+        QFETCH(QStringList, found);
+        QVERIFY(QDir(m_home->path()).mkpath("bin"));
         for (const QString& file : files)
-            UpdateTest::writeFile(root.filePath(file), "x");
-        const auto dataHome = scopedEnv("XDG_DATA_HOME", root.filePath("data").toUtf8());
+            UpdateTest::writeFile(m_home->filePath(file), "x");
 
         // The program's folder as a running program sees it: not cleaned, so ".." in the paths must go.
-        const QString programDir = root.filePath("bin/../bin");
-        QCOMPARE(InstallLayout::copyManagerProgram(programDir), root.filePath(copyManager));
-        QCOMPARE(InstallLayout::fontFolder(programDir), root.filePath(fonts));
-        QCOMPARE(InstallLayout::defaultApplicationFolder(programDir),
-                 applicationFolder == "<data>" ? root.filePath("data/orvel") : root.filePath(applicationFolder));
+        const QString programDir = m_home->filePath("bin/../bin");
+        for (QString& path : found)
+            path = m_home->filePath(path);
+        QCOMPARE(QStringList({InstallLayout::copyManagerProgram(programDir), InstallLayout::fontFolder(programDir),
+                              InstallLayout::defaultApplicationFolder(programDir)}),
+                 found);
     }
 
 private:
     QTemporaryDir m_dir;
+    std::unique_ptr<QTemporaryDir> m_home;
 };
 
 QTEST_GUILESS_MAIN(tst_Platform)

@@ -42,9 +42,8 @@ int DevServiceProcess::stop(int signal)
         return -1;
     ::kill(pid_t(m_process.processId()), signal);
     // Well below the 10 s an idle keep-alive connection would hold a careless server up.
-    if (!m_process.waitForFinished(8000))
-        return -1;
-    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    const bool ended = m_process.waitForFinished(8000) && m_process.exitStatus() == QProcess::NormalExit;
+    return ended ? m_process.exitCode() : -1;
 }
 
 QSslConfiguration DevServiceProcess::sslConfiguration() const

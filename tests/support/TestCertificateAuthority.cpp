@@ -8,35 +8,28 @@
 
 namespace OrvelTest {
 
-namespace {
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-} // namespace
-
-TestCertificateAuthority::TestCertificateAuthority(const QString& commonName)
+TestCertificateAuthority::TestCertificateAuthority(const QString& commonName, bool bTrustedByDefault)
 {
     DevCertificates certificates(m_dir.path(), commonName);
     QString error;
     m_valid = m_dir.isValid() && certificates.ensure(&error);
     if (!m_valid)
         qWarning("Test certificate authority: %s", qPrintable(error));
-    m_serverCertificate = fileBytes(certificates.serverCertificatePath());
-    m_serverKey = fileBytes(certificates.serverKeyPath());
+    for (const auto& [path, pem] : {std::pair{certificates.serverCertificatePath(), &m_serverCertificate},
+                                    std::pair{certificates.serverKeyPath(), &m_serverKey}}) {
+        QFile file(path);
+        *pem = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    if (bTrustedByDefault) {
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.addCaCertificates(QSslCertificate::fromPath(caCertificatePath()));
+        QSslConfiguration::setDefaultConfiguration(config);
+    }
 }
 
 TestCertificateAuthority& TestCertificateAuthority::trusted()
 {
-    static TestCertificateAuthority ca(QStringLiteral("Orvel Trusted Test CA"));
-    static const bool added = [] {
-        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-        config.addCaCertificates(QSslCertificate::fromPath(ca.caCertificatePath()));
-        QSslConfiguration::setDefaultConfiguration(config);
-        return true;
-    }();
-    Q_UNUSED(added);
+    static TestCertificateAuthority ca(QStringLiteral("Orvel Trusted Test CA"), true);
     return ca;
 }
 

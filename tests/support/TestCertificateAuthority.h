@@ -11,9 +11,8 @@ namespace OrvelTest {
 class TestCertificateAuthority
 {
 public:
-    explicit TestCertificateAuthority(const QString& commonName);
-    TestCertificateAuthority(const TestCertificateAuthority&) = delete;
-    TestCertificateAuthority& operator=(const TestCertificateAuthority&) = delete;
+    explicit TestCertificateAuthority(const QString& commonName, bool bTrustedByDefault = false);
+    Q_DISABLE_COPY(TestCertificateAuthority)
 
     // PEM file of the CA certificate, alive as long as this object; empty when the CA could not be made.
     QString caCertificatePath() const { return m_valid ? m_dir.filePath(QStringLiteral("ca.pem")) : QString(); }
@@ -22,8 +21,7 @@ public:
     QByteArray serverCertificatePem() const { return m_serverCertificate; }
     QByteArray serverKeyPem() const { return m_serverKey; }
 
-    // The process-wide CA that test servers use unless told otherwise; added to
-    // QSslConfiguration::defaultConfiguration() on first use.
+    // The process-wide CA that test servers use unless told otherwise, trusted by default from its first use.
     static TestCertificateAuthority& trusted();
 
 private:
