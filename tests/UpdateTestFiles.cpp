@@ -51,6 +51,13 @@ Files readTree(const QString& root, QDir::Filters filters)
     return files;
 }
 
+struct stat statOf(const QString& path)
+{
+    struct stat info = {};
+    ::lstat(QFile::encodeName(path).constData(), &info);
+    return info;
+}
+
 QJsonObject manifestOf(const Files& files)
 {
     QJsonArray list;

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <sys/stat.h>
+
 // Files and JSON for the update engine's tests.
 namespace UpdateTest {
 
@@ -23,6 +25,8 @@ QByteArray readFile(const QString& path);
 Files readTree(const QString& root, QDir::Filters filters = QDir::Files);
 // "fileList" (path, size and SHA-256 of each file) and "totalFileSize" of a manifest, as the update service lists them.
 QJsonObject manifestOf(const Files& files);
+// The entry itself, not where a link points; all zero when there is none.
+struct stat statOf(const QString& path);
 // What the openssl tool printed, or "<failed>".
 QByteArray openssl(const QStringList& arguments);
 

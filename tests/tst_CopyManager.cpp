@@ -14,13 +14,6 @@ namespace {
 
 const QString kProgram = QStringLiteral(ORVEL_BIN_DIR "/OrvelFileCopyManager");
 
-struct stat statOf(const QString& path)
-{
-    struct stat info = {};
-    ::stat(QFile::encodeName(path).constData(), &info);
-    return info;
-}
-
 // Every file, hidden ones included, so that stray copies and temporary files show up too; empty folders as "name/".
 Files snapshot(const QString& root)
 {

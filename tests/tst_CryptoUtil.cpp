@@ -66,6 +66,7 @@ private slots:
         QTest::newRow("cut by one byte") << blob.left(95);
         QTest::newRow("cut to 63 bytes") << blob.left(63);
         QTest::newRow("a block appended") << blob + QByteArray(16, '\0');
+        QTest::newRow("a byte appended") << blob + QByteArray(1, '\0');
     }
 
     void damagedBlobRejected()

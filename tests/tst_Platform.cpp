@@ -13,14 +13,9 @@
 #include "SingleInstance.h"
 #include "UpdateTestFiles.h"
 
-namespace {
+using UpdateTest::statOf;
 
-struct stat statOf(const QString& path)
-{
-    struct stat info = {};
-    ::lstat(QFile::encodeName(path).constData(), &info);
-    return info;
-}
+namespace {
 
 // Runs `call` as a user who cannot write root's folders: when root, in a forked child that drops to "nobody";
 // otherwise right here. Returns what `call` returned (0..254), 255 when the child could not drop its rights.

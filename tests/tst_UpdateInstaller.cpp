@@ -193,14 +193,10 @@ private slots:
         check.setManifestPublicKey(service.value("ORVEL_MANIFEST_PUBLIC_KEY"));
         QCOMPARE(check.checkAppVersion(Manifest()).code, NoError);
         DownloadBatch batch;
-        UpdateInstaller installer(
-            [&batch](const QStringList& paths, const QString& url, const QString& dir,
-                     const QHash<QString, qint64>& sizes, const QHash<QString, QString>& hashes) {
-                return batch.downloadInParallel(paths, url, dir, sizes, hashes);
-            },
-            [](const QString& from, const QString& to) {
-                return ProgramStart::startCopyManager(from, to, ORVEL_BIN_DIR);
-            });
+        UpdateInstaller installer([&batch](const auto&... arguments) { return batch.downloadInParallel(arguments...); },
+                                  [](const QString& from, const QString& to) {
+                                      return ProgramStart::startCopyManager(from, to, ORVEL_BIN_DIR);
+                                  });
         const Failure failure =
             installer.applyUpdate({Manifest(), check.serverManifest(), installPath(), service.updateUrl(),
                                    check.signedManifest(), check.manifestSignature()});
