@@ -278,7 +278,8 @@ private slots:
         TestReply stall = TestReply::text(200, pattern(400000, 1));
         stall.stallAfterBytes = 50000;
         m_server.setHandler("/orvel/patch/download", [bodies, failure, stall](const TestRequest& request) {
-            const QString file = request.query().queryItemValue("file", QUrl::FullyDecoded).mid(1);
+            const QString file =
+                QUrlQuery(QUrl::fromEncoded(request.target)).queryItemValue("file", QUrl::FullyDecoded).mid(1);
             if (failure.isEmpty())
                 return TestReply::text(200, bodies.value(file));
             return file == "f3" && failure.contains("404") ? TestReply::text(404, "gone") : stall;
