@@ -267,14 +267,10 @@ private slots:
         QFETCH(int, paths);
         QFETCH(int, threads);
         QFETCH(QString, failure);
-        QStringList list;
         Files bodies;
-        qint64 totalBytes = 0;
-        for (int i = 0; i < paths; ++i) {
-            list << QStringLiteral("f%1").arg(i) + (i % 3 ? QStringLiteral("/file %1.bin").arg(i) : QString());
-            bodies.insert(list.last(), pattern(1000 + i * 7919, i));
-            totalBytes += 1000 + i * 7919;
-        }
+        for (int i = 0; i < paths; ++i)
+            bodies.insert(QStringLiteral("f%1").arg(i) + (i % 3 ? QStringLiteral("/file %1.bin").arg(i) : QString()),
+                          pattern(1000 + i * 7919, i));
         TestReply stall = TestReply::text(200, pattern(400000, 1));
         stall.stallAfterBytes = 50000;
         m_server.setHandler("/orvel/patch/download", [bodies, failure, stall](const TestRequest& request) {
@@ -297,7 +293,7 @@ private slots:
         clock.start();
 
         const Failure result = m_batch.downloadInParallel(
-            list, m_server.urlText("orvel/patch/download?version=2.0&os=255&file=/"), dir() + "App");
+            bodies.keys(), m_server.urlText("orvel/patch/download?version=2.0&os=255&file=/"), dir() + "App");
         m_batch.disconnect(this);
         QCOMPARE(result.code, failure.isEmpty() ? NoError : DownloadFailed);
         QCOMPARE(result.detail, failure);
@@ -311,7 +307,7 @@ private slots:
                                   : std::all_of(left.cbegin(), left.cend(),
                                                 [&](const QByteArray& part) { return stall.body.startsWith(part); }));
         if (failure.isEmpty()) {
-            QCOMPARE(completed, totalBytes);
+            QCOMPARE(completed, qint64(bodies.values().join().size()));
             QCOMPARE(m_server.requestCount(), paths);
         }
     }
