@@ -42,8 +42,6 @@ private slots:
                 (m_folder.filePath("xdg/first") + ":relative:" + m_folder.filePath("xdg/second")).toUtf8());
     }
 
-    void cleanup() { init(); }
-
     void precedence()
     {
         // Each setting from the first source that has it: the environment, deployment.ini, the compiled default. Base
