@@ -113,8 +113,7 @@ private slots:
         AccountSession* session = AccountSession::instance();
         session->setToken(makeTestToken("{\"userId\":99,\"email\":\"old@b.c\"}"));
         session->setToken(token);
-        QCOMPARE(session->userId(), userId);
-        QCOMPARE(session->email(), email);
+        QCOMPARE(qMakePair(session->userId(), session->email()), qMakePair(userId, email));
     }
 
     void signInThenVerifyStoredToken_data()
@@ -349,8 +348,7 @@ private slots:
         QCOMPARE(login.pollCount(), 3);
         QTest::qWait(15 * kIntervalMs);
         QCOMPARE(login.pollCount(), 3);
-        QCOMPARE(success.count(), 1);
-        QCOMPARE(failure.count(), 1);
+        QCOMPARE(qMakePair(success.count(), failure.count()), qMakePair(1, 1));
     }
 
 private:

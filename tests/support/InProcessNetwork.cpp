@@ -28,7 +28,6 @@ public:
         if (!isFinished())
             finish(OperationCanceledError, QStringLiteral("Operation canceled"));
     }
-    bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override { return m_body.size() + QNetworkReply::bytesAvailable(); }
 
 protected:

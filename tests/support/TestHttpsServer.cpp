@@ -65,12 +65,6 @@ QByteArray TestRequest::header(const QByteArray& name) const
     return {};
 }
 
-QUrlQuery TestRequest::query() const
-{
-    const int mark = target.indexOf('?');
-    return mark < 0 ? QUrlQuery() : QUrlQuery(QString::fromUtf8(target.mid(mark + 1)));
-}
-
 TestReply TestReply::text(int status, const QByteArray& body, const QByteArray& contentType)
 {
     return TestReply{status, body, contentType};
@@ -83,8 +77,8 @@ TestReply TestReply::json(const QByteArray& body, int status)
 
 TestReply TestReply::redirect(const QByteArray& location)
 {
-    TestReply reply;
-    reply.redirectTo = location;
+    TestReply reply = text(302, QByteArray());
+    reply.headers = {{"Location", location}};
     return reply;
 }
 
@@ -219,9 +213,6 @@ void TestHttpsServer::Private::handle(const httplib::Request& req, httplib::Resp
     res.status = reply.status;
     for (const auto& header : reply.headers)
         res.set_header(header.first.constData(), header.second.constData());
-    if (!reply.redirectTo.isEmpty())
-        res.set_redirect(reply.redirectTo.toStdString(),
-                         reply.status >= 300 && reply.status < 400 ? reply.status : 302);
     setBody(reply, res, fd);
 }
 

@@ -12,7 +12,6 @@
 #include <QSslConfiguration>
 #include <QString>
 #include <QUrl>
-#include <QUrlQuery>
 
 namespace OrvelTest {
 
@@ -29,7 +28,6 @@ struct TestRequest
 
     // Value of the first header of that name (case-insensitive); empty when absent.
     QByteArray header(const QByteArray& name) const;
-    QUrlQuery query() const;
 };
 
 // What a route answers. Defaults give "200, empty body".
@@ -41,9 +39,6 @@ struct TestReply
     QByteArray body;
     QByteArray contentType = "application/octet-stream";
     HeaderList headers{}; // more response headers (name, value)
-
-    // Answer a redirect (status 302 unless status is already a 3xx) with this Location.
-    QByteArray redirectTo{};
 
     // Hold everything, headers included, for this long first. Forever: never answer, then drop.
     int delayMs = 0;
@@ -57,8 +52,8 @@ struct TestReply
 
     static TestReply text(int status, const QByteArray& body, const QByteArray& contentType = "text/plain");
     static TestReply json(const QByteArray& body, int status = 200);
-    static TestReply redirect(const QByteArray& location);
-    static TestReply never(); // accepts the request and never answers
+    static TestReply redirect(const QByteArray& location); // 302 to location
+    static TestReply never();                              // accepts the request and never answers
 };
 
 // A compact JWT (header.payload.signature) whose payload is the given JSON text, Base64url without padding, as an
