@@ -210,7 +210,7 @@ private slots:
         const qint64 before = QDateTime::currentSecsSinceEpoch();
         const FetchResult answer = submitSignIn(m_service, instanceId, email, returnUrl);
         QCOMPARE(answer.status, status);
-        QCOMPARE(answer.location, status == 303 ? returnUrl.toLatin1() : QByteArray());
+        QCOMPARE(answer.headers.value("location"), status == 303 ? returnUrl.toLatin1() : QByteArray());
         QVERIFY(!answer.body.contains("<b>"));
         QCOMPARE(answer.body.contains("You are signed in."), status == 200);
         if (status == 400) {
@@ -290,7 +290,8 @@ private slots:
                     .body.startsWith("\"https://updates.example.test:9443/account/artwork/"));
         const FetchResult redirect = get("/update/orvel/patch/download?version=1.0.t&vt=daily&os=1&file=/Data/a+b.txt");
         QCOMPARE(redirect.status, 302);
-        QCOMPARE(redirect.location, QByteArray("https://files.example.test/builds/1.0/Data/a%2Bb.txt"));
+        QCOMPARE(redirect.headers.value("location"),
+                 QByteArray("https://files.example.test/builds/1.0/Data/a%2Bb.txt"));
 
         // 1.0 is the newest build until the file names 1.1 too and SIGHUP publishes it, without a restart.
         const QString patch = "/update/orvel/patch?version=1.0&os=1&output=json";

@@ -157,7 +157,6 @@ FetchResult httpsFetch(const QSslConfiguration& ssl, const QByteArray& method, c
     FetchResult result;
     result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     result.body = reply->readAll();
-    result.location = reply->rawHeader("Location");
     for (const QNetworkReply::RawHeaderPair& header : reply->rawHeaderPairs())
         result.headers.insert(header.first.toLower(), header.second);
     reply->deleteLater();

@@ -64,7 +64,6 @@ struct FetchResult
 {
     int status = 0; // 0: no HTTP answer
     QByteArray body;
-    QByteArray location;
     QHash<QByteArray, QByteArray> headers; // every response header, by its name in lower case
 };
 
